@@ -1,0 +1,25 @@
+// Text helpers: conversion between wide text and the system ANSI code page
+// at the file boundary, trimming and comparison.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// ANSI (system code page) bytes to UTF-16.
+std::wstring AnsiToWide(std::string_view text);
+
+// UTF-16 to ANSI bytes; characters the code page lacks become its default
+// replacement character, as the platform converts them.
+std::string WideToAnsi(std::wstring_view text);
+
+// UTF-8 bytes to UTF-16, and back.
+std::wstring Utf8ToWide(std::string_view text);
+std::string WideToUtf8(std::wstring_view text);
+
+// White space as the C library's iswspace sees it.
+bool IsWhiteSpace(wchar_t c) noexcept;
+
+std::wstring_view TrimWhiteSpace(std::wstring_view text) noexcept;
+
+// Ordinal comparison ignoring letter case.
+bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) noexcept;

@@ -1,0 +1,172 @@
+#include "import/OziConversion.h"
+
+#include <oleauto.h>
+
+#include <cstdio>
+
+#include "base/Exception.h"
+#include "base/Pattern.h"
+#include "base/Text.h"
+#include "import/SentenceFile.h"
+
+namespace {
+
+constexpr size_t c_waypointHeaderLines = 4;
+constexpr size_t c_trackHeaderLines = 6;
+constexpr wchar_t c_datum[] = L"WGS 84";
+constexpr wchar_t c_terminator[] = L"$PMGNCMD,END";
+
+// "Altitude is in Feet" / "Altitude is in Meters": the first group's first
+// letter decides the unit.
+constexpr wchar_t c_altitudeUnitPattern[] = L"^Altitude is in {(M(eters)?)|(F(eet)?)}[^ ]+$";
+
+enum class AltitudeUnit { Metres, Feet };
+
+void CheckDatum(const TextLines& lines, WORD failure)
+{
+    constexpr unsigned datumLine = 2;
+    if (!EqualsIgnoreCase(AnsiToWide(lines[datumLine - 1]), c_datum))
+        ThrowOwnFailureAt(failure, datumLine);
+}
+
+AltitudeUnit ReadAltitudeUnit(const TextLines& lines)
+{
+    constexpr unsigned unitLine = 3;
+    static const CPattern pattern(c_altitudeUnitPattern, true);
+    std::vector<std::wstring_view> groups;
+    const std::wstring line = AnsiToWide(lines[unitLine - 1]);
+    if (!pattern.Match(line, &groups))
+        ThrowOwnFailureAt(OziFailure::AltitudeUnit, unitLine);
+    const bool feet = !groups[0].empty() && (groups[0][0] == L'F' || groups[0][0] == L'f');
+    return feet ? AltitudeUnit::Feet : AltitudeUnit::Metres;
+}
+
+const wchar_t* LatitudeHemisphere(double latitude)
+{
+    return latitude >= 0 ? L",N," : L",S,";
+}
+
+const wchar_t* LongitudeHemisphere(double longitude)
+{
+    return longitude >= 0 ? L",E," : L",W,";
+}
+
+// Writes every non-empty line from firstLine on through buildSentence,
+// attaching the input line number to a failure of that line.
+template <typename BuildSentence>
+void WritePointLines(const TextLines& lines, size_t firstLine, HANDLE output, BuildSentence buildSentence)
+{
+    for (size_t index = firstLine; index < lines.size(); ++index) {
+        std::wstring sentence;
+        try {
+            const std::wstring wide = AnsiToWide(lines[index]);
+            const std::wstring_view trimmed = TrimWhiteSpace(wide);
+            if (trimmed.empty())
+                continue;
+            sentence = buildSentence(SplitCommaSeparated(trimmed));
+        } catch (CAtlException& e) {
+            e.SetPositionIfUnknown(static_cast<unsigned>(index + 1));
+            throw;
+        }
+        WriteSentence(output, sentence, true);
+    }
+    WriteSentence(output, c_terminator, true);
+}
+
+// The output file, with its path attached to any write failure.
+template <typename Body>
+void WriteOutput(const std::wstring& outputPath, Body body)
+{
+    UniqueHFile output = CreateSentenceFile(outputPath);
+    try {
+        body(output.Get());
+    } catch (CAtlException& e) {
+        if (e.Position() == 0)
+            e.SetPathIfUnknown(outputPath);
+        throw;
+    }
+}
+
+std::wstring BuildWaypointSentence(const std::vector<std::wstring>& fields)
+{
+    if (fields.size() < 4)
+        ThrowOwnFailure(OziFailure::WaypointFields);
+    const double latitude = ParseDecimal(fields[2]);
+    const double longitude = ParseDecimal(fields[3]);
+    std::wstring sentence = L"$PMGNWPL,";
+    sentence += FormatDegreeMinutes(2, latitude);
+    sentence += LatitudeHemisphere(latitude);
+    sentence += FormatDegreeMinutes(3, longitude);
+    sentence += LongitudeHemisphere(longitude);
+    sentence += L"0.00000,M,";
+    sentence += fields[1];
+    sentence += L",,a";
+    return sentence;
+}
+
+std::wstring BuildTrackSentence(const std::vector<std::wstring>& fields, AltitudeUnit unit)
+{
+    if (fields.size() < 5)
+        ThrowOwnFailure(OziFailure::TrackPointFields);
+    const double latitude = ParseDecimal(fields[0]);
+    const double longitude = ParseDecimal(fields[1]);
+    const double altitude = ParseDecimal(fields[3]);
+    const double dayNumber = ParseDecimal(fields[4]);
+    const TrackTimeFields when = FormatTrackTime(dayNumber);
+
+
+    std::wstring sentence = L"$PMGNTRK,";
+    sentence += FormatTrackAngle(L"%02d%02d.%03d", latitude);
+    sentence += LatitudeHemisphere(latitude);
+    sentence += FormatTrackAngle(L"%03d%02d.%03d", longitude);
+    sentence += LongitudeHemisphere(longitude);
+    sentence += std::to_wstring(TruncateToInt(altitude));
+    sentence += unit == AltitudeUnit::Feet ? L",F," : L",M,";
+    sentence += when.time;
+    sentence += L",A,,";
+    sentence += when.date;
+    return sentence;
+}
+
+} // namespace
+
+TrackTimeFields FormatTrackTime(double dayNumber)
+{
+    TrackTimeFields fields;
+    SYSTEMTIME st;
+    if (!VariantTimeToSystemTime(dayNumber, &st))
+        return fields;
+    wchar_t buffer[32];
+    if (dayNumber > 1.0) {
+        std::swprintf(buffer, std::size(buffer), L"%02d%02d%02d.%03d", st.wHour, st.wMinute, st.wSecond,
+                      st.wMilliseconds);
+        fields.time = buffer;
+    }
+    std::swprintf(buffer, std::size(buffer), L"%02d%02d%02d", st.wDay, st.wMonth, st.wYear % 100);
+    fields.date = buffer;
+    return fields;
+}
+
+void ConvertWaypoints(const std::wstring& inputPath, const std::wstring& outputPath)
+{
+    const TextLines lines = ReadTextLines(inputPath);
+    if (lines.size() <= c_waypointHeaderLines)
+        ThrowOwnFailure(OziFailure::WaypointsTooShort);
+    CheckDatum(lines, OziFailure::WaypointsDatum);
+    WriteOutput(outputPath, [&](HANDLE output) {
+        WritePointLines(lines, c_waypointHeaderLines, output, BuildWaypointSentence);
+    });
+}
+
+void ConvertTrack(const std::wstring& inputPath, const std::wstring& outputPath)
+{
+    const TextLines lines = ReadTextLines(inputPath);
+    if (lines.size() <= c_trackHeaderLines)
+        ThrowOwnFailure(OziFailure::TrackTooShort);
+    CheckDatum(lines, OziFailure::TrackDatum);
+    const AltitudeUnit unit = ReadAltitudeUnit(lines);
+    WriteOutput(outputPath, [&](HANDLE output) {
+        WritePointLines(lines, c_trackHeaderLines, output,
+                        [unit](const std::vector<std::wstring>& fields) { return BuildTrackSentence(fields, unit); });
+    });
+}

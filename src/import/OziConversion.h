@@ -1,0 +1,35 @@
+// Conversion of OziExplorer waypoint (.wpt) and track point (.plt) files
+// into Magellan waypoint files (.upt) and track logs (.log).
+//
+// Only WGS 84 files are accepted. Both read the input whole and close it
+// before the output is created; a header that fails its check leaves the
+// output untouched. A point line that fails later leaves the sentences
+// already written in the output, closed and without its terminator.
+// Failures carry the 1-based input line in CAtlException::Position().
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace OziFailure {
+constexpr WORD TrackTooShort = 0x00CC;     // no line after the six header lines
+constexpr WORD TrackDatum = 0x00CD;        // line 2 of a track is not "WGS 84"
+constexpr WORD WaypointsTooShort = 0x00CE; // no line after the four header lines
+constexpr WORD WaypointsDatum = 0x00CF;    // line 2 of a waypoint file is not "WGS 84"
+constexpr WORD AltitudeUnit = 0x00D3;      // line 3 does not declare feet or metres
+constexpr WORD WaypointFields = 0x00DA;    // a waypoint line has fewer than 4 fields
+constexpr WORD TrackPointFields = 0x00E2;  // a track point line has fewer than 5 fields
+} // namespace OziFailure
+
+// Day number (OLE Automation date) of a track point as "hhmmss.sss" and
+// "ddmmyy"; either is empty when it is not written.
+struct TrackTimeFields
+{
+    std::wstring time;
+    std::wstring date;
+};
+TrackTimeFields FormatTrackTime(double dayNumber);
+
+void ConvertWaypoints(const std::wstring& inputPath, const std::wstring& outputPath);
+void ConvertTrack(const std::wstring& inputPath, const std::wstring& outputPath);

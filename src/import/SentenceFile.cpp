@@ -1,0 +1,229 @@
+#include "import/SentenceFile.h"
+
+#include <oleauto.h>
+
+#include <cmath>
+#include <climits>
+#include <cstdio>
+
+#include "base/Text.h"
+
+namespace {
+
+template <typename... Args>
+std::wstring FormatWide(const wchar_t* format, Args... args)
+{
+    wchar_t buffer[64];
+    const int length = std::swprintf(buffer, std::size(buffer), format, args...);
+    return std::wstring(buffer, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+bool IsBlank(wchar_t c) noexcept
+{
+    return c == L' ' || c == L'\t';
+}
+
+double ConvertDigitsWithVariant(std::wstring_view text)
+{
+    VARIANT source;
+    VariantInit(&source);
+    source.vt = VT_BSTR;
+    source.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    if (!source.bstrVal)
+        ThrowHr(E_OUTOFMEMORY);
+    VARIANT converted;
+    VariantInit(&converted);
+    const HRESULT hr = VariantChangeType(&converted, &source, 0, VT_R8);
+    VariantClear(&source);
+    ThrowIfFailed(hr);
+    return converted.dblVal;
+}
+
+} // namespace
+
+int TruncateToInt(double value) noexcept
+{
+    if (std::isnan(value))
+        return 0;
+    if (value >= 2147483647.0)
+        return INT_MAX;
+    if (value <= -2147483648.0)
+        return INT_MIN;
+    return static_cast<int>(value);
+}
+
+UniqueHFile CreateSentenceFile(const std::wstring& path)
+{
+    UniqueHFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        ThrowLastErrorFor(path);
+    return file;
+}
+
+void WriteSentence(HANDLE file, std::wstring_view line, bool checksum)
+{
+    std::string bytes = WideToAnsi(line);
+    if (checksum)
+        AppendChecksum(bytes);
+    bytes += "\r\n";
+    DWORD written = 0;
+    ThrowLastErrorIf(!WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+    if (written != bytes.size())
+        ThrowWin32(ERROR_WRITE_FAULT);
+}
+
+bool AppendChecksum(std::string& line)
+{
+    if (line.size() <= 1 || line[0] != '$')
+        return false;
+    unsigned char sum = 0;
+    for (size_t i = 1; i < line.size(); ++i)
+        sum ^= static_cast<unsigned char>(line[i]);
+    static const char c_hex[] = "0123456789ABCDEF";
+    line += '*';
+    line += c_hex[sum >> 4];
+    line += c_hex[sum & 0x0F];
+    return true;
+}
+
+std::wstring FormatFixedPoint(const wchar_t* integerFormat, double value)
+{
+    const int integerPart = TruncateToInt(value);
+    const int fraction = TruncateToInt((std::fabs(value) - std::fabs(static_cast<double>(integerPart))) * 100000.0);
+    std::wstring text;
+    if (value < 0 && integerPart == 0)
+        text = L"-";
+    text += FormatWide(integerFormat, integerPart);
+    text += FormatWide(L".%05d", fraction);
+    return text;
+}
+
+std::wstring FormatDegreeMinutes(int degreeDigits, double value)
+{
+    const double absolute = std::fabs(value);
+    const double degrees = std::floor(absolute);
+    return FormatWide(L"%0*d", degreeDigits, TruncateToInt(degrees)) +
+           FormatFixedPoint(L"%02d", (absolute - degrees) * 60.0);
+}
+
+std::wstring FormatTrackAngle(const wchar_t* format, double value)
+{
+    const double sign = value >= 0 ? 1.0 : -1.0;
+    const double absolute = sign * value;
+    const int degrees = TruncateToInt(absolute);
+    const double fraction = absolute - degrees;
+    const int minutes = TruncateToInt(fraction * 60.0);
+    const int thousandths = TruncateToInt((fraction - minutes / 60.0) * 60.0 * 1000.0);
+    return FormatWide(format, degrees, minutes, thousandths);
+}
+
+TextLines ReadTextLines(const std::wstring& path)
+{
+    TextLines result;
+    try {
+        UniqueHFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        ThrowLastErrorIf(!file);
+        LARGE_INTEGER size;
+        ThrowLastErrorIf(!GetFileSizeEx(file.Get(), &size));
+        if (static_cast<ULONGLONG>(size.QuadPart) >= MAXDWORD)
+            ThrowHr(E_OUTOFMEMORY);
+        const DWORD length = static_cast<DWORD>(size.QuadPart);
+        result.m_contents.reset(new (std::nothrow) char[length + 1]);
+        if (!result.m_contents)
+            ThrowHr(E_OUTOFMEMORY);
+        DWORD total = 0;
+        while (total < length) {
+            DWORD read = 0;
+            ThrowLastErrorIf(!ReadFile(file.Get(), result.m_contents.get() + total, length - total, &read, nullptr));
+            if (read == 0)
+                break; // the file shrank while it was read
+            total += read;
+        }
+        result.m_contents[total] = '\0';
+    } catch (CAtlException& e) {
+        e.SetPathIfUnknown(path);
+        throw;
+    }
+
+    const std::string_view contents(result.m_contents.get());
+    size_t start = 0;
+    while (start < contents.size()) {
+        size_t end = contents.find('\n', start);
+        const bool lastPiece = end == std::string_view::npos;
+        if (lastPiece)
+            end = contents.size();
+        std::string_view piece = contents.substr(start, end - start);
+        while (!piece.empty() && piece.front() == '\r')
+            piece.remove_prefix(1);
+        while (!piece.empty() && piece.back() == '\r')
+            piece.remove_suffix(1);
+        result.m_lines.push_back(piece);
+        start = end + 1;
+    }
+    return result;
+}
+
+std::vector<std::wstring> SplitCommaSeparated(std::wstring_view line)
+{
+    std::vector<std::wstring> fields;
+    std::wstring_view rest = line;
+    for (;;) {
+        while (!rest.empty() && IsBlank(rest.front()))
+            rest.remove_prefix(1);
+        if (rest.empty())
+            return fields;
+
+        if (rest.front() == L'"') {
+            std::wstring field;
+            size_t pos = 1;
+            for (;;) {
+                if (pos >= rest.size())
+                    return fields; // no closing quote: the rest is dropped
+                if (rest[pos] == L'"') {
+                    if (pos + 1 < rest.size() && rest[pos + 1] == L'"') {
+                        field += L'"';
+                        pos += 2;
+                        continue;
+                    }
+                    break;
+                }
+                field += rest[pos++];
+            }
+            fields.push_back(std::move(field));
+            const size_t comma = rest.find(L',', pos + 1);
+            rest = comma == std::wstring_view::npos ? std::wstring_view() : rest.substr(comma + 1);
+            continue;
+        }
+
+        const size_t comma = rest.find(L',');
+        if (comma == std::wstring_view::npos) {
+            fields.emplace_back(rest);
+            return fields;
+        }
+        std::wstring_view field = rest.substr(0, comma);
+        while (!field.empty() && IsBlank(field.back()))
+            field.remove_suffix(1);
+        fields.emplace_back(field);
+        rest.remove_prefix(comma + 1);
+    }
+}
+
+double ParseDecimal(std::wstring_view text)
+{
+    text = TrimWhiteSpace(text);
+    const size_t point = text.find(L'.');
+    if (point == std::wstring_view::npos)
+        return ConvertDigitsWithVariant(text);
+
+    const std::wstring_view integerText = text.substr(0, point);
+    const std::wstring_view fractionText = text.substr(point + 1);
+    double value = ConvertDigitsWithVariant(integerText);
+    if (!fractionText.empty()) {
+        const double fraction = ConvertDigitsWithVariant(fractionText) / std::pow(10.0, fractionText.size());
+        const bool negative = !integerText.empty() && integerText.front() == L'-';
+        value += negative ? -fraction : fraction;
+    }
+    return value;
+}

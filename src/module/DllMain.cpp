@@ -1,0 +1,23 @@
+// Module entry point of Tervolin.dll: keeps the module handle that every
+// resource load and registration step uses.
+#include <windows.h>
+
+#include "module/Module.h"
+
+namespace {
+HINSTANCE g_moduleInstance = nullptr;
+}
+
+HINSTANCE ModuleInstance() noexcept
+{
+    return g_moduleInstance;
+}
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        g_moduleInstance = instance;
+        DisableThreadLibraryCalls(instance);
+    }
+    return TRUE;
+}

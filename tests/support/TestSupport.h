@@ -1,0 +1,68 @@
+// Helpers shared by the test executables: temporary folders, file bytes,
+// the real-world test data and the thread locale.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "base/Exception.h"
+
+// A fresh folder under the temporary directory, deleted with its contents
+// when the object goes out of scope.
+class TempFolder
+{
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::wstring& Path() const { return m_path; }
+    std::wstring File(const std::wstring& name) const { return m_path + L"\\" + name; }
+
+private:
+    std::wstring m_path;
+};
+
+std::string ReadFileBytes(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+bool FileExists(const std::wstring& path);
+
+// The value of an environment variable, empty when unset.
+std::wstring EnvironmentValue(const wchar_t* name);
+
+// Folder of the shared real-world files, or empty (with the test skipped by
+// the caller) when it is absent.
+std::wstring TestDataFolder();
+
+// Runs the test body with the thread locale and the user's number format
+// set to a locale whose decimal separator is a comma, then restores both.
+class CommaDecimalLocale
+{
+public:
+    CommaDecimalLocale();
+    ~CommaDecimalLocale();
+
+private:
+    LCID m_threadLocale;
+    std::wstring m_decimal;
+};
+
+// The HRESULT that the callable raises as CAtlException, S_OK when none.
+template <typename F>
+HRESULT RaisedResult(F&& f)
+{
+    try {
+        f();
+    } catch (const CAtlException& e) {
+        return e.m_hr;
+    }
+    return S_OK;
+}
+
+#define SKIP_WITHOUT_TESTDATA(folder)                                                                   \
+    if ((folder).empty())                                                                               \
+    GTEST_SKIP() << "real-world test data (../shared/testdata) is absent"
