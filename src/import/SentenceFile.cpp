@@ -90,7 +90,9 @@ bool AppendChecksum(std::string& line)
 std::wstring FormatFixedPoint(const wchar_t* integerFormat, double value)
 {
     const int integerPart = TruncateToInt(value);
-    const int fraction = TruncateToInt((std::fabs(value) - std::fabs(static_cast<double>(integerPart))) * 100000.0);
+    // The fraction comes from the value's own integer part, which equals
+    // integerPart whenever that did not saturate.
+    const int fraction = TruncateToInt((std::fabs(value) - std::fabs(std::trunc(value))) * 100000.0);
     std::wstring text;
     if (value < 0 && integerPart == 0)
         text = L"-";
@@ -159,7 +161,10 @@ TextLines ReadTextLines(const std::wstring& path)
             piece.remove_prefix(1);
         while (!piece.empty() && piece.back() == '\r')
             piece.remove_suffix(1);
-        result.m_lines.push_back(piece);
+        // What follows the last LF is a line only when it holds more than
+        // CRs, so that LF CR line ends give the same lines as CR LF.
+        if (!lastPiece || !piece.empty())
+            result.m_lines.push_back(piece);
         start = end + 1;
     }
     return result;
