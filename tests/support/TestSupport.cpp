@@ -93,3 +93,81 @@ CommaDecimalLocale::~CommaDecimalLocale()
     SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, m_decimal.c_str());
     SetThreadLocale(m_threadLocale);
 }
+
+namespace {
+
+// Reads a pipe to its end on a thread of its own, so that a child writing
+// much to both streams cannot block on a full pipe.
+struct PipeReader
+{
+    UniqueHandle read;
+    UniqueHandle thread;
+    std::string text;
+
+    static DWORD WINAPI Drain(void* context)
+    {
+        auto* self = static_cast<PipeReader*>(context);
+        char buffer[4096];
+        DWORD count = 0;
+        while (ReadFile(self->read.Get(), buffer, sizeof buffer, &count, nullptr) && count > 0)
+            self->text.append(buffer, count);
+        return 0;
+    }
+};
+
+void CreateInheritablePipe(UniqueHandle& read, UniqueHandle& write)
+{
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, TRUE};
+    HANDLE r = nullptr;
+    HANDLE w = nullptr;
+    ThrowLastErrorIf(!CreatePipe(&r, &w, &attributes, 0));
+    read.Reset(r);
+    write.Reset(w);
+    SetHandleInformation(r, HANDLE_FLAG_INHERIT, 0);
+}
+
+} // namespace
+
+ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMilliseconds)
+{
+    PipeReader output;
+    PipeReader errors;
+    UniqueHandle outputWrite;
+    UniqueHandle errorsWrite;
+    CreateInheritablePipe(output.read, outputWrite);
+    CreateInheritablePipe(errors.read, errorsWrite);
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = outputWrite.Get();
+    startup.hStdError = errorsWrite.Get();
+    PROCESS_INFORMATION process{};
+    std::wstring mutableLine = commandLine;
+    ThrowLastErrorIf(!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                     &startup, &process));
+    UniqueHandle processHandle(process.hProcess);
+    UniqueHandle threadHandle(process.hThread);
+    outputWrite.Reset();
+    errorsWrite.Reset();
+    output.thread.Reset(CreateThread(nullptr, 0, PipeReader::Drain, &output, 0, nullptr));
+    errors.thread.Reset(CreateThread(nullptr, 0, PipeReader::Drain, &errors, 0, nullptr));
+
+    ProcessResult result;
+    if (WaitForSingleObject(processHandle.Get(), timeoutMilliseconds) != WAIT_OBJECT_0) {
+        TerminateProcess(processHandle.Get(), 0xDEAD);
+        WaitForSingleObject(processHandle.Get(), INFINITE);
+    }
+    GetExitCodeProcess(processHandle.Get(), &result.exitCode);
+    WaitForSingleObject(output.thread.Get(), INFINITE);
+    WaitForSingleObject(errors.thread.Get(), INFINITE);
+    result.output = std::move(output.text);
+    result.errors = std::move(errors.text);
+    return result;
+}
+
+ProcessResult RunHost(const std::wstring& arguments)
+{
+    return RunProcess(L"\"" + EnvironmentValue(L"TERVOLIN_BIN") + L"\\tervolin.exe\" " + arguments);
+}

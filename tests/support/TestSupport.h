@@ -66,3 +66,15 @@ HRESULT RaisedResult(F&& f)
 #define SKIP_WITHOUT_TESTDATA(folder)                                                                   \
     if ((folder).empty())                                                                               \
     GTEST_SKIP() << "real-world test data (../shared/testdata) is absent"
+
+// Runs a program to its end and collects its exit code and output.
+struct ProcessResult
+{
+    DWORD exitCode = 0;
+    std::string output; // standard output
+    std::string errors; // standard error
+};
+ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMilliseconds = 60000);
+
+// Runs tervolin.exe from the build with the given arguments (already quoted).
+ProcessResult RunHost(const std::wstring& arguments);

@@ -1,0 +1,80 @@
+#include "support/TestSupport.h"
+
+namespace {
+
+std::wstring Quoted(const std::wstring& path)
+{
+    return L"\"" + path + L"\"";
+}
+
+const char c_waypoints[] = "OziExplorer Waypoint File Version 1.1\r\nWGS 84\r\nReserved 2\r\nReserved 3\r\n"
+                           "1,HOME,48.5,-11.25\r\n";
+
+} // namespace
+
+TEST(Host, ConvertsWaypointsAndSucceedsSilently)
+{
+    TempFolder folder;
+    WriteFileBytes(folder.File(L"in.wpt"), c_waypoints);
+    const ProcessResult result =
+        RunHost(L"convert waypoints " + Quoted(folder.File(L"in.wpt")) + L" " + Quoted(folder.File(L"out.upt")));
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ("", result.errors);
+    EXPECT_EQ(0u, ReadFileBytes(folder.File(L"out.upt")).find("$PMGNWPL,4830.00000,N,01115.00000,W,0.00000,M,HOME,,a*"));
+}
+
+TEST(Host, FailuresNameTheFileTheLineAndTheProblem)
+{
+    TempFolder folder;
+    struct Row
+    {
+        const char* contents;
+        const wchar_t* kind;
+        const char* expected; // after "tervolin: <input>: "
+    };
+    const Row rows[] = {
+        {"b\r\nWGS84\r\n\r\n\r\n1,A,1,2\r\n", L"waypoints", "line 2: the datum is not WGS 84"},
+        {"OziExplorer\r\nWGS 84\r\n\r\n\r\n1,A,1\r\n", L"waypoints", "line 5: a waypoint needs at least 4 fields"},
+        {"OziExplorer\r\nWGS 84\r\nAltitude is in Feet\r\n\r\n\r\n\r\n", L"track",
+         "the track has no point after its six header lines"},
+        {"OziExplorer\r\nWGS 84\r\nAltitude is in Yards\r\n\r\n\r\n\r\n1,2,0,3,4\r\n", L"track",
+         "line 3: the altitude unit line is neither"},
+    };
+    const std::wstring input = folder.File(L"in.txt");
+    const std::wstring output = folder.File(L"out.txt");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.expected);
+        WriteFileBytes(input, row.contents);
+        WriteFileBytes(output, "keep me");
+        const ProcessResult result =
+            RunHost(L"convert " + std::wstring(row.kind) + L" " + Quoted(input) + L" " + Quoted(output));
+        EXPECT_EQ(1u, result.exitCode);
+        const std::string inputUtf8(input.begin(), input.end());
+        EXPECT_EQ(0u, result.errors.find("tervolin: " + inputUtf8 + ": " + row.expected)) << result.errors;
+        EXPECT_EQ(1, std::count(result.errors.begin(), result.errors.end(), '\n'));
+        if (std::string(row.expected).find("line 5") == std::string::npos)
+            EXPECT_EQ("keep me", ReadFileBytes(output));
+    }
+}
+
+TEST(Host, SystemErrorsUseTheSystemMessage)
+{
+    TempFolder folder;
+    const std::wstring missing = folder.File(L"missing.plt");
+    const ProcessResult result = RunHost(L"convert track " + Quoted(missing) + L" " + Quoted(folder.File(L"o.log")));
+    EXPECT_EQ(1u, result.exitCode);
+    EXPECT_NE(std::string::npos, result.errors.find("missing.plt: ")) << result.errors;
+    EXPECT_NE(std::string::npos, result.errors.find("(0x80070002)")) << result.errors;
+    EXPECT_FALSE(FileExists(folder.File(L"o.log")));
+}
+
+TEST(Host, UsageErrorsAndHelp)
+{
+    EXPECT_EQ(0u, RunHost(L"--help").exitCode);
+    EXPECT_NE(std::string::npos, RunHost(L"--help").output.find("convert"));
+    EXPECT_EQ(0u, RunHost(L"convert --help").exitCode);
+    EXPECT_NE(std::string::npos, RunHost(L"convert --help").output.find("convert track IN.plt OUT.log"));
+    EXPECT_EQ(2u, RunHost(L"frobnicate").exitCode);
+    EXPECT_EQ(2u, RunHost(L"convert track only-one-argument").exitCode);
+    EXPECT_EQ(2u, RunHost(L"convert teleport a b").exitCode);
+}
