@@ -23,8 +23,33 @@ bool IsBlank(wchar_t c) noexcept
     return c == L' ' || c == L'\t';
 }
 
+// Plain runs of ASCII digits (an optional leading minus, at most 15 digits)
+// are what the readers meet on nearly every line; their value is exact in
+// a double, so converting them here gives what the variant conversion gives
+// at a fraction of its cost.
+bool TryConvertPlainDigits(std::wstring_view text, double& value) noexcept
+{
+    const bool negative = !text.empty() && text.front() == L'-';
+    if (negative)
+        text.remove_prefix(1);
+    if (text.empty() || text.size() > 15)
+        return false;
+    long long digits = 0;
+    for (wchar_t c : text) {
+        if (c < L'0' || c > L'9')
+            return false;
+        digits = digits * 10 + (c - L'0');
+    }
+    value = negative ? -static_cast<double>(digits) : static_cast<double>(digits);
+    return true;
+}
+
 double ConvertDigitsWithVariant(std::wstring_view text)
 {
+    double plain;
+    if (TryConvertPlainDigits(text, plain))
+        return plain;
+
     VARIANT source;
     VariantInit(&source);
     source.vt = VT_BSTR;
