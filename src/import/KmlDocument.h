@@ -1,0 +1,106 @@
+// KML documents read with the MSXML SAX2 reader into a small element tree.
+//
+// LoadKmlDocument reads a local file (handed to the reader as bytes, so the
+// reader detects the encoding) or an http:// resource, and builds a tree of
+// KmlElement nodes. The tree keeps only what the placemark import needs:
+//
+//   <kml xmlns="http://www.opengis.net/kml/2.2">      kml element (root slot)
+//     <Document>                                      Document (kml slot)
+//       <name>Lakes</name>                            Document's name slot
+//       <NetworkLink><Url><href>...</href></Url>      Document's link slot
+//       <Folder><Placemark>...</Placemark></Folder>   plain elements, with text
+//
+// A root element other than kml, and everything inside it, is ignored. The
+// root element and every element inside kml must carry a KML namespace of
+// version 2.0 or later, under either host the namespace has been published
+// at (earth.google.com, www.opengis.net); anything else fails the load.
+// Element names are compared ignoring letter case. Nesting depth is limited
+// only by memory: events go straight to the innermost open element and the
+// tree is released without recursion.
+#pragma once
+
+#include <windows.h>
+#include <msxml2.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/Handle.h"
+
+__CRT_UUID_DECL(ISAXXMLReader, 0xa4f96ed0, 0xf829, 0x476e, 0x81, 0xc0, 0xcd, 0xc7, 0xbd, 0x2a, 0x08, 0x02)
+__CRT_UUID_DECL(ISAXContentHandler, 0x1545cdfa, 0x9e4e, 0x4497, 0xa8, 0xa4, 0x2b, 0xf7, 0xd0, 0x11, 0x2c, 0x44)
+__CRT_UUID_DECL(ISAXErrorHandler, 0xa60511c4, 0xccf5, 0x479e, 0x98, 0xa3, 0xdc, 0x8d, 0xc5, 0x45, 0xb7, 0xd0)
+
+namespace KmlFailure {
+constexpr WORD SecondLocator = 0x0070;           // the reader gave a second document locator
+constexpr WORD DocumentBeforeLocator = 0x007F;   // start of document before any locator
+constexpr WORD NoKml = 0x00B1;                   // the document has no kml root element
+constexpr WORD NoUrl = 0x00B9;                   // the NetworkLink has no Url
+constexpr WORD NoHref = 0x00BB;                  // the Url has no href
+constexpr WORD LinkedNoKml = 0x00BD;             // the linked document has no kml root element
+constexpr WORD LinkedNoDocument = 0x00BE;        // the linked document has no Document
+constexpr WORD NoPoint = 0x00D5;                 // a placemark has no Point
+constexpr WORD NoCoordinates = 0x00D7;           // a Point has no coordinates
+constexpr WORD CoordinateFields = 0x00DA;        // fewer than three coordinate fields
+constexpr WORD ElementBeforeLocator = 0x0140;    // an element before any locator
+constexpr WORD CharactersBeforeLocator = 0x0164; // character data before any locator
+constexpr WORD Namespace = 0x01E0;               // not a KML namespace
+constexpr WORD NamespaceVersion = 0x01E4;        // KML namespace below version 2.0
+constexpr WORD SecondDocument = 0x0293;          // a second Document inside kml
+constexpr WORD SecondKml = 0x02D8;               // a second kml root element
+} // namespace KmlFailure
+
+enum class KmlKind { Root, Kml, Document, Plain, Ignored };
+
+// The single-valued slots some kinds keep apart from their child list.
+enum class KmlSlot { Kml, Document, Name, NetworkLink, Count };
+
+// One node of the tree. Reference-counted; each node guards its members
+// with its own lock, taken one node at a time.
+class KmlElement
+{
+public:
+    KmlElement(KmlKind kind, std::wstring_view name);
+    virtual ~KmlElement();
+    KmlElement(const KmlElement&) = delete;
+    KmlElement& operator=(const KmlElement&) = delete;
+
+    ULONG AddRef() noexcept;
+    ULONG Release() noexcept;
+
+    KmlKind Kind() const noexcept { return m_kind; }
+    const std::wstring& Name() const noexcept { return m_name; }
+
+    // Character data received while this node was the innermost open
+    // element (plain elements only; empty for the other kinds).
+    std::wstring Text() const;
+    std::vector<ComPtr<KmlElement>> Children() const;
+    ComPtr<KmlElement> SlotElement(KmlSlot slot) const;
+    // The first child with the name, ignoring case; empty when none.
+    ComPtr<KmlElement> FirstChild(std::wstring_view name) const;
+
+    // Reader events for the innermost open element: creates the child of
+    // the kind this node's rules give and stores it where they say.
+    ComPtr<KmlElement> StartChild(std::wstring_view namespaceUri, std::wstring_view localName);
+    void AppendText(std::wstring_view text);
+
+private:
+    // Moves out every child and slot element so that the tree can be
+    // released without recursion.
+    void TakeAll(std::vector<ComPtr<KmlElement>>& into);
+
+    const KmlKind m_kind;
+    const std::wstring m_name;
+    LONG m_references = 0;
+    mutable CriticalSection m_lock;
+    std::wstring m_text;
+    std::vector<ComPtr<KmlElement>> m_children;
+    ComPtr<KmlElement> m_slots[static_cast<size_t>(KmlSlot::Count)];
+};
+
+// Reads the document at the location: "http://..." (any letter case) is
+// fetched by the reader, anything else is a file path. Returns the document
+// root, whose Kml slot holds the kml element when there is one. Failures
+// carry the location as their path.
+ComPtr<KmlElement> LoadKmlDocument(const std::wstring& location);
