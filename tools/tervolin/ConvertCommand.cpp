@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "ErrorText.h"
+#include "import/KmlConversion.h"
 #include "import/OziConversion.h"
 
 namespace {
@@ -21,6 +22,8 @@ const Conversion c_conversions[] = {
      L"line", ConvertWaypoints},
     {L"track", L"tervolin convert track IN.plt OUT.log        OziExplorer track to a Magellan track log", L"line",
      ConvertTrack},
+    {L"kml", L"tervolin convert kml LOCATION OUT.upt       KML placemarks (a file or an http:// address) to a Magellan waypoint file",
+     L"placemark", ImportKmlPlacemarks},
 };
 
 void PrintConvertHelp()

@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "base/Handle.h"
+#include "import/KmlDocument.h"
 #include "import/OziConversion.h"
 
 namespace {
@@ -13,6 +14,9 @@ struct OwnFailureText
 {
     WORD check;
     const wchar_t* text;
+    // Set for the rows of a conversion whose codes share values with
+    // another's: the row applies only to failures counted in this noun.
+    const wchar_t* positionNoun = nullptr;
 };
 
 const OwnFailureText c_ownFailureTexts[] = {
@@ -23,7 +27,41 @@ const OwnFailureText c_ownFailureTexts[] = {
     {OziFailure::AltitudeUnit, L"the altitude unit line is neither \"Altitude is in Feet\" nor \"Altitude is in Meters\""},
     {OziFailure::WaypointFields, L"a waypoint needs at least 4 fields (number, name, latitude, longitude)"},
     {OziFailure::TrackPointFields, L"a track point needs at least 5 fields (latitude, longitude, segment, altitude, date)"},
+    {KmlFailure::SecondLocator, L"the XML reader gave a second document locator", L"placemark"},
+    {KmlFailure::DocumentBeforeLocator, L"the XML reader started the document before giving its locator", L"placemark"},
+    {KmlFailure::ElementBeforeLocator, L"the XML reader reported an element before giving its locator", L"placemark"},
+    {KmlFailure::CharactersBeforeLocator, L"the XML reader reported text before giving its locator", L"placemark"},
+    {KmlFailure::NoKml, L"the document has no kml root element", L"placemark"},
+    {KmlFailure::NoUrl, L"the NetworkLink has no Url element", L"placemark"},
+    {KmlFailure::NoHref, L"the NetworkLink's Url has no href element", L"placemark"},
+    {KmlFailure::LinkedNoKml, L"the linked document has no kml root element", L"placemark"},
+    {KmlFailure::LinkedNoDocument, L"the linked document has no Document element", L"placemark"},
+    {KmlFailure::NoPoint, L"no Point (only point placemarks can be converted)", L"placemark"},
+    {KmlFailure::NoCoordinates, L"the Point has no coordinates", L"placemark"},
+    {KmlFailure::CoordinateFields, L"the coordinates need longitude, latitude and altitude", L"placemark"},
+    {KmlFailure::Namespace, L"an element is not in the KML 2.x namespace", L"placemark"},
+    {KmlFailure::NamespaceVersion, L"the KML namespace is older than version 2.0", L"placemark"},
+    {KmlFailure::SecondDocument, L"kml holds a second Document element", L"placemark"},
+    {KmlFailure::SecondKml, L"the document has a second kml root element", L"placemark"},
 };
+
+// The row for the code: the one of the conversion that counts positionNoun
+// first, else the one shared by all.
+const OwnFailureText* FindOwnFailureText(HRESULT hr, const wchar_t* positionNoun)
+{
+    const OwnFailureText* shared = nullptr;
+    for (const auto& entry : c_ownFailureTexts) {
+        if (MakeOwnFailure(entry.check) != hr)
+            continue;
+        if (!entry.positionNoun) {
+            if (!shared)
+                shared = &entry;
+        } else if (positionNoun && wcscmp(entry.positionNoun, positionNoun) == 0) {
+            return &entry;
+        }
+    }
+    return shared;
+}
 
 std::wstring SystemMessage(HRESULT hr)
 {
@@ -51,12 +89,11 @@ std::wstring HexCode(HRESULT hr)
 
 } // namespace
 
-std::wstring DescribeResult(HRESULT hr)
+std::wstring DescribeResult(HRESULT hr, const wchar_t* positionNoun)
 {
     if (IsOwnFailure(hr)) {
-        for (const auto& entry : c_ownFailureTexts)
-            if (MakeOwnFailure(entry.check) == hr)
-                return entry.text;
+        if (const OwnFailureText* entry = FindOwnFailureText(hr, positionNoun))
+            return entry->text;
         return L"check failed (" + HexCode(hr) + L")";
     }
     std::wstring text = SystemMessage(hr);
@@ -76,6 +113,6 @@ std::wstring DescribeFailure(const CAtlException& failure, const std::wstring& d
         line += std::to_wstring(failure.Position());
         line += L": ";
     }
-    line += DescribeResult(failure.m_hr);
+    line += DescribeResult(failure.m_hr, positionNoun);
     return line;
 }

@@ -12,5 +12,6 @@ std::wstring DescribeFailure(const CAtlException& failure, const std::wstring& d
                              const wchar_t* positionNoun = L"line");
 
 // The problem alone: the module's own words for its codes, the system's
-// message for everything else.
-std::wstring DescribeResult(HRESULT hr);
+// message for everything else. positionNoun picks the words of the
+// conversion that counts it where two conversions share a code.
+std::wstring DescribeResult(HRESULT hr, const wchar_t* positionNoun = nullptr);
