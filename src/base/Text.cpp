@@ -16,15 +16,18 @@ int CheckedLength(size_t length)
     return static_cast<int>(length);
 }
 
+// One conversion call into a buffer of the largest possible size: a byte
+// of a multi-byte code page never yields more than one UTF-16 unit, and a
+// UTF-16 unit never needs more than three bytes.
 std::wstring MultiByteToWide(UINT codePage, std::string_view text)
 {
     if (text.empty())
         return {};
     const int length = CheckedLength(text.size());
-    const int needed = MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
-    ThrowLastErrorIf(needed == 0);
-    std::wstring result(static_cast<size_t>(needed), L'\0');
-    ThrowLastErrorIf(MultiByteToWideChar(codePage, 0, text.data(), length, result.data(), needed) == 0);
+    std::wstring result(text.size(), L'\0');
+    const int converted = MultiByteToWideChar(codePage, 0, text.data(), length, result.data(), length);
+    ThrowLastErrorIf(converted == 0);
+    result.resize(static_cast<size_t>(converted));
     return result;
 }
 
@@ -33,11 +36,12 @@ std::string WideToMultiByte(UINT codePage, std::wstring_view text)
     if (text.empty())
         return {};
     const int length = CheckedLength(text.size());
-    const int needed = WideCharToMultiByte(codePage, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    ThrowLastErrorIf(needed == 0);
-    std::string result(static_cast<size_t>(needed), '\0');
-    ThrowLastErrorIf(WideCharToMultiByte(codePage, 0, text.data(), length, result.data(), needed, nullptr,
-                                         nullptr) == 0);
+    const int capacity = CheckedLength(text.size() * 3);
+    std::string result(static_cast<size_t>(capacity), '\0');
+    const int converted =
+        WideCharToMultiByte(codePage, 0, text.data(), length, result.data(), capacity, nullptr, nullptr);
+    ThrowLastErrorIf(converted == 0);
+    result.resize(static_cast<size_t>(converted));
     return result;
 }
 

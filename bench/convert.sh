@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Times the OziExplorer conversions of tervolin.exe (under Wine, start-up
+# included) against GPSBabel 1.8 on the same generated files, in one run.
+#   bench/convert.sh [TRACK_POINTS] [WAYPOINTS]     (default 1000000 100000)
+set -euo pipefail
+top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${TERVOLIN_BUILD_DIR:-$top/build}"
+points="${1:-1000000}"
+waypoints="${2:-100000}"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+"$top/scripts/build" >/dev/null
+export TERVOLIN_WINEPREFIX="${TERVOLIN_WINEPREFIX:-$build/wineprefix}"
+export WINEPREFIX="$TERVOLIN_WINEPREFIX"
+"$top/scripts/wine-session" start
+trap 'rm -rf "$work"; "$top/scripts/wine-session" stop' EXIT
+
+python3 "$top/bench/generate_ozi.py" "$work" "$points" "$waypoints"
+host="$build/bin/tervolin.exe"
+
+# measure NAME COMMAND...: prints seconds and peak resident memory (MiB).
+measure() {
+    local name="$1"; shift
+    /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null
+    read -r seconds kib <"$work/time"
+    printf '%-44s %8.2f s %8.1f MiB\n' "$name" "$seconds" "$(echo "$kib / 1024" | bc -l)"
+    echo "$seconds" >"$work/last"
+}
+
+ratio() {
+    printf '%-44s %8.2fx\n' "$1" "$(echo "$2 / $3" | bc -l)"
+}
+
+# GPSBabel's eXplorist writer takes at most 500 waypoints per file.
+gpsbabel_waypoint_parts='for f in "$0"/waypoints-500/*.wpt; do gpsbabel -w -i ozi -f "$f" -o magellanx -F "$f.upt"; done'
+
+echo "track: $points points, waypoints: $waypoints"
+measure "tervolin convert track" "$top/scripts/wine-run" "$host" convert track "$work/track.plt" "$work/track.log"
+t_track=$(cat "$work/last")
+measure "gpsbabel ozi -> magellanx (track)" gpsbabel -t -i ozi -f "$work/track.plt" -o magellanx -F "$work/gb.log"
+g_track=$(cat "$work/last")
+measure "tervolin convert waypoints" "$top/scripts/wine-run" "$host" convert waypoints "$work/waypoints.wpt" "$work/w.upt"
+t_wpt=$(cat "$work/last")
+measure "gpsbabel magellanx, $((waypoints / 500)) files of 500" bash -c "$gpsbabel_waypoint_parts" "$work"
+g_wpt_parts=$(cat "$work/last")
+measure "gpsbabel ozi -> magellan (one file)" gpsbabel -w -i ozi -f "$work/waypoints.wpt" -o magellan -F "$work/gb.upt"
+g_wpt=$(cat "$work/last")
+ratio "track: gpsbabel time / tervolin time" "$g_track" "$t_track"
+ratio "waypoints: gpsbabel (magellan) / tervolin" "$g_wpt" "$t_wpt"
+ratio "waypoints: gpsbabel (500s) / tervolin" "$g_wpt_parts" "$t_wpt"
