@@ -1,0 +1,252 @@
+#include "gps/NmeaInterpreter.h"
+
+#include <oleauto.h>
+
+#include <climits>
+#include <cmath>
+
+#include "base/Text.h"
+
+namespace {
+
+// Minimum field counts of the recognised sentences.
+constexpr size_t c_statusFields = 7;
+constexpr size_t c_satellitesInViewFields = 3;
+constexpr size_t c_positionFields = 6;
+constexpr size_t c_recommendedMinimumFields = 9;
+constexpr size_t c_activeSatellitesFields = 5;
+
+// The value of the leading digits as a double, so that receiver texts of any
+// length convert without overflow (exact up to 2^53).
+double LeadingValue(std::wstring_view text) noexcept
+{
+    size_t i = 0;
+    while (i < text.size() && IsWhiteSpace(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == L'-' || text[i] == L'+'))
+        negative = text[i++] == L'-';
+    double value = 0;
+    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i)
+        value = value * 10 + (text[i] - L'0');
+    return negative ? -value : value;
+}
+
+// The text after a point as a fraction: "45" gives 0.45, "5x" gives 0.05.
+double FractionValue(std::wstring_view digits) noexcept
+{
+    return LeadingValue(digits) / std::pow(10.0, static_cast<double>(digits.size()));
+}
+
+// Splits "value.fraction" into the part before the first point and the
+// fraction after it (0 without a point).
+double CutFraction(std::wstring_view& text) noexcept
+{
+    const size_t point = text.find(L'.');
+    if (point == std::wstring_view::npos)
+        return 0;
+    const double fraction = FractionValue(text.substr(point + 1));
+    text = text.substr(0, point);
+    return fraction;
+}
+
+// Removes and converts the last two characters (or the only one).
+double CutLastTwoDigits(std::wstring_view& text) noexcept
+{
+    const size_t take = std::min<size_t>(2, text.size());
+    const double value = LeadingValue(text.substr(text.size() - take));
+    text.remove_suffix(take);
+    return value;
+}
+
+bool IsLetterIgnoringCase(std::wstring_view field, wchar_t letter) noexcept
+{
+    return field.size() == 1 && (field[0] | 0x20) == (letter | 0x20);
+}
+
+void RequireFields(const NmeaSentence& sentence, size_t minimum)
+{
+    if (sentence.fields.size() < minimum)
+        ThrowHr(E_INVALIDARG);
+}
+
+void InterpretStatus(const NmeaSentence& sentence, NmeaEvents& events)
+{
+    RequireFields(sentence, c_statusFields);
+    const auto& f = sentence.fields;
+    events.Status({std::wstring(f[0]), LeadingInteger(f[1]), f[2] == L"T", ParseFieldNumber(f[3]) / 999,
+                   ParseFieldNumber(f[4]), std::wstring(f[5]), std::wstring(f[6])});
+}
+
+void InterpretPosition(const NmeaSentence& sentence, NmeaEvents& events)
+{
+    RequireFields(sentence, c_positionFields);
+    const auto& f = sentence.fields;
+    events.GeographicLatitudeAndLongitude({ParseCoordinate(f[0], f[1], L'N'), ParseCoordinate(f[2], f[3], L'E'),
+                                           ParseUtcTime(f[4]), IsLetterIgnoringCase(f[5], L'A')});
+}
+
+void InterpretRecommendedMinimum(const NmeaSentence& sentence, NmeaEvents& events)
+{
+    RequireFields(sentence, c_recommendedMinimumFields);
+    const auto& f = sentence.fields;
+    events.RecommendedMinimumC({ParseUtcTime(f[0]), IsLetterIgnoringCase(f[1], L'A'),
+                                ParseCoordinate(f[2], f[3], L'N'), ParseCoordinate(f[4], f[5], L'E'),
+                                ParseFieldNumber(f[6]), ParseFieldNumber(f[7]), ParseUtcDate(f[8])});
+}
+
+// The last three fields are the dilutions whatever the sentence's length;
+// the satellite slots are the fields between the fix type and them.
+void InterpretActiveSatellites(const NmeaSentence& sentence, NmeaEvents& events)
+{
+    RequireFields(sentence, c_activeSatellitesFields);
+    const auto& f = sentence.fields;
+    const size_t count = f.size();
+    ActiveSatellites satellites{IsLetterIgnoringCase(f[0], L'A'), LeadingInteger(f[1]), {},
+                                ParseFieldNumber(f[count - 3]), ParseFieldNumber(f[count - 2]),
+                                ParseFieldNumber(f[count - 1])};
+    for (size_t i = 2; i + 3 < count; ++i)
+        satellites.numbers.push_back(LeadingInteger(f[i]));
+    events.SatellitesActive(satellites);
+}
+
+// Satellites of one $GPGSV message: groups of four fields from field 3 on
+// (number, elevation, azimuth, signal-to-noise); the last group may lack
+// its signal-to-noise field.
+void AppendSatellites(const std::vector<std::wstring>& fields, std::vector<SatelliteInView>& satellites)
+{
+    const size_t count = fields.size();
+    for (size_t i = 3; i + 3 <= count; i += 4) {
+        const bool hasSignal = i + 3 < count && !fields[i + 3].empty();
+        satellites.push_back({LeadingInteger(fields[i]), ParseFieldNumber(fields[i + 1]),
+                              ParseFieldNumber(fields[i + 2]), hasSignal ? ParseFieldNumber(fields[i + 3]) : 0});
+    }
+}
+
+} // namespace
+
+NmeaSentence SplitSentence(std::wstring_view line)
+{
+    NmeaSentence sentence;
+    line = line.substr(0, line.find(L'*'));
+    if (line.empty())
+        return sentence;
+    size_t comma = line.find(L',');
+    sentence.name = line.substr(0, comma);
+    while (comma != std::wstring_view::npos) {
+        const size_t start = comma + 1;
+        comma = line.find(L',', start);
+        sentence.fields.push_back(line.substr(start, comma == std::wstring_view::npos ? comma : comma - start));
+    }
+    return sentence;
+}
+
+long LeadingInteger(std::wstring_view text) noexcept
+{
+    const double value = LeadingValue(text);
+    if (value >= static_cast<double>(LONG_MAX))
+        return LONG_MAX;
+    if (value <= static_cast<double>(LONG_MIN))
+        return LONG_MIN;
+    return static_cast<long>(value);
+}
+
+double ParseFieldNumber(std::wstring_view text) noexcept
+{
+    while (!text.empty() && IsWhiteSpace(text.front()))
+        text.remove_prefix(1);
+    const size_t point = text.find(L'.');
+    if (point == std::wstring_view::npos)
+        return LeadingValue(text);
+    const double whole = LeadingValue(text.substr(0, point));
+    const double fraction = FractionValue(text.substr(point + 1));
+    return text.front() == L'-' ? whole - fraction : whole + fraction;
+}
+
+double ParseCoordinate(std::wstring_view value, std::wstring_view hemisphere, wchar_t positiveLetter) noexcept
+{
+    const double sign = IsLetterIgnoringCase(hemisphere, positiveLetter) ? 1 : -1;
+    const double fraction = CutFraction(value);
+    double degrees = 0;
+    double minutes = 0;
+    if (value.size() >= 2) {
+        minutes = CutLastTwoDigits(value);
+        degrees = LeadingValue(value);
+    } else {
+        minutes = LeadingValue(value);
+    }
+    return sign * ((fraction + minutes) / 60 + degrees);
+}
+
+double ParseUtcTime(std::wstring_view text) noexcept
+{
+    const double fraction = CutFraction(text);
+    const double seconds = text.empty() ? 0 : CutLastTwoDigits(text);
+    const double minutes = text.empty() ? 0 : CutLastTwoDigits(text);
+    const double hours = text.empty() ? 0 : LeadingValue(text);
+    return (((fraction + seconds) / 60 + minutes) / 60 + hours) / 24;
+}
+
+double ParseUtcDate(std::wstring_view text)
+{
+    if (text.size() != 6 && text.size() != 8)
+        ThrowHr(E_INVALIDARG);
+    long year = LeadingInteger(text.substr(4));
+    if (year < 100)
+        year += year < 80 ? 2000 : 1900;
+    SYSTEMTIME day{};
+    day.wYear = static_cast<WORD>(year);
+    day.wMonth = static_cast<WORD>(LeadingInteger(text.substr(2, 2)));
+    day.wDay = static_cast<WORD>(LeadingInteger(text.substr(0, 2)));
+    double date = 0;
+    if (year < 0 || year > 0xFFFF || !SystemTimeToVariantTime(&day, &date))
+        return 0;
+    return date;
+}
+
+void CNmeaInterpreter::InterpretLine(std::wstring_view line, NmeaEvents& events)
+{
+    const NmeaSentence sentence = SplitSentence(line);
+    const std::wstring_view name = sentence.name;
+    if (name == L"$PMGNST")
+        InterpretStatus(sentence, events);
+    else if (name == L"$GPGSV")
+        SatelliteGroupMessage(sentence, events);
+    else if (name == L"$GPGLL")
+        InterpretPosition(sentence, events);
+    else if (name == L"$GPRMC")
+        InterpretRecommendedMinimum(sentence, events);
+    else if (name == L"$GPGSA")
+        InterpretActiveSatellites(sentence, events);
+}
+
+// Messages 1..total of a group must arrive in order; a missed or repeated
+// message drops the group until the next message 1. The group may span
+// several batches.
+void CNmeaInterpreter::SatelliteGroupMessage(const NmeaSentence& sentence, NmeaEvents& events)
+{
+    RequireFields(sentence, c_satellitesInViewFields);
+    const long total = LeadingInteger(sentence.fields[0]);
+    const long number = LeadingInteger(sentence.fields[1]);
+    std::vector<SatelliteInView> satellites;
+    {
+        CriticalSectionLock lock(m_stateLock);
+        if (number == 1) {
+            m_groupMessages.clear();
+            m_collecting = true;
+        }
+        if (m_collecting) {
+            if (m_groupMessages.size() == static_cast<size_t>(number) - 1)
+                m_groupMessages.emplace_back(sentence.fields.begin(), sentence.fields.end());
+            else
+                m_collecting = false;
+        }
+        if (number == total && m_collecting) {
+            for (const auto& fields : m_groupMessages)
+                AppendSatellites(fields, satellites);
+            m_collecting = false;
+        }
+    }
+    if (!satellites.empty())
+        events.SatellitesInView(satellites);
+}
