@@ -2,7 +2,6 @@
 
 #include <oleauto.h>
 
-#include <cstdio>
 
 #include "base/Exception.h"
 #include "base/Pattern.h"
@@ -136,14 +135,9 @@ TrackTimeFields FormatTrackTime(double dayNumber)
     SYSTEMTIME st;
     if (!VariantTimeToSystemTime(dayNumber, &st))
         return fields;
-    wchar_t buffer[32];
-    if (dayNumber > 1.0) {
-        std::swprintf(buffer, std::size(buffer), L"%02d%02d%02d.%03d", st.wHour, st.wMinute, st.wSecond,
-                      st.wMilliseconds);
-        fields.time = buffer;
-    }
-    std::swprintf(buffer, std::size(buffer), L"%02d%02d%02d", st.wDay, st.wMonth, st.wYear % 100);
-    fields.date = buffer;
+    if (dayNumber > 1.0)
+        fields.time = FormatIntegers(L"%02d%02d%02d.%03d", {st.wHour, st.wMinute, st.wSecond, st.wMilliseconds});
+    fields.date = FormatIntegers(L"%02d%02d%02d", {st.wDay, st.wMonth, st.wYear % 100});
     return fields;
 }
 

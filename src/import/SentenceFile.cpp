@@ -4,18 +4,30 @@
 
 #include <cmath>
 #include <climits>
-#include <cstdio>
 
 #include "base/Text.h"
 
 namespace {
 
-template <typename... Args>
-std::wstring FormatWide(const wchar_t* format, Args... args)
+// Appends value as printf's "%0<width>d" does (width 0: "%d"): the sign
+// first, then zeros up to the width, then the digits.
+void AppendInteger(std::wstring& text, int value, int width)
 {
-    wchar_t buffer[64];
-    const int length = std::swprintf(buffer, std::size(buffer), format, args...);
-    return std::wstring(buffer, length > 0 ? static_cast<size_t>(length) : 0);
+    wchar_t digits[12];
+    int count = 0;
+    unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+    do {
+        digits[count++] = static_cast<wchar_t>(L'0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0) {
+        text += L'-';
+        --width;
+    }
+    for (int pad = width - count; pad > 0; --pad)
+        text += L'0';
+    while (count > 0)
+        text += digits[--count];
 }
 
 bool IsBlank(wchar_t c) noexcept
@@ -65,6 +77,28 @@ double ConvertDigitsWithVariant(std::wstring_view text)
 }
 
 } // namespace
+
+std::wstring FormatIntegers(const wchar_t* format, std::initializer_list<int> values)
+{
+    std::wstring text;
+    auto value = values.begin();
+    for (const wchar_t* p = format; *p; ++p) {
+        if (*p != L'%') {
+            text += *p;
+            continue;
+        }
+        int width = 0;
+        if (p[1] == L'0' && p[2] >= L'1' && p[2] <= L'9') {
+            width = p[2] - L'0';
+            p += 2;
+        }
+        if (p[1] != L'd' || value == values.end())
+            ThrowHr(E_INVALIDARG);
+        ++p;
+        AppendInteger(text, *value++, width);
+    }
+    return text;
+}
 
 int TruncateToInt(double value) noexcept
 {
@@ -121,8 +155,8 @@ std::wstring FormatFixedPoint(const wchar_t* integerFormat, double value)
     std::wstring text;
     if (value < 0 && integerPart == 0)
         text = L"-";
-    text += FormatWide(integerFormat, integerPart);
-    text += FormatWide(L".%05d", fraction);
+    text += FormatIntegers(integerFormat, {integerPart});
+    text += FormatIntegers(L".%05d", {fraction});
     return text;
 }
 
@@ -130,7 +164,9 @@ std::wstring FormatDegreeMinutes(int degreeDigits, double value)
 {
     const double absolute = std::fabs(value);
     const double degrees = std::floor(absolute);
-    return FormatWide(L"%0*d", degreeDigits, TruncateToInt(degrees)) +
+    std::wstring text;
+    AppendInteger(text, TruncateToInt(degrees), degreeDigits);
+    return text +
            FormatFixedPoint(L"%02d", (absolute - degrees) * 60.0);
 }
 
@@ -142,7 +178,7 @@ std::wstring FormatTrackAngle(const wchar_t* format, double value)
     const double fraction = absolute - degrees;
     const int minutes = TruncateToInt(fraction * 60.0);
     const int thousandths = TruncateToInt((fraction - minutes / 60.0) * 60.0 * 1000.0);
-    return FormatWide(format, degrees, minutes, thousandths);
+    return FormatIntegers(format, {degrees, minutes, thousandths});
 }
 
 TextLines ReadTextLines(const std::wstring& path)

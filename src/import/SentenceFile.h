@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -30,6 +31,11 @@ void WriteSentence(HANDLE file, std::wstring_view line, bool checksum);
 // Appends "*hh" (XOR of every byte after the '$') to a line that starts
 // with '$' and is longer than one byte; returns false otherwise.
 bool AppendChecksum(std::string& line);
+
+// Formats integers with a printf-style format limited to what the sentence
+// fields use: literal text, "%d" and "%0Nd" (N one digit). Any other
+// conversion, or too few values, raises E_INVALIDARG.
+std::wstring FormatIntegers(const wchar_t* format, std::initializer_list<int> values);
 
 // Truncates toward zero, saturating at the limits of int (NaN gives 0), so
 // that absurd inputs are formatted instead of overflowing.

@@ -1,4 +1,6 @@
 #include "support/TestSupport.h"
+#include <climits>
+#include <cstdio>
 #include <string>
 using namespace std::string_literals;
 
@@ -187,4 +189,36 @@ TEST(SentenceFile, ParseDecimalUsesThePointWhateverTheLocale)
     ExpectDecimalRows();
     CommaDecimalLocale comma;
     ExpectDecimalRows();
+}
+
+TEST(SentenceFile, FormatIntegersAgreesWithPrintf)
+{
+    struct Row
+    {
+        const wchar_t* format;
+        std::vector<int> values;
+    };
+    const Row rows[] = {
+        {L"%d", {0}},          {L"%d", {-777}},          {L"%d", {INT_MIN}},          {L"%d", {INT_MAX}},
+        {L"%02d", {7}},        {L"%02d", {-7}},          {L"%05d", {-12}},            {L".%05d", {299}},
+        {L"%03d", {12345}},    {L"%02d%02d.%03d", {4, 28, 9}}, {L"%02d%02d%02d.%03d", {23, 59, 59, 999}},
+    };
+    for (const auto& row : rows) {
+        wchar_t expected[64];
+        switch (row.values.size()) {
+        case 1: std::swprintf(expected, 64, row.format, row.values[0]); break;
+        case 3: std::swprintf(expected, 64, row.format, row.values[0], row.values[1], row.values[2]); break;
+        default:
+            std::swprintf(expected, 64, row.format, row.values[0], row.values[1], row.values[2], row.values[3]);
+        }
+        std::wstring actual;
+        switch (row.values.size()) {
+        case 1: actual = FormatIntegers(row.format, {row.values[0]}); break;
+        case 3: actual = FormatIntegers(row.format, {row.values[0], row.values[1], row.values[2]}); break;
+        default: actual = FormatIntegers(row.format, {row.values[0], row.values[1], row.values[2], row.values[3]});
+        }
+        EXPECT_EQ(std::wstring(expected), actual) << WideToUtf8(row.format);
+    }
+    EXPECT_EQ(E_INVALIDARG, RaisedResult([] { FormatIntegers(L"%x", {1}); }));
+    EXPECT_EQ(E_INVALIDARG, RaisedResult([] { FormatIntegers(L"%d%d", {1}); }));
 }

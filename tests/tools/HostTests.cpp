@@ -78,3 +78,24 @@ TEST(Host, UsageErrorsAndHelp)
     EXPECT_EQ(2u, RunHost(L"convert track only-one-argument").exitCode);
     EXPECT_EQ(2u, RunHost(L"convert teleport a b").exitCode);
 }
+
+TEST(Host, BothBinariesCarryTheProductAndFileVersion)
+{
+    for (const wchar_t* name : {L"tervolin.exe", L"Tervolin.dll"}) {
+        const std::wstring path = EnvironmentValue(L"TERVOLIN_BIN") + L"\\" + name;
+        DWORD ignored = 0;
+        const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+        ASSERT_NE(0u, size) << "no version resource in " << testing::PrintToString(std::wstring(name));
+        std::string block(size, '\0');
+        ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
+        VS_FIXEDFILEINFO* fixed = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+        EXPECT_EQ(MAKELONG(0, 1), fixed->dwProductVersionMS);
+        EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+        wchar_t* product = nullptr;
+        ASSERT_TRUE(VerQueryValueW(block.data(), L"\\StringFileInfo\\040904B0\\ProductName",
+                                   reinterpret_cast<void**>(&product), &length));
+        EXPECT_STREQ(L"Tervolin", product);
+    }
+}
