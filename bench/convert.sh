@@ -19,17 +19,21 @@ trap 'rm -rf "$work"; "$top/scripts/wine-session" stop' EXIT
 python3 "$top/bench/generate_ozi.py" "$work" "$points" "$waypoints"
 host="$build/bin/tervolin.exe"
 
-# measure NAME COMMAND...: prints seconds and peak resident memory (MiB).
+# measure NAME COMMAND...: prints the elapsed time, the processor time (user
+# + system, what the ratios use: elapsed time swings with the machine's
+# load) and the peak resident memory.
 measure() {
     local name="$1"; shift
-    /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null
-    read -r seconds kib <"$work/time"
-    printf '%-44s %8.2f s %8.1f MiB\n' "$name" "$seconds" "$(echo "$kib / 1024" | bc -l)"
-    echo "$seconds" >"$work/last"
+    /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null
+    read -r seconds user system kib <"$work/time"
+    local cpu
+    cpu=$(echo "$user + $system" | bc -l)
+    printf '%-40s %7.2f s elapsed %7.2f s cpu %7.1f MiB\n' "$name" "$seconds" "$cpu" "$(echo "$kib / 1024" | bc -l)"
+    echo "$cpu" >"$work/last"
 }
 
 ratio() {
-    printf '%-44s %8.2fx\n' "$1" "$(echo "$2 / $3" | bc -l)"
+    printf '%-40s %7.2fx\n' "$1" "$(echo "$2 / $3" | bc -l)"
 }
 
 # GPSBabel's Magellan writers take at most 500 waypoints per file.
@@ -44,5 +48,5 @@ measure "tervolin convert waypoints" "$top/scripts/wine-run" "$host" convert way
 t_wpt=$(cat "$work/last")
 measure "gpsbabel magellanx, $((waypoints / 500)) files of 500" bash -c "$gpsbabel_waypoint_parts" "$work"
 g_wpt_parts=$(cat "$work/last")
-ratio "track: gpsbabel time / tervolin time" "$g_track" "$t_track"
-ratio "waypoints: gpsbabel (500s) / tervolin" "$g_wpt_parts" "$t_wpt"
+ratio "track: gpsbabel cpu / tervolin cpu" "$g_track" "$t_track"
+ratio "waypoints: gpsbabel cpu / tervolin cpu" "$g_wpt_parts" "$t_wpt"

@@ -14,6 +14,7 @@ constexpr size_t c_waypointHeaderLines = 4;
 constexpr size_t c_trackHeaderLines = 6;
 constexpr wchar_t c_datum[] = L"WGS 84";
 constexpr wchar_t c_terminator[] = L"$PMGNCMD,END";
+constexpr size_t c_sentenceCapacity = 96; // a sentence without its name, checksum included
 
 // "Altitude is in Feet" / "Altitude is in Meters": the first group's first
 // letter decides the unit.
@@ -92,7 +93,9 @@ std::wstring BuildWaypointSentence(const std::vector<std::wstring>& fields)
         ThrowOwnFailure(OziFailure::WaypointFields);
     const double latitude = ParseDecimal(fields[2]);
     const double longitude = ParseDecimal(fields[3]);
-    std::wstring sentence = L"$PMGNWPL,";
+    std::wstring sentence;
+    sentence.reserve(c_sentenceCapacity + fields[1].size());
+    sentence = L"$PMGNWPL,";
     sentence += FormatDegreeMinutes(2, latitude);
     sentence += LatitudeHemisphere(latitude);
     sentence += FormatDegreeMinutes(3, longitude);
@@ -114,7 +117,9 @@ std::wstring BuildTrackSentence(const std::vector<std::wstring>& fields, Altitud
     const TrackTimeFields when = FormatTrackTime(dayNumber);
 
 
-    std::wstring sentence = L"$PMGNTRK,";
+    std::wstring sentence;
+    sentence.reserve(c_sentenceCapacity);
+    sentence = L"$PMGNTRK,";
     sentence += FormatTrackAngle(L"%02d%02d.%03d", latitude);
     sentence += LatitudeHemisphere(latitude);
     sentence += FormatTrackAngle(L"%03d%02d.%03d", longitude);

@@ -76,6 +76,9 @@ double ConvertDigitsWithVariant(std::wstring_view text)
     return converted.dblVal;
 }
 
+// Enough for the columns of OziExplorer lines without regrowing the list.
+constexpr size_t c_usualFieldCount = 16;
+
 } // namespace
 
 std::wstring FormatIntegers(const wchar_t* format, std::initializer_list<int> values)
@@ -234,6 +237,7 @@ TextLines ReadTextLines(const std::wstring& path)
 std::vector<std::wstring> SplitCommaSeparated(std::wstring_view line)
 {
     std::vector<std::wstring> fields;
+    fields.reserve(c_usualFieldCount);
     std::wstring_view rest = line;
     for (;;) {
         while (!rest.empty() && IsBlank(rest.front()))
