@@ -2,6 +2,7 @@
 // resource load and registration step uses.
 #include <windows.h>
 
+#include "module/ClassObjects.h"
 #include "module/Module.h"
 
 namespace {
@@ -18,6 +19,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
     if (reason == DLL_PROCESS_ATTACH) {
         g_moduleInstance = instance;
         DisableThreadLibraryCalls(instance);
+        StartClassObjects();
+    } else if (reason == DLL_PROCESS_DETACH) {
+        StopClassObjects();
     }
     return TRUE;
 }

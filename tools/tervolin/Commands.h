@@ -13,3 +13,4 @@ constexpr int c_exitFailure = 1;
 constexpr int c_exitUsage = 2;
 
 int RunConvertCommand(const Arguments& arguments);
+int RunMapCommand(const Arguments& arguments);

@@ -7,6 +7,7 @@
 #include "base/Handle.h"
 #include "import/KmlDocument.h"
 #include "import/OziConversion.h"
+#include "map/LayerConfiguration.h"
 
 namespace {
 
@@ -43,6 +44,19 @@ const OwnFailureText c_ownFailureTexts[] = {
     {KmlFailure::NamespaceVersion, L"the KML namespace is older than version 2.0", L"placemark"},
     {KmlFailure::SecondDocument, L"kml holds a second Document element", L"placemark"},
     {KmlFailure::SecondKml, L"the document has a second kml root element", L"placemark"},
+    {LayerFailure::NoPointerFile, L"the map has no ADD_MAPS.CFG naming its layer configuration"},
+    {LayerFailure::PointerFileSyntax, L"ADD_MAPS.CFG does not hold a number and a configuration file name"},
+    {LayerFailure::ConfigurationMissing, L"the layer configuration named in ADD_MAPS.CFG is not in the map"},
+    {LayerFailure::LayerLineTooShort, L"a layer line is missing or has fewer than 37 values"},
+    {LayerFailure::ColourCountNotNumber, L"the count of LAY_COLOR is not a number"},
+    {LayerFailure::ColourTooFewTokens, L"LAY_COLOR has fewer entries than its count announces"},
+    {LayerFailure::ColourLayerNotNumber, L"a layer number in LAY_COLOR is not a number"},
+    {LayerFailure::ColourLayerOutOfRange, L"a layer number in LAY_COLOR is not below the number of layers"},
+    {LayerFailure::DrawOrderCount, L"ORDERDRAW does not list exactly NUMBER layers"},
+    {LayerFailure::DrawOrderNotNumber, L"an ORDERDRAW item is not a number"},
+    {LayerFailure::DrawOrderOutOfRange, L"an ORDERDRAW item is not below the number of layers"},
+    {LayerFailure::DrawOrderRepeated, L"ORDERDRAW names a layer twice, which would lose another layer"},
+    {LayerFailure::NoLayersLeft, L"no layer is left to save (every layer removed, or none loaded)"},
 };
 
 // The row for the code: the one of the conversion that counts positionNoun

@@ -17,6 +17,7 @@ struct Command
 
 const Command c_commands[] = {
     {L"convert", L"convert OziExplorer waypoints and tracks into Magellan files", RunConvertCommand},
+    {L"map", L"list, describe and extract Magellan map files, list and edit their layers", RunMapCommand},
 };
 
 void PrintHelp()

@@ -1,0 +1,31 @@
+// Facts about a loaded module file: its path and the numbers of its version
+// resource, read from the mapped image (which also works for a library
+// mapped for its resources only).
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Full path of a loaded module; nullptr gives the process's executable.
+std::wstring ModuleFilePath(HMODULE module);
+
+// The part of a path after its last backslash or slash.
+std::wstring_view FileNamePart(std::wstring_view path) noexcept;
+
+// The path without its file name and without the separator before it.
+std::wstring_view FolderPart(std::wstring_view path) noexcept;
+
+// The root block of the module's version resource; empty when the module has
+// none or it is malformed.
+std::optional<VS_FIXEDFILEINFO> FixedFileInfo(HMODULE module) noexcept;
+
+// The 64-bit product version (dwProductVersionMS:dwProductVersionLS), 0 when
+// the module has no version resource.
+ULONGLONG ProductVersion(HMODULE module) noexcept;
+
+// "major.minor.build.revision" from the high and low words of the two double
+// words of a version.
+std::wstring FormatVersion(DWORD mostSignificant, DWORD leastSignificant);

@@ -1,0 +1,440 @@
+#include "gps/ComSupport.h"
+
+#include <new>
+
+#include "base/Text.h"
+#include "module/Module.h"
+
+// ---- CConnectionPoint
+
+std::vector<ComPtr<IDispatch>> CConnectionPoint::Sinks()
+{
+    CriticalSectionLock lock(m_lock);
+    std::vector<ComPtr<IDispatch>> sinks;
+    sinks.reserve(m_sinks.size());
+    for (const auto& sink : m_sinks)
+        if (sink)
+            sinks.push_back(sink);
+    return sinks;
+}
+
+STDMETHODIMP CConnectionPoint::QueryInterface(REFIID iid, void** result)
+{
+    if (!result)
+        return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IConnectionPoint) {
+        *result = static_cast<IConnectionPoint*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *result = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP CConnectionPoint::GetConnectionInterface(IID* iid)
+{
+    if (!iid)
+        return E_POINTER;
+    *iid = m_events;
+    return S_OK;
+}
+
+STDMETHODIMP CConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** container)
+{
+    if (!container)
+        return E_POINTER;
+    *container = &m_container;
+    m_container.AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP CConnectionPoint::Advise(IUnknown* sink, DWORD* cookie)
+{
+    if (!cookie)
+        return E_POINTER;
+    *cookie = 0;
+    if (!sink)
+        return E_POINTER;
+    ComPtr<IDispatch> events;
+    if (FAILED(sink->QueryInterface(m_events, events.PutVoid())) || !events)
+        return CONNECT_E_CANNOTCONNECT;
+    try {
+        CriticalSectionLock lock(m_lock);
+        size_t slot = 0;
+        while (slot < m_sinks.size() && m_sinks[slot])
+            ++slot;
+        if (slot == m_sinks.size())
+            m_sinks.emplace_back();
+        m_sinks[slot] = std::move(events);
+        *cookie = static_cast<DWORD>(slot + 1);
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return CONNECT_E_ADVISELIMIT;
+    }
+}
+
+STDMETHODIMP CConnectionPoint::Unadvise(DWORD cookie)
+{
+    ComPtr<IDispatch> released; // released after the lock is left
+    CriticalSectionLock lock(m_lock);
+    if (cookie == 0 || cookie > m_sinks.size() || !m_sinks[cookie - 1])
+        return CONNECT_E_NOCONNECTION;
+    released = std::move(m_sinks[cookie - 1]);
+    return S_OK;
+}
+
+STDMETHODIMP CConnectionPoint::EnumConnections(IEnumConnections** connections)
+{
+    if (connections)
+        *connections = nullptr;
+    return E_NOTIMPL;
+}
+
+// ---- CAutomationObject
+
+CAutomationObject::CAutomationObject(IUnknown* outer, REFCLSID classId, REFIID mainInterface, REFIID events) noexcept
+    : m_inner(*this),
+      m_controlling(outer ? outer : &m_inner),
+      m_classId(classId),
+      m_mainInterface(mainInterface),
+      m_eventPoint(*this, events)
+{
+    ModuleLock();
+}
+
+CAutomationObject::~CAutomationObject()
+{
+    ModuleUnlock();
+}
+
+void* CAutomationObject::FindInterface(REFIID iid) noexcept
+{
+    if (iid == IID_IObjectWithSite)
+        return static_cast<IObjectWithSite*>(this);
+    if (iid == IID_IConnectionPointContainer)
+        return static_cast<IConnectionPointContainer*>(this);
+    if (iid == IID_ISupportErrorInfo)
+        return static_cast<ISupportErrorInfo*>(this);
+    if (iid == IID_IProvideClassInfo2 || iid == IID_IProvideClassInfo)
+        return static_cast<IProvideClassInfo2*>(this);
+    return nullptr;
+}
+
+STDMETHODIMP CAutomationObject::CInnerUnknown::QueryInterface(REFIID iid, void** result)
+{
+    if (!result)
+        return E_POINTER;
+    *result = iid == IID_IUnknown ? static_cast<IUnknown*>(this) : m_owner.FindInterface(iid);
+    if (!*result)
+        return E_NOINTERFACE;
+    static_cast<IUnknown*>(*result)->AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) CAutomationObject::CInnerUnknown::AddRef()
+{
+    return static_cast<ULONG>(InterlockedIncrement(&m_owner.m_references));
+}
+
+STDMETHODIMP_(ULONG) CAutomationObject::CInnerUnknown::Release()
+{
+    const LONG references = InterlockedDecrement(&m_owner.m_references);
+    if (references == 0)
+        delete &m_owner;
+    return static_cast<ULONG>(references);
+}
+
+STDMETHODIMP CAutomationObject::EnumConnectionPoints(IEnumConnectionPoints** points)
+{
+    if (points)
+        *points = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CAutomationObject::FindConnectionPoint(REFIID iid, IConnectionPoint** point)
+{
+    if (!point)
+        return E_POINTER;
+    *point = nullptr;
+    ComPtr<IConnectionPoint> events(&m_eventPoint);
+    IID eventsIid;
+    m_eventPoint.GetConnectionInterface(&eventsIid);
+    if (iid != eventsIid)
+        return CONNECT_E_NOCONNECTION;
+    *point = events.Detach();
+    return S_OK;
+}
+
+STDMETHODIMP CAutomationObject::InterfaceSupportsErrorInfo(REFIID iid)
+{
+    return iid == m_mainInterface ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP CAutomationObject::GetClassInfo(ITypeInfo** info)
+{
+    if (!info)
+        return E_POINTER;
+    *info = nullptr;
+    try {
+        return LoadModuleTypeLibrary()->GetTypeInfoOfGuid(m_classId, info);
+    } catch (...) {
+        return ResultFromCaughtException();
+    }
+}
+
+STDMETHODIMP CAutomationObject::GetGUID(DWORD kind, GUID* guid)
+{
+    if (!guid)
+        return E_POINTER;
+    if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) {
+        *guid = GUID_NULL;
+        return E_INVALIDARG;
+    }
+    return m_eventPoint.GetConnectionInterface(guid);
+}
+
+STDMETHODIMP CAutomationObject::SetSite(IUnknown* site)
+{
+    ComPtr<IUnknown> previous(site);
+    CriticalSectionLock lock(m_siteLock);
+    std::swap(previous, m_site);
+    return S_OK;
+}
+
+STDMETHODIMP CAutomationObject::GetSite(REFIID iid, void** site)
+{
+    if (!site)
+        return E_POINTER;
+    *site = nullptr;
+    CriticalSectionLock lock(m_siteLock);
+    return m_site ? m_site->QueryInterface(iid, site) : E_FAIL;
+}
+
+// ---- Dispatch helpers
+
+HRESULT IdsOfNamesFromTable(std::span<const DispatchName> table, LPOLESTR* names, UINT count, DISPID* ids) noexcept
+{
+    if (count > 0 && (!names || !ids))
+        return E_POINTER;
+    HRESULT hr = S_OK;
+    for (UINT i = 0; i < count; ++i) {
+        ids[i] = DISPID_UNKNOWN;
+        for (const auto& entry : table)
+            if (names[i] && EqualsIgnoreCase(entry.name, names[i])) {
+                ids[i] = entry.id;
+                break;
+            }
+        if (ids[i] == DISPID_UNKNOWN)
+            hr = DISP_E_UNKNOWNNAME;
+    }
+    return hr;
+}
+
+ComPtr<ITypeLib> LoadModuleTypeLibrary()
+{
+    ComPtr<ITypeLib> library;
+    ThrowIfFailed(LoadTypeLibEx(ModuleFileName().c_str(), REGKIND_NONE, library.Put()));
+    return library;
+}
+
+HRESULT TypeInfoCount(UINT* count) noexcept
+{
+    if (!count)
+        return E_POINTER;
+    try {
+        LoadModuleTypeLibrary();
+        *count = 1;
+    } catch (...) {
+        *count = 0;
+    }
+    return S_OK;
+}
+
+HRESULT TypeInfoOf(REFGUID guid, UINT index, ITypeInfo** info) noexcept
+{
+    if (!info)
+        return E_POINTER;
+    *info = nullptr;
+    if (index != 0)
+        return DISP_E_BADINDEX;
+    try {
+        return LoadModuleTypeLibrary()->GetTypeInfoOfGuid(guid, info);
+    } catch (...) {
+        return ResultFromCaughtException();
+    }
+}
+
+HRESULT BeginInvoke(const DISPPARAMS* parameters, VARIANT* result) noexcept
+{
+    if (!parameters)
+        return DISP_E_BADVARTYPE;
+    if (parameters->cArgs > 1)
+        return DISP_E_BADPARAMCOUNT;
+    if (result)
+        VariantInit(result);
+    return S_OK;
+}
+
+CInvokeArgument::CInvokeArgument(const DISPPARAMS& parameters, VARTYPE type, UINT* argumentError)
+{
+    VariantInit(&m_value);
+    if (parameters.cArgs != 1 || !parameters.rgvarg)
+        ThrowHr(DISP_E_BADPARAMCOUNT);
+    if (FAILED(VariantChangeType(&m_value, &parameters.rgvarg[0], 0, type))) {
+        if (argumentError)
+            *argumentError = 0;
+        ThrowHr(DISP_E_TYPEMISMATCH);
+    }
+}
+
+void RequireNoArguments(const DISPPARAMS& parameters)
+{
+    if (parameters.cArgs != 0)
+        ThrowHr(DISP_E_BADPARAMCOUNT);
+}
+
+HRESULT MemberResult(HRESULT hr, EXCEPINFO* exception) noexcept
+{
+    if (SUCCEEDED(hr) || !exception)
+        return hr;
+    *exception = EXCEPINFO{};
+    exception->scode = hr;
+    ComPtr<IErrorInfo> error;
+    if (GetErrorInfo(0, error.Put()) == S_OK && error) {
+        error->GetSource(&exception->bstrSource);
+        error->GetDescription(&exception->bstrDescription);
+        error->GetHelpFile(&exception->bstrHelpFile);
+        error->GetHelpContext(&exception->dwHelpContext);
+    }
+    return hr;
+}
+
+// ---- Events
+
+CEventArguments::~CEventArguments()
+{
+    for (auto& value : m_values)
+        VariantClear(&value);
+}
+
+VARIANT& CEventArguments::Add(VARTYPE type)
+{
+    VARIANT& value = m_values.emplace_back();
+    VariantInit(&value);
+    value.vt = type;
+    return value;
+}
+
+CEventArguments& CEventArguments::Long(LONG value)
+{
+    Add(VT_I4).lVal = value;
+    return *this;
+}
+
+CEventArguments& CEventArguments::Double(double value)
+{
+    Add(VT_R8).dblVal = value;
+    return *this;
+}
+
+CEventArguments& CEventArguments::Date(double value)
+{
+    Add(VT_DATE).date = value;
+    return *this;
+}
+
+CEventArguments& CEventArguments::Bool(bool value)
+{
+    Add(VT_BOOL).boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+    return *this;
+}
+
+CEventArguments& CEventArguments::String(const std::wstring& value)
+{
+    m_values.reserve(m_values.size() + 1);
+    BSTR text = AllocateString(value);
+    Add(VT_BSTR).bstrVal = text;
+    return *this;
+}
+
+CEventArguments& CEventArguments::Variant(VARIANT& value)
+{
+    m_values.reserve(m_values.size() + 1);
+    m_values.push_back(value);
+    VariantInit(&value);
+    return *this;
+}
+
+namespace {
+
+// Leaves a sink's exception as the thread's error information.
+void SetErrorInfoFrom(const EXCEPINFO& exception) noexcept
+{
+    ComPtr<ICreateErrorInfo> create;
+    if (FAILED(CreateErrorInfo(create.Put())))
+        return;
+    create->SetSource(exception.bstrSource);
+    create->SetDescription(exception.bstrDescription);
+    create->SetHelpFile(exception.bstrHelpFile);
+    create->SetHelpContext(exception.dwHelpContext);
+    if (auto error = create.TryAs<IErrorInfo>())
+        SetErrorInfo(0, error.Get());
+}
+
+} // namespace
+
+HRESULT CEventArguments::Fire(const std::vector<ComPtr<IDispatch>>& sinks, DISPID id)
+{
+    std::vector<VARIANT> reversed(m_values.rbegin(), m_values.rend());
+    DISPPARAMS parameters{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    HRESULT last = S_OK;
+    for (const auto& sink : sinks) {
+        VARIANT result;
+        VariantInit(&result);
+        EXCEPINFO exception{};
+        UINT argumentError = 0;
+        const HRESULT hr = sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters, &result,
+                                        &exception, &argumentError);
+        VariantClear(&result);
+        if (FAILED(hr)) {
+            SetErrorInfoFrom(exception);
+            last = hr;
+        }
+        SysFreeString(exception.bstrSource);
+        SysFreeString(exception.bstrDescription);
+        SysFreeString(exception.bstrHelpFile);
+    }
+    return last;
+}
+
+// ---- Arrays and strings
+
+CVariantArray::CVariantArray(ULONG count)
+{
+    SAFEARRAYBOUND bound{count, 0};
+    m_array = SafeArrayCreate(VT_VARIANT, 1, &bound);
+    if (!m_array)
+        ThrowHr(E_OUTOFMEMORY);
+    m_elements = static_cast<VARIANT*>(m_array->pvData);
+}
+
+CVariantArray::~CVariantArray()
+{
+    if (m_array)
+        SafeArrayDestroy(m_array);
+}
+
+void CVariantArray::Detach(VARIANT& target) noexcept
+{
+    VariantInit(&target);
+    target.vt = VT_ARRAY | VT_VARIANT;
+    target.parray = std::exchange(m_array, nullptr);
+}
+
+BSTR AllocateString(std::wstring_view text)
+{
+    BSTR result = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    if (!result)
+        ThrowHr(E_OUTOFMEMORY);
+    return result;
+}

@@ -1,0 +1,366 @@
+#include "gps/SerialConnection.h"
+
+#include <objbase.h>
+
+#include "base/Text.h"
+#include "gps/AutomationClasses.h"
+#include "module/Module.h"
+
+namespace {
+
+const wchar_t c_windowClassName[] = L"TervolinSerialConnectionWindow";
+UINT g_privateMessage = 0; // "WM_PRIVATE", registered at class initialisation
+
+const DispatchName c_connectionNames[] = {
+    {L"AssumedPort", 1}, {L"psPort", 0},     {L"get_AssumedPort", 1}, {L"Port", 2},
+    {L"get_Port", 2},    {L"put_Port", 2},   {L"Connect", 3},         {L"Disconnect", 4},
+    {L"Timeout", 5},     {L"pnTimeout", 0},  {L"get_Timeout", 5},     {L"put_Timeout", 5},
+};
+
+enum ConnectionEvent : DISPID
+{
+    ErrorId = 1,
+    InputId = 2,
+    TimeoutId = 3,
+};
+
+// True when the calling thread is (or may become) a single-threaded
+// apartment; false in the multithreaded apartment.
+bool InSingleThreadedApartment() noexcept
+{
+    const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (FAILED(hr))
+        return false;
+    CoUninitialize();
+    return true;
+}
+
+void ReturnString(const std::wstring& text, BSTR* result)
+{
+    *result = AllocateString(text);
+}
+
+} // namespace
+
+CSerialConnection::CSerialConnection(IUnknown* outer)
+    : CAutomationObject(outer, __uuidof(CSerialConnection), __uuidof(ISerialConnection),
+                        __uuidof(_SerialConnectionEvents))
+{
+    if (InSingleThreadedApartment()) {
+        m_window.Reset(CreateWindowExW(0, c_windowClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                       ModuleInstance(), this));
+        if (!m_window)
+            ThrowLastError();
+    }
+}
+
+CSerialConnection::~CSerialConnection()
+{
+    StopWorker();
+    m_window.Reset(); // notices still queued for it go with it
+}
+
+void CSerialConnection::ClassInit(bool starting) noexcept
+{
+    if (!starting) {
+        UnregisterClassW(c_windowClassName, ModuleInstance());
+        return;
+    }
+    g_privateMessage = RegisterWindowMessageW(L"WM_PRIVATE");
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = WindowProcedure;
+    windowClass.hInstance = ModuleInstance();
+    windowClass.lpszClassName = c_windowClassName;
+    RegisterClassExW(&windowClass);
+}
+
+void* CSerialConnection::FindInterface(REFIID iid) noexcept
+{
+    if (iid == __uuidof(ISerialConnection) || iid == IID_IDispatch)
+        return static_cast<ISerialConnection*>(this);
+    return CAutomationObject::FindInterface(iid);
+}
+
+// ---- IDispatch
+
+STDMETHODIMP CSerialConnection::GetTypeInfo(UINT index, LCID, ITypeInfo** info)
+{
+    return TypeInfoOf(__uuidof(ISerialConnection), index, info);
+}
+
+STDMETHODIMP CSerialConnection::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids)
+{
+    return IdsOfNamesFromTable(c_connectionNames, names, count, ids);
+}
+
+STDMETHODIMP CSerialConnection::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* parameters, VARIANT* result,
+                                       EXCEPINFO* exception, UINT* argumentError)
+{
+    if (const HRESULT hr = BeginInvoke(parameters, result); FAILED(hr))
+        return hr;
+    try {
+        return MemberResult(InvokeMember(id, flags, *parameters, result, argumentError), exception);
+    } catch (...) {
+        // Argument checks raise their DISP_E_ result, which is no member failure.
+        return ResultFromCaughtException();
+    }
+}
+
+// Raises for dispatch errors (argument count and type, unknown member);
+// returns the called member's result.
+HRESULT CSerialConnection::InvokeMember(DISPID id, WORD flags, const DISPPARAMS& parameters, VARIANT* result,
+                                        UINT* argumentError)
+{
+    const bool get = (flags & DISPATCH_PROPERTYGET) != 0;
+    const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
+    VARIANT ignored;
+    VariantInit(&ignored);
+    VARIANT& target = result ? *result : ignored;
+    ScopeExit clearIgnored([&] { VariantClear(&ignored); });
+    switch (id) {
+    case 1:
+        RequireNoArguments(parameters);
+        target.vt = VT_BSTR;
+        return get_AssumedPort(&target.bstrVal);
+    case 2:
+        if (get) {
+            RequireNoArguments(parameters);
+            target.vt = VT_BSTR;
+            return get_Port(&target.bstrVal);
+        }
+        if (put) {
+            CInvokeArgument port(parameters, VT_BSTR, argumentError);
+            return put_Port(port.Value().bstrVal);
+        }
+        ThrowHr(DISP_E_MEMBERNOTFOUND);
+    case 3:
+        RequireNoArguments(parameters);
+        return Connect();
+    case 4:
+        RequireNoArguments(parameters);
+        return Disconnect();
+    case 5:
+        if (get) {
+            RequireNoArguments(parameters);
+            target.vt = VT_I4;
+            return get_Timeout(&target.lVal);
+        }
+        if (put) {
+            CInvokeArgument timeout(parameters, VT_I4, argumentError);
+            return put_Timeout(timeout.Value().lVal);
+        }
+        ThrowHr(DISP_E_MEMBERNOTFOUND);
+    default:
+        ThrowHr(DISP_E_MEMBERNOTFOUND);
+    }
+}
+
+// ---- ISerialConnection
+
+STDMETHODIMP CSerialConnection::get_AssumedPort(BSTR* port)
+{
+    if (!port)
+        return E_POINTER;
+    *port = nullptr;
+    try {
+        CriticalSectionLock lock(m_dataLock);
+        if (!m_portsFilled) {
+            m_ports = EnumerateSerialPorts();
+            m_portsFilled = true;
+        }
+        ReturnString(FindAssumedPort(m_ports), port);
+        return S_OK;
+    } catch (...) {
+        return ResultFromCaughtException();
+    }
+}
+
+STDMETHODIMP CSerialConnection::get_Port(BSTR* port)
+{
+    if (!port)
+        return E_POINTER;
+    *port = nullptr;
+    try {
+        CriticalSectionLock lock(m_dataLock);
+        ReturnString(m_port.portName, port);
+        return S_OK;
+    } catch (...) {
+        return ResultFromCaughtException();
+    }
+}
+
+STDMETHODIMP CSerialConnection::put_Port(BSTR port)
+{
+    try {
+        const std::wstring name(port ? port : L"", SysStringLen(port));
+        CriticalSectionLock connectionLock(m_connectionLock);
+        if (m_worker)
+            return MakeOwnFailure(SerialFailure::PortWhileConnected);
+        CriticalSectionLock dataLock(m_dataLock);
+        if (EqualsIgnoreCase(name, m_port.portName))
+            return S_OK;
+        const auto known = m_ports.find(name);
+        m_port = known != m_ports.end() ? known->second : PortRecord{name, {}};
+        return S_OK;
+    } catch (...) {
+        return ResultFromCaughtException();
+    }
+}
+
+STDMETHODIMP CSerialConnection::Connect()
+{
+    try {
+        CriticalSectionLock lock(m_connectionLock);
+        if (!m_worker)
+            m_worker = ReaderThread::Start(*this);
+        return S_OK;
+    } catch (...) {
+        return ResultFromCaughtException();
+    }
+}
+
+STDMETHODIMP CSerialConnection::Disconnect()
+{
+    StopWorker();
+    return S_OK;
+}
+
+// The worker is taken out under the connection lock and stopped outside
+// it, so that a client called on the worker thread may use the object.
+void CSerialConnection::StopWorker() noexcept
+{
+    std::shared_ptr<ReaderThread> worker;
+    {
+        CriticalSectionLock lock(m_connectionLock);
+        worker = std::move(m_worker);
+    }
+    if (worker)
+        worker->Stop();
+}
+
+STDMETHODIMP CSerialConnection::get_Timeout(LONG* timeout)
+{
+    if (!timeout)
+        return E_POINTER;
+    CriticalSectionLock lock(m_dataLock);
+    *timeout = m_timeout;
+    return S_OK;
+}
+
+STDMETHODIMP CSerialConnection::put_Timeout(LONG timeout)
+{
+    CriticalSectionLock lock(m_dataLock);
+    m_timeout = timeout;
+    return S_OK;
+}
+
+// ---- Worker side
+
+std::wstring CSerialConnection::PortToOpen()
+{
+    CriticalSectionLock lock(m_dataLock);
+    return m_port.portName;
+}
+
+LONG CSerialConnection::SilenceInterval()
+{
+    CriticalSectionLock lock(m_dataLock);
+    return m_timeout;
+}
+
+void CSerialConnection::QueueLines(std::vector<std::string>& lines)
+{
+    CriticalSectionLock lock(m_lineQueueLock);
+    if (m_lineQueue.empty()) {
+        m_lineQueue.swap(lines);
+        return;
+    }
+    m_lineQueue.insert(m_lineQueue.end(), std::make_move_iterator(lines.begin()),
+                       std::make_move_iterator(lines.end()));
+}
+
+// With a window the notice is posted and the worker goes on at once;
+// without one the event is fired here, on the worker thread.
+void CSerialConnection::Notify(ReaderNotice notice, LONG argument)
+{
+    if (m_window) {
+        PostMessageW(m_window.Get(), g_privateMessage, static_cast<WPARAM>(notice), static_cast<LPARAM>(argument));
+        return;
+    }
+    HandleNotice(notice, argument);
+}
+
+// The last thing each branch does is firing: a client may release the
+// object inside the event.
+void CSerialConnection::HandleNotice(ReaderNotice notice, LONG argument) noexcept
+{
+    try {
+        switch (notice) {
+        case ReaderNotice::Error:
+            CEventArguments().Long(argument).Fire(EventPoint().Sinks(), ErrorId);
+            break;
+        case ReaderNotice::Input:
+            DeliverLines();
+            break;
+        case ReaderNotice::Timeout:
+            CEventArguments().Long(argument).Fire(EventPoint().Sinks(), TimeoutId);
+            break;
+        }
+    } catch (...) {
+        // Nothing to report to: the event could not be built.
+    }
+}
+
+void CSerialConnection::DeliverLines()
+{
+    std::vector<std::string> lines;
+    {
+        CriticalSectionLock lock(m_lineQueueLock);
+        lines.swap(m_lineQueue);
+    }
+    if (lines.empty())
+        return; // an earlier delivery took them
+    CVariantArray array(static_cast<ULONG>(lines.size()));
+    for (ULONG i = 0; i < lines.size(); ++i) {
+        array[i].bstrVal = AllocateString(AnsiToWide(lines[i]));
+        array[i].vt = VT_BSTR;
+    }
+    VARIANT value;
+    array.Detach(value);
+    CEventArguments arguments;
+    arguments.Variant(value);
+    lines.clear();
+    arguments.Fire(EventPoint().Sinks(), InputId);
+}
+
+LRESULT CALLBACK CSerialConnection::WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE) {
+        const auto* creation = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
+    }
+    auto* connection = reinterpret_cast<CSerialConnection*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (connection && g_privateMessage != 0 && message == g_privateMessage)
+        return SendMessageW(window, static_cast<UINT>(wParam), static_cast<WPARAM>(lParam), 0);
+    switch (message) {
+    case static_cast<UINT>(ReaderNotice::Error):
+    case static_cast<UINT>(ReaderNotice::Input):
+    case static_cast<UINT>(ReaderNotice::Timeout):
+        if (connection)
+            connection->HandleNotice(static_cast<ReaderNotice>(message), static_cast<LONG>(wParam));
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+HRESULT CreateSerialConnection(IUnknown* outer, REFIID iid, void** result) noexcept
+{
+    return CreateAggregatableObject<CSerialConnection>(outer, iid, result);
+}
+
+void SerialConnectionClassInit(bool starting) noexcept
+{
+    CSerialConnection::ClassInit(starting);
+}

@@ -1,0 +1,290 @@
+#include "gps/SerialInterpreter.h"
+
+#include "gps/AutomationClasses.h"
+
+namespace {
+
+const DispatchName c_interpreterNames[] = {
+    {L"pSerialConnection", 0},
+    {L"Initialize", 1},
+    {L"Terminate", 2},
+};
+
+const DispatchName c_connectionEventNames[] = {
+    {L"nCode", 0}, {L"Error", 1}, {L"vLines", 0}, {L"Input", 2}, {L"nTimeout", 0}, {L"Timeout", 3},
+};
+
+enum InterpreterEvent : DISPID
+{
+    SatellitesInViewId = 100,
+    GeographicLatitudeAndLongitudeId = 101,
+    RecommendedMinimumCId = 102,
+    SatellitesActiveId = 103,
+    StatusId = 200,
+};
+
+// The lines of an Input batch: VT_EMPTY and VT_NULL hold none; anything but
+// a one-dimensional array of VARIANTs is a failure. Elements that are not
+// strings count as empty lines.
+template <typename Function>
+void ForEachLine(const VARIANT& lines, Function&& function)
+{
+    if (lines.vt == VT_EMPTY || lines.vt == VT_NULL)
+        return;
+    if (lines.vt != (VT_ARRAY | VT_VARIANT) || !lines.parray || SafeArrayGetDim(lines.parray) != 1)
+        ThrowHr(E_INVALIDARG);
+    LONG lower = 0;
+    LONG upper = -1;
+    ThrowIfFailed(SafeArrayGetLBound(lines.parray, 1, &lower));
+    ThrowIfFailed(SafeArrayGetUBound(lines.parray, 1, &upper));
+    VARIANT* elements = nullptr;
+    ThrowIfFailed(SafeArrayAccessData(lines.parray, reinterpret_cast<void**>(&elements)));
+    ScopeExit unaccess([&] { SafeArrayUnaccessData(lines.parray); });
+    for (LONG i = 0; i <= upper - lower; ++i) {
+        const VARIANT& line = elements[i];
+        if (line.vt == VT_BSTR && line.bstrVal)
+            function(std::wstring_view(line.bstrVal, SysStringLen(line.bstrVal)));
+        else
+            function(std::wstring_view());
+    }
+}
+
+} // namespace
+
+CSerialInterpreter::CSerialInterpreter(IUnknown* outer)
+    : CAutomationObject(outer, __uuidof(CSerialInterpreter), __uuidof(ISerialInterpreter),
+                        __uuidof(_SerialInterpreterEvents)),
+      m_connectionEvents(*this)
+{
+}
+
+CSerialInterpreter::~CSerialInterpreter()
+{
+    Detach();
+}
+
+void* CSerialInterpreter::FindInterface(REFIID iid) noexcept
+{
+    if (iid == __uuidof(_SerialConnectionEvents) || iid == __uuidof(ISerialConnectionEvents))
+        return static_cast<ISerialConnectionEvents*>(&m_connectionEvents);
+    if (iid == __uuidof(ISerialInterpreter) || iid == IID_IDispatch)
+        return static_cast<ISerialInterpreter*>(this);
+    return CAutomationObject::FindInterface(iid);
+}
+
+STDMETHODIMP CSerialInterpreter::GetTypeInfo(UINT index, LCID, ITypeInfo** info)
+{
+    return TypeInfoOf(__uuidof(ISerialInterpreter), index, info);
+}
+
+STDMETHODIMP CSerialInterpreter::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids)
+{
+    return IdsOfNamesFromTable(c_interpreterNames, names, count, ids);
+}
+
+STDMETHODIMP CSerialInterpreter::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* parameters, VARIANT* result,
+                                        EXCEPINFO* exception, UINT* argumentError)
+{
+    if (const HRESULT hr = BeginInvoke(parameters, result); FAILED(hr))
+        return hr;
+    try {
+        switch (id) {
+        case 1: {
+            CInvokeArgument argument(*parameters, VT_DISPATCH, argumentError);
+            ComPtr<ISerialConnection> connection;
+            if (IDispatch* object = argument.Value().pdispVal) {
+                connection = ComPtr<IDispatch>(object).TryAs<ISerialConnection>();
+                if (!connection) {
+                    if (argumentError)
+                        *argumentError = 0;
+                    return DISP_E_TYPEMISMATCH;
+                }
+            }
+            return MemberResult(Initialize(connection.Get()), exception);
+        }
+        case 2:
+            RequireNoArguments(*parameters);
+            return MemberResult(Terminate(), exception);
+        default:
+            return DISP_E_MEMBERNOTFOUND;
+        }
+    } catch (...) {
+        return ResultFromCaughtException();
+    }
+}
+
+STDMETHODIMP CSerialInterpreter::Initialize(ISerialConnection* connection)
+{
+    CriticalSectionLock lock(m_attachmentLock);
+    if (connection && connection == m_connection.Get())
+        return S_OK;
+    Detach();
+    if (!connection)
+        return S_OK;
+    try {
+        ComPtr<IConnectionPointContainer> container =
+            ComPtr<ISerialConnection>(connection).TryAs<IConnectionPointContainer>();
+        if (!container)
+            return E_NOINTERFACE;
+        ComPtr<IConnectionPoint> point;
+        ThrowIfFailed(container->FindConnectionPoint(__uuidof(_SerialConnectionEvents), point.Put()));
+        ThrowIfFailed(point->Advise(static_cast<ISerialConnectionEvents*>(&m_connectionEvents), &m_cookie));
+        m_container = container;
+        m_advised = true;
+        m_connection = connection;
+        return S_OK;
+    } catch (...) {
+        return ResultFromCaughtException();
+    }
+}
+
+STDMETHODIMP CSerialInterpreter::Terminate()
+{
+    CriticalSectionLock lock(m_attachmentLock);
+    Detach();
+    return S_OK;
+}
+
+// Called with the attachment lock held (or from the destructor).
+void CSerialInterpreter::Detach() noexcept
+{
+    if (m_advised) {
+        ComPtr<IConnectionPoint> point;
+        if (SUCCEEDED(m_container->FindConnectionPoint(__uuidof(_SerialConnectionEvents), point.Put())))
+            point->Unadvise(m_cookie);
+        m_advised = false;
+        m_cookie = 0;
+    }
+    m_container.Reset();
+    m_connection.Reset();
+}
+
+void CSerialInterpreter::Input(const VARIANT& lines) noexcept
+{
+    try {
+        InterpretBatch(lines);
+    } catch (...) {
+        // A failure ends the batch; the next batch starts afresh.
+    }
+}
+
+void CSerialInterpreter::InterpretBatch(const VARIANT& lines)
+{
+    ForEachLine(lines, [this](std::wstring_view line) { m_interpreter.InterpretLine(line, *this); });
+}
+
+void CSerialInterpreter::SatellitesInView(const std::vector<SatelliteInView>& satellites)
+{
+    CVariantArray list(static_cast<ULONG>(satellites.size()));
+    for (ULONG i = 0; i < satellites.size(); ++i) {
+        CVariantArray satellite(4);
+        satellite[0].vt = VT_I4;
+        satellite[0].lVal = satellites[i].number;
+        satellite[1].vt = VT_R8;
+        satellite[1].dblVal = satellites[i].elevation;
+        satellite[2].vt = VT_R8;
+        satellite[2].dblVal = satellites[i].azimuth;
+        satellite[3].vt = VT_R8;
+        satellite[3].dblVal = satellites[i].signalToNoise;
+        satellite.Detach(list[i]);
+    }
+    VARIANT value;
+    list.Detach(value);
+    CEventArguments arguments;
+    arguments.Variant(value).Fire(EventPoint().Sinks(), SatellitesInViewId);
+}
+
+void CSerialInterpreter::GeographicLatitudeAndLongitude(const GeographicPosition& position)
+{
+    CEventArguments arguments;
+    arguments.Double(position.latitude).Double(position.longitude).Date(position.time).Bool(position.active);
+    arguments.Fire(EventPoint().Sinks(), GeographicLatitudeAndLongitudeId);
+}
+
+void CSerialInterpreter::RecommendedMinimumC(const RecommendedMinimum& fix)
+{
+    CEventArguments arguments;
+    arguments.Date(fix.time).Bool(fix.active).Double(fix.latitude).Double(fix.longitude).Double(fix.speed);
+    arguments.Double(fix.course).Date(fix.date);
+    arguments.Fire(EventPoint().Sinks(), RecommendedMinimumCId);
+}
+
+void CSerialInterpreter::SatellitesActive(const ActiveSatellites& satellites)
+{
+    VARIANT numbers;
+    VariantInit(&numbers);
+    if (!satellites.numbers.empty()) {
+        CVariantArray list(static_cast<ULONG>(satellites.numbers.size()));
+        for (ULONG i = 0; i < satellites.numbers.size(); ++i) {
+            list[i].vt = VT_I4;
+            list[i].lVal = satellites.numbers[i];
+        }
+        list.Detach(numbers);
+    }
+    CEventArguments arguments;
+    arguments.Bool(satellites.automatic).Long(satellites.fixType).Variant(numbers);
+    arguments.Double(satellites.positionDilution).Double(satellites.horizontalDilution);
+    arguments.Double(satellites.verticalDilution);
+    arguments.Fire(EventPoint().Sinks(), SatellitesActiveId);
+}
+
+void CSerialInterpreter::Status(const ReceiverStatus& status)
+{
+    CEventArguments arguments;
+    arguments.String(status.softwareVersion).Long(status.fixType).Bool(status.fixAvailable);
+    arguments.Double(status.batteryLevel).Double(status.estimatedBatteryHours).String(status.oscillatorOffset);
+    arguments.String(status.proprietaryInformation);
+    arguments.Fire(EventPoint().Sinks(), StatusId);
+}
+
+// ---- ISerialConnectionEvents
+
+STDMETHODIMP CSerialInterpreter::CConnectionEvents::GetTypeInfo(UINT index, LCID, ITypeInfo** info)
+{
+    return TypeInfoOf(__uuidof(ISerialConnectionEvents), index, info);
+}
+
+STDMETHODIMP CSerialInterpreter::CConnectionEvents::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
+                                                                  DISPID* ids)
+{
+    return IdsOfNamesFromTable(c_connectionEventNames, names, count, ids);
+}
+
+STDMETHODIMP CSerialInterpreter::CConnectionEvents::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* parameters,
+                                                           VARIANT* result, EXCEPINFO*, UINT* argumentError)
+{
+    if (const HRESULT hr = BeginInvoke(parameters, result); FAILED(hr))
+        return hr;
+    try {
+        switch (id) {
+        case 1:
+        case 3: {
+            const CInvokeArgument ignored(*parameters, VT_I4, argumentError);
+            return S_OK;
+        }
+        case 2: {
+            if (parameters->cArgs != 1)
+                return DISP_E_BADPARAMCOUNT;
+            const VARIANT& argument = parameters->rgvarg[0];
+            const bool byReference = argument.vt == (VT_BYREF | VT_VARIANT) && argument.pvarVal;
+            m_owner.Input(byReference ? *argument.pvarVal : argument);
+            return S_OK;
+        }
+        default:
+            return DISP_E_MEMBERNOTFOUND;
+        }
+    } catch (...) {
+        return ResultFromCaughtException();
+    }
+}
+
+STDMETHODIMP CSerialInterpreter::CConnectionEvents::Input(VARIANT lines)
+{
+    m_owner.Input(lines);
+    return S_OK;
+}
+
+HRESULT CreateSerialInterpreter(IUnknown* outer, REFIID iid, void** result) noexcept
+{
+    return CreateAggregatableObject<CSerialInterpreter>(outer, iid, result);
+}

@@ -1,0 +1,168 @@
+#include "module/ResourceModule.h"
+
+#include <atomic>
+
+#include "base/Handle.h"
+#include "diagnostics/ModuleFile.h"
+
+namespace {
+
+constexpr wchar_t c_localeKey[] = L"SOFTWARE\\Norvask\\Tervolin\\Locale";
+constexpr wchar_t c_defaultValue[] = L"Default";
+constexpr wchar_t c_satellitePathValue[] = L"Satellite Path";
+
+const HKEY c_settingRoots[] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
+
+std::atomic<HINSTANCE> g_resourceInstance{nullptr};
+HINSTANCE g_module = nullptr;
+// The satellite in use, mapped for its resources only.
+UniqueHModule g_satellite;
+
+UniqueHKey OpenLocaleKey(HKEY root) noexcept
+{
+    UniqueHKey key;
+    if (RegOpenKeyExW(root, c_localeKey, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS)
+        key.Release();
+    return key;
+}
+
+std::optional<DWORD> ReadDword(HKEY key, const wchar_t* name) noexcept
+{
+    DWORD type = 0;
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
+        type != REG_DWORD || size != sizeof value)
+        return std::nullopt;
+    return value;
+}
+
+// The string as stored (an expandable string is not expanded).
+std::optional<std::wstring> ReadPath(HKEY key, const wchar_t* name)
+{
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return std::nullopt;
+    std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+    size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    value.resize(wcsnlen(value.c_str(), size / sizeof(wchar_t)));
+    return value;
+}
+
+std::wstring SatelliteFolderSetting()
+{
+    for (HKEY root : c_settingRoots) {
+        if (UniqueHKey key = OpenLocaleKey(root)) {
+            if (auto folder = ReadPath(key.Get(), c_satellitePathValue))
+                return *folder;
+        }
+    }
+    return {};
+}
+
+std::wstring CombinePath(std::wstring_view folder, std::wstring_view name)
+{
+    std::wstring path(folder);
+    if (!path.empty() && path.back() != L'\\' && path.back() != L'/')
+        path += L'\\';
+    return path + std::wstring(name);
+}
+
+bool FileExists(const std::wstring& path) noexcept
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The satellite file for the module: beside it, else in the configured
+// folder (or, without one, the current folder); empty when neither exists.
+std::wstring FindSatellite(const std::wstring& modulePath)
+{
+    std::wstring_view baseName = FileNamePart(modulePath);
+    baseName = baseName.substr(0, baseName.find_last_of(L'.'));
+    const LCID locale = ConfiguredLocale(baseName).value_or(ConvertDefaultLocale(LOCALE_USER_DEFAULT));
+    const std::wstring fileName = SatelliteFileName(baseName, locale);
+    for (const std::wstring& candidate :
+         {CombinePath(FolderPart(modulePath), fileName), CombinePath(SatelliteFolderSetting(), fileName)}) {
+        if (FileExists(candidate))
+            return candidate;
+    }
+    return {};
+}
+
+} // namespace
+
+std::optional<LCID> ConfiguredLocale(std::wstring_view moduleBaseName)
+{
+    const std::wstring valueName(moduleBaseName);
+    for (HKEY root : c_settingRoots) {
+        UniqueHKey key = OpenLocaleKey(root);
+        if (!key)
+            continue;
+        if (auto locale = ReadDword(key.Get(), valueName.c_str()))
+            return *locale;
+        if (auto locale = ReadDword(key.Get(), c_defaultValue))
+            return *locale;
+    }
+    return std::nullopt;
+}
+
+std::wstring SatelliteFileName(std::wstring_view moduleBaseName, LCID locale)
+{
+    return std::wstring(moduleBaseName) + L".lang-" + std::to_wstring(LANGIDFROMLCID(locale)) + L".dll";
+}
+
+HINSTANCE SelectResourceModule(HINSTANCE module, HINSTANCE current) noexcept
+{
+    try {
+        const std::wstring satellitePath = FindSatellite(ModuleFilePath(module));
+        if (satellitePath.empty())
+            return current;
+        UniqueHModule satellite(LoadLibraryExW(satellitePath.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES));
+        if (!satellite || ProductVersion(satellite.Get()) != ProductVersion(module))
+            return current;
+        g_satellite = std::move(satellite);
+        return g_satellite.Get();
+    } catch (...) {
+        return current;
+    }
+}
+
+void InitializeResourceInstance(HINSTANCE module) noexcept
+{
+    g_module = module;
+    g_resourceInstance.exchange(SelectResourceModule(module, module));
+}
+
+void FreeResourceModule() noexcept
+{
+    g_resourceInstance.exchange(g_module);
+    g_satellite.Reset();
+}
+
+HINSTANCE ResourceInstance() noexcept
+{
+    return g_resourceInstance.load();
+}
+
+std::wstring LoadResourceString(UINT id)
+{
+    const wchar_t* text = nullptr;
+    const int length = LoadStringW(ResourceInstance(), id, reinterpret_cast<LPWSTR>(&text), 0);
+    if (length <= 0 || !text)
+        ThrowWin32(ERROR_RESOURCE_NAME_NOT_FOUND);
+    return std::wstring(text, static_cast<size_t>(length));
+}
+
+std::wstring TextOrResourceString(LPCWSTR text)
+{
+    if (!text)
+        return {};
+    if (IS_INTRESOURCE(text))
+        return LoadResourceString(static_cast<UINT>(reinterpret_cast<UINT_PTR>(text)));
+    return text;
+}

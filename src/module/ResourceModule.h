@@ -1,0 +1,50 @@
+// The resource instance of the module: the module itself, or a satellite
+// library with the module's resources translated into the user's language.
+//
+// At load the module chooses a language (registry key
+// SOFTWARE\Norvask\Tervolin\Locale under HKEY_CURRENT_USER, then
+// HKEY_LOCAL_MACHINE: the REG_DWORD named after the module's base file name,
+// else "Default"; without either, the user's default locale), looks for
+// "<base name>.lang-<language id>.dll" beside the module, then in the
+// "Satellite Path" folder, maps it for its resources only and takes it when
+// its product version equals the module's. Every dialog, string, bitmap and
+// icon of the module is then loaded from ResourceInstance(); the module's own
+// resources are not consulted for items the satellite lacks.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The choice for a module and the resource instance in use so far: the
+// satellite library when one fits (held until FreeResourceModule), else
+// `current`. Never fails; any problem keeps `current`.
+HINSTANCE SelectResourceModule(HINSTANCE module, HINSTANCE current) noexcept;
+
+// Module start-up: chooses the resource instance for the module and
+// publishes it.
+void InitializeResourceInstance(HINSTANCE module) noexcept;
+
+// Module shut-down: frees the satellite library, if one was chosen, and
+// forgets the resource instance.
+void FreeResourceModule() noexcept;
+
+// Where every resource of the module is loaded from.
+HINSTANCE ResourceInstance() noexcept;
+
+// A string of the resource instance's string table; raises the failure when
+// it has no such string.
+std::wstring LoadResourceString(UINT id);
+
+// The text of a string argument: a pointer value of at most 0xFFFF is a
+// string resource id, a null pointer an empty text.
+std::wstring TextOrResourceString(LPCWSTR text);
+
+// The language chosen in the registry for a module base name, when any.
+std::optional<LCID> ConfiguredLocale(std::wstring_view moduleBaseName);
+
+// "Tervolin.lang-1031.dll" for the base name "Tervolin" and any LCID whose
+// language id is 1031.
+std::wstring SatelliteFileName(std::wstring_view moduleBaseName, LCID locale);
