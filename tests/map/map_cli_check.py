@@ -73,6 +73,8 @@ def main():
                            + (["--big-endian"] if order == "big" else []), check=True)
             sources[order] = path
         original = read_map(sources["little"])
+        committed = open(os.path.join(TOP, "samples", "tervolin-sample.imi"), "rb").read()
+        check(committed == open(sources["little"], "rb").read(), "samples/tervolin-sample.imi is not what make-map.py makes")
 
         # list: every entry with grouped offset and length, check words verified.
         listing = host.run("list", sources["big"])
