@@ -2,8 +2,10 @@
 // resource load and registration step uses.
 #include <windows.h>
 
+#include "diagnostics/ExceptionReporting.h"
 #include "module/ClassObjects.h"
 #include "module/Module.h"
+#include "module/ResourceModule.h"
 
 namespace {
 HINSTANCE g_moduleInstance = nullptr;
@@ -20,8 +22,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
         g_moduleInstance = instance;
         DisableThreadLibraryCalls(instance);
         StartClassObjects();
+        InitializeResourceInstance(instance);
+        InstallExceptionReporting(instance);
     } else if (reason == DLL_PROCESS_DETACH) {
+        UninstallExceptionReporting();
         StopClassObjects();
+        FreeResourceModule();
     }
     return TRUE;
 }
