@@ -52,8 +52,9 @@ TEST(Host, FailuresNameTheFileTheLineAndTheProblem)
         const std::string inputUtf8(input.begin(), input.end());
         EXPECT_EQ(0u, result.errors.find("tervolin: " + inputUtf8 + ": " + row.expected)) << result.errors;
         EXPECT_EQ(1, std::count(result.errors.begin(), result.errors.end(), '\n'));
-        if (std::string(row.expected).find("line 5") == std::string::npos)
+        if (std::string(row.expected).find("line 5") == std::string::npos) {
             EXPECT_EQ("keep me", ReadFileBytes(output));
+        }
     }
 }
 
