@@ -15,10 +15,6 @@
 #include "gps/SerialReader.h"
 #include "gps/Tervolin_h.h"
 
-namespace SerialFailure {
-constexpr WORD PortWhileConnected = 0x026C; // Port put while a worker exists
-} // namespace SerialFailure
-
 class CSerialConnection final : public CAutomationObject, public ISerialConnection, private ReaderClient
 {
 public:

@@ -26,6 +26,10 @@
 
 #include "base/Handle.h"
 
+namespace SerialFailure {
+constexpr WORD PortWhileConnected = 0x026C; // Port put while a worker exists
+} // namespace SerialFailure
+
 // A port as the system lists it: the name it is opened by (COM3) and the
 // kernel device name (\Device\USBSER000). Ports are used with the line
 // settings they already have.

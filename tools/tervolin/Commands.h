@@ -14,3 +14,6 @@ constexpr int c_exitUsage = 2;
 
 int RunConvertCommand(const Arguments& arguments);
 int RunMapCommand(const Arguments& arguments);
+int RunNmeaCommand(const Arguments& arguments);
+int RunRegisterCommand(const Arguments& arguments);
+int RunUnregisterCommand(const Arguments& arguments);

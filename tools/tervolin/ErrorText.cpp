@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "base/Handle.h"
+#include "gps/SerialReader.h"
 #include "import/KmlDocument.h"
 #include "import/OziConversion.h"
 #include "map/LayerConfiguration.h"
@@ -57,6 +58,7 @@ const OwnFailureText c_ownFailureTexts[] = {
     {LayerFailure::DrawOrderOutOfRange, L"an ORDERDRAW item is not below the number of layers"},
     {LayerFailure::DrawOrderRepeated, L"ORDERDRAW names a layer twice, which would lose another layer"},
     {LayerFailure::NoLayersLeft, L"no layer is left to save (every layer removed, or none loaded)"},
+    {SerialFailure::PortWhileConnected, L"the port cannot be changed while connected (call Disconnect first)"},
 };
 
 // The row for the code: the one of the conversion that counts positionNoun
