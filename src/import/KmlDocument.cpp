@@ -257,7 +257,33 @@ private:
     VARIANT m_value;
 };
 
-// The whole file as a one-dimensional byte SAFEARRAY.
+// White space appended after the document, in the document's own code
+// unit: the reader in Wine takes one byte less than the array holds, which
+// would cut the last character of a document that ends right after its
+// root element. Trailing white space is part of no document.
+struct LineEndPadding
+{
+    BYTE first[2]; // the first two bytes of the document
+    BYTE padding[2];
+    DWORD length;
+};
+constexpr LineEndPadding c_utf16Padding[] = {
+    {{0xFF, 0xFE}, {'\n', 0}, 2},
+    {{'<', 0}, {'\n', 0}, 2},
+    {{0xFE, 0xFF}, {0, '\n'}, 2},
+    {{0, '<'}, {0, '\n'}, 2},
+};
+constexpr LineEndPadding c_bytePadding = {{}, {'\n', 0}, 1};
+
+const LineEndPadding& PaddingFor(const BYTE* document, DWORD length)
+{
+    for (const auto& entry : c_utf16Padding)
+        if (length >= 2 && document[0] == entry.first[0] && document[1] == entry.first[1])
+            return entry;
+    return c_bytePadding;
+}
+
+// The whole file, then a line end, as a one-dimensional byte SAFEARRAY.
 void ReadFileBytes(const std::wstring& path, OwnedVariant& bytes)
 {
     UniqueHFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -268,7 +294,8 @@ void ReadFileBytes(const std::wstring& path, OwnedVariant& bytes)
     if (size.QuadPart >= MAXLONG)
         ThrowHr(E_OUTOFMEMORY);
     const DWORD length = static_cast<DWORD>(size.QuadPart);
-    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, length);
+    constexpr DWORD c_largestPadding = 2;
+    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, length + c_largestPadding);
     if (!array)
         ThrowHr(E_OUTOFMEMORY);
     bytes.Get().vt = VT_ARRAY | VT_UI1;
@@ -285,10 +312,12 @@ void ReadFileBytes(const std::wstring& path, OwnedVariant& bytes)
             break; // the file shrank while it was read
         total += read;
     }
+    const LineEndPadding& padding = PaddingFor(static_cast<const BYTE*>(data), total);
+    CopyMemory(static_cast<BYTE*>(data) + total, padding.padding, padding.length);
     unaccess.Dismiss();
     SafeArrayUnaccessData(array);
-    if (total < length) {
-        SAFEARRAYBOUND bound{total, 0};
+    if (total + padding.length < length + c_largestPadding) {
+        SAFEARRAYBOUND bound{total + padding.length, 0};
         ThrowIfFailed(SafeArrayRedim(array, &bound));
     }
 }

@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include <functional>
+
 #include "base/Text.h"
 #include "import/KmlConversion.h"
 #include "import/KmlDocument.h"
@@ -16,17 +18,33 @@ std::string Sentence(const std::string& body)
     return body + "*" + hex + "\r\n";
 }
 
+// The KML terminator carries no checksum.
 const std::string c_terminator = "$PMGNCMD,END\r\n";
+const std::string c_opengis = "http://www.opengis.net/kml/2.2";
 
-std::string Kml(const std::string& body, const std::string& ns = "http://www.opengis.net/kml/2.2")
+std::string Kml(const std::string& body, const std::string& ns = c_opengis)
 {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"" + ns + "\">" + body + "</kml>\n";
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"" + ns + "\">" + body + "</kml>";
 }
 
-std::string Placemark(const std::string& name, const std::string& coordinates)
+std::string Placemark(const std::string& name, const std::string& coordinates = "1,2,0")
 {
     return "<Placemark><name>" + name + "</name><Point><coordinates>" + coordinates +
            "</coordinates></Point></Placemark>";
+}
+
+// The sentence of Placemark(name) at 1,2,0.
+std::string Waypoint(const std::string& name)
+{
+    return Sentence("$PMGNWPL,0200.00000,N,00100.00000,E,0.00000,M," + name + ",,a");
+}
+
+std::string Folders(int depth, const std::string& inner)
+{
+    std::string text = inner;
+    for (int level = depth; level >= 1; --level)
+        text = "<Folder>" + Placemark("L" + std::to_string(level)) + text + "</Folder>";
+    return text;
 }
 
 class KmlConversion : public testing::Test
@@ -48,11 +66,263 @@ protected:
     TempFolder m_folder;
 };
 
+struct DocumentRow
+{
+    const char* what;
+    std::string document;
+    std::string expected; // the whole output, when the import succeeds
+    HRESULT result = S_OK;
+    unsigned position = 0;
+};
+
 } // namespace
 
-TEST_F(KmlConversion, Smoke)
+TEST_F(KmlConversion, DocumentsConvertOrFailWithTheirCode)
 {
-    ASSERT_EQ(S_OK, Import(Kml("<Document>" + Placemark("A\nB", "8.5,47.25,0") + "</Document>")));
-    EXPECT_EQ(Sentence("$PMGNWPL,4715.00000,N,00830.00000,E,0.00000,M,A B,,a") + c_terminator,
+    const DocumentRow rows[] = {
+        {"direct placemarks before folder ones",
+         Kml("<Document><Folder>" + Placemark("F") + "</Folder>" + Placemark("A") + Placemark("B") + "</Document>"),
+         Waypoint("A") + Waypoint("B") + Waypoint("F") + c_terminator},
+        {"placemarks directly under kml", Kml(Placemark("K")), Waypoint("K") + c_terminator},
+        {"names compared ignoring case",
+         Kml("<document><placemark><NAME>C</NAME><POINT><Coordinates>1,2,0</Coordinates></POINT></placemark>"
+             "<FOLDER>" + Placemark("D") + "</FOLDER></document>"),
+         Waypoint("C") + Waypoint("D") + c_terminator},
+        {"folders depth first, ten levels",
+         Kml("<Document>" + Folders(11, "") + Folders(1, "") + "</Document>"),
+         Waypoint("L1") + Waypoint("L2") + Waypoint("L3") + Waypoint("L4") + Waypoint("L5") + Waypoint("L6") +
+             Waypoint("L7") + Waypoint("L8") + Waypoint("L9") + Waypoint("L10") + Waypoint("L1") + c_terminator},
+        {"other containers are not searched",
+         Kml("<Document><Document>" + Placemark("N") + "</Document><Folder><Document>" + Placemark("M") +
+             "</Document></Folder>" + Placemark("P") + "</Document>"),
+         Waypoint("P") + c_terminator},
+        {"empty document", Kml("<Document/>"), c_terminator},
+        {"coordinates", Kml(Placemark("X", " -8.5 , -47.25 ,-12.5,7")),
+         Sentence("$PMGNWPL,4715.00000,S,00830.00000,W,-12.50000,M,X,,a") + c_terminator},
+        {"exponents and text without a number",
+         Kml(Placemark("E", "\n  8.5e0,4725E-2,abc\n ")),
+         Sentence("$PMGNWPL,4715.00000,N,00830.00000,E,0.00000,M,E,,a") + c_terminator},
+        {"name and description: LF a space, nothing else",
+         Kml("<Placemark><description>one\ntwo,  three </description><name> a\nb </name>"
+             "<Point><coordinates>1,2,0</coordinates></Point></Placemark>"),
+         Sentence("$PMGNWPL,0200.00000,N,00100.00000,E,0.00000,M, a b ,one two,  three ,a") + c_terminator},
+        {"CDATA text", Kml(Placemark("<![CDATA[<b>x</b>]]>")), Waypoint("<b>x</b>") + c_terminator},
+        {"earth.google.com 2.0", Kml(Placemark("G"), "http://earth.google.com/kml/2.0"), Waypoint("G") + c_terminator},
+        {"namespace ignoring case, later version", Kml(Placemark("V"), "HTTP://WWW.OPENGIS.NET/KML/3.10"),
+         Waypoint("V") + c_terminator},
+        {"root without namespace", "<kml>" + Placemark("A") + "</kml>", {}, MakeOwnFailure(KmlFailure::Namespace)},
+        {"other host", Kml(Placemark("A"), "http://example.com/kml/2.2"), {}, MakeOwnFailure(KmlFailure::Namespace)},
+        {"version 1", Kml(Placemark("A"), "http://earth.google.com/kml/1.9"), {},
+         MakeOwnFailure(KmlFailure::NamespaceVersion)},
+        {"foreign element inside kml",
+         Kml("<Document xmlns:gx=\"http://www.google.com/kml/ext/2.2\"><gx:Tour/></Document>"), {},
+         MakeOwnFailure(KmlFailure::Namespace)},
+        {"other root element", "<gpx xmlns=\"" + c_opengis + "\"><x xmlns=\"urn:y\"/></gpx>", {},
+         MakeOwnFailure(KmlFailure::NoKml)},
+        {"other root element in another namespace", "<gpx xmlns=\"urn:gpx\"/>", {},
+         MakeOwnFailure(KmlFailure::Namespace)},
+        {"second Document", Kml("<Document/><Document/>"), {}, MakeOwnFailure(KmlFailure::SecondDocument)},
+        {"LineString placemark", Kml(Placemark("A") + "<Placemark><LineString/></Placemark>"), {},
+         MakeOwnFailure(KmlFailure::NoPoint), 2},
+        {"Point without coordinates", Kml("<Placemark><Point/></Placemark>"), {},
+         MakeOwnFailure(KmlFailure::NoCoordinates), 1},
+        {"no altitude", Kml(Placemark("A", "8.5,47.25")), {}, MakeOwnFailure(KmlFailure::CoordinateFields), 1},
+        {"NetworkLink with Link instead of Url",
+         Kml("<Document><NetworkLink><Link><href>x.kml</href></Link></NetworkLink></Document>"), {},
+         MakeOwnFailure(KmlFailure::NoUrl)},
+        {"Url without href", Kml("<Document><NetworkLink><Url/></NetworkLink></Document>"), {},
+         MakeOwnFailure(KmlFailure::NoHref)},
+        {"not well-formed", Kml("<Document>"), {}, E_FAIL},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        DeleteFileW(Destination().c_str());
+        CAtlException raised(S_OK);
+        try {
+            ImportKmlPlacemarks(Source(row.document), Destination());
+        } catch (const CAtlException& e) {
+            raised = e;
+        }
+        if (row.result == E_FAIL) {
+            EXPECT_TRUE(FAILED(raised.m_hr) && !IsOwnFailure(raised.m_hr));
+        } else {
+            EXPECT_EQ(row.result, raised.m_hr);
+        }
+        EXPECT_EQ(row.position, raised.Position());
+        if (row.result == S_OK)
+            EXPECT_EQ(row.expected, ReadFileBytes(Destination()));
+        else
+            EXPECT_FALSE(FileExists(Destination()));
+    }
+}
+
+TEST_F(KmlConversion, NetworkLinkReplacesTheDocument)
+{
+    const std::wstring linked = Source(Kml("<Document>" + Placemark("Linked") + "</Document>"), L"linked.kml");
+    const std::string link = "<NetworkLink><Url><href>" + WideToUtf8(linked) + "</href></Url></NetworkLink>";
+    // Own placemarks are dropped, the last of two links is followed.
+    ASSERT_EQ(S_OK, Import(Kml("<Document>" + Placemark("Own") +
+                               "<NetworkLink><Url><href>missing.kml</href></Url></NetworkLink>" + link +
+                               "</Document>")));
+    EXPECT_EQ(Waypoint("Linked") + c_terminator, ReadFileBytes(Destination()));
+
+    // The linked document's own link is not followed.
+    Source(Kml("<Document>" + Placemark("Second") + link + "</Document>"), L"linked.kml");
+    ASSERT_EQ(S_OK, Import(Kml("<Document>" + link + "</Document>")));
+    EXPECT_EQ(Waypoint("Second") + c_terminator, ReadFileBytes(Destination()));
+}
+
+TEST_F(KmlConversion, LinkedDocumentFailuresNameTheLinkedDocument)
+{
+    const std::wstring linked = m_folder.File(L"linked.kml");
+    const std::string document = Kml("<Document><NetworkLink><Url><href>" + WideToUtf8(linked) +
+                                     "</href></Url></NetworkLink></Document>");
+    const struct
+    {
+        std::string linkedDocument;
+        HRESULT result;
+    } rows[] = {
+        {Kml(Placemark("A")), MakeOwnFailure(KmlFailure::LinkedNoDocument)},
+        {"<other xmlns=\"" + c_opengis + "\"/>", MakeOwnFailure(KmlFailure::LinkedNoKml)},
+        {"<kml/>", MakeOwnFailure(KmlFailure::Namespace)},
+    };
+    for (const auto& row : rows) {
+        Source(row.linkedDocument, L"linked.kml");
+        try {
+            ImportKmlPlacemarks(Source(document), Destination());
+            ADD_FAILURE() << row.linkedDocument;
+        } catch (const CAtlException& e) {
+            EXPECT_EQ(row.result, e.m_hr) << row.linkedDocument;
+            EXPECT_EQ(linked, e.Path());
+        }
+    }
+}
+
+TEST_F(KmlConversion, ExistingDestinationSurvivesBadInput)
+{
+    WriteFileBytes(Destination(), "keep");
+    EXPECT_EQ(MakeOwnFailure(KmlFailure::NoPoint), Import(Kml(Placemark("A") + "<Placemark/>")));
+    EXPECT_EQ(MakeOwnFailure(KmlFailure::NoKml), Import("<x xmlns=\"" + c_opengis + "\"/>"));
+    const HRESULT missing = RaisedResult([&] { ImportKmlPlacemarks(m_folder.File(L"none.kml"), Destination()); });
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), missing);
+    EXPECT_EQ("keep", ReadFileBytes(Destination()));
+}
+
+TEST_F(KmlConversion, ReaderDetectsTheEncoding)
+{
+    const std::wstring name = L"Z\u00FCrich \u00B0 \u65E5";
+    const std::string expected = Sentence("$PMGNWPL,0200.00000,N,00100.00000,E,0.00000,M," + WideToAnsi(name) + ",,a");
+
+    ASSERT_EQ(S_OK, Import(Kml(Placemark(WideToUtf8(name)))));
+    EXPECT_EQ(expected + c_terminator, ReadFileBytes(Destination()));
+
+    const std::wstring wide = L"\uFEFF<?xml version=\"1.0\" encoding=\"UTF-16\"?><kml xmlns=\"http://earth.google.com/kml/2.1\">"
+                              L"<Placemark><name>" + name + L"</name><Point><coordinates>1,2,0</coordinates></Point>"
+                              L"</Placemark></kml>";
+    ASSERT_EQ(S_OK, Import(std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t))));
+    EXPECT_EQ(expected + c_terminator, ReadFileBytes(Destination()));
+}
+
+TEST_F(KmlConversion, CoordinatesIgnoreTheUserLocale)
+{
+    CommaDecimalLocale commaLocale;
+    ASSERT_EQ(S_OK, Import(Kml(Placemark("A", "8.5,47.25,1234.5"))));
+    EXPECT_EQ(Sentence("$PMGNWPL,4715.00000,N,00830.00000,E,1234.50000,M,A,,a") + c_terminator,
               ReadFileBytes(Destination()));
+}
+
+TEST(KmlText, CarriageReturnsGoLineFeedsBecomeSpaces)
+{
+    EXPECT_EQ(L"a b  c\td ", FlattenKmlText(L"\ra\r\nb\n\nc\td\r\n"));
+}
+
+TEST(KmlCoordinate, ParsesTheLeadingNumber)
+{
+    const struct
+    {
+        const wchar_t* text;
+        double value;
+    } rows[] = {
+        {L"8.5", 8.5},     {L" \t\n-47.25", -47.25}, {L"+3", 3},       {L"1e3", 1000}, {L"2.5E-1x", 0.25},
+        {L".5", 0.5},      {L"12abc", 12},           {L"abc", 0},      {L"", 0},       {L"-", 0},
+        {L"1.5.6", 1.5},   {L"7,8", 7},              {L"nan", 0},      {L"1e", 1},     {L"1e999", 0},
+    };
+    for (const auto& row : rows)
+        EXPECT_DOUBLE_EQ(row.value, ParseKmlCoordinate(row.text)) << WideToUtf8(row.text);
+}
+
+TEST_F(KmlConversion, DeepNestingDoesNotCrash)
+{
+    std::string open, close;
+    for (int i = 0; i < 20000; ++i) {
+        open += "<Folder>\n";
+        close += "</Folder>\n";
+    }
+    const HRESULT hr = Import(Kml("<Document>" + Placemark("Top") + open + Placemark("Deep") + close + "</Document>"));
+    if (SUCCEEDED(hr))
+        EXPECT_EQ(Waypoint("Top") + c_terminator, ReadFileBytes(Destination()));
+    else
+        EXPECT_FALSE(FileExists(Destination()));
+}
+
+TEST_F(KmlConversion, LargeDocumentConverts)
+{
+    // About 50 MB: ten thousand placemarks with a long description each.
+    const std::string description(5000, 'd');
+    std::string body = "<Document><Folder>";
+    for (int i = 0; i < 10000; ++i)
+        body += "<Placemark>\n<name>P</name>\n<description>" + description +
+                "</description>\n<Point><coordinates>1,2,0</coordinates></Point>\n</Placemark>\n";
+    body += "</Folder></Document>";
+    ASSERT_EQ(S_OK, Import(Kml(body)));
+    const std::string output = ReadFileBytes(Destination());
+    const std::string first = Sentence("$PMGNWPL,0200.00000,N,00100.00000,E,0.00000,M,P," + description + ",a");
+    EXPECT_EQ(first.size() * 10000 + c_terminator.size(), output.size());
+    EXPECT_EQ(first, output.substr(0, first.size()));
+}
+
+TEST(KmlRealFiles, ConvertOrFailWithTheirCode)
+{
+    const std::wstring folder = TestDataFolder();
+    SKIP_WITHOUT_TESTDATA(folder);
+    const struct
+    {
+        const wchar_t* file;
+        HRESULT result;
+        unsigned position; // of the failing placemark
+        size_t sentences;  // on success, without the terminator
+    } rows[] = {
+        {L"gpsbabel-kml-points.kml", MakeOwnFailure(KmlFailure::CoordinateFields), 1, 0},
+        {L"gpsbabel-earth-gc-nonascii.kml", MakeOwnFailure(KmlFailure::Namespace), 0, 0}, // gx:TimeSpan
+        {L"libkml-kmlsamples.kml", MakeOwnFailure(KmlFailure::NoPoint), 4, 0},
+        {L"libkml-points-puntas-nonascii.kml", MakeOwnFailure(KmlFailure::CoordinateFields), 1, 0},
+        // The placemarks sit in a Document inside a Folder, which is not searched.
+        {L"libkml-time-kml21.kml", S_OK, 0, 0},
+        {L"libkml-unknown-elements-kml20.kml", S_OK, 0, 2},
+        // The link names foo.kml, relative to the current folder, where there is none.
+        {L"libkml-deprecated-networklink-url.kml", HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), 0, 0},
+        {L"libkml-all-balloons.kml", MakeOwnFailure(KmlFailure::NoUrl), 0, 0},
+        {L"libkml-invalid-descriptions.kml", MakeOwnFailure(KmlFailure::NoPoint), 1, 0},
+    };
+    TempFolder temp;
+    const std::wstring output = temp.File(L"out.upt");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(WideToUtf8(row.file));
+        CAtlException raised(S_OK);
+        try {
+            ImportKmlPlacemarks(folder + L"\\kml\\" + row.file, output);
+        } catch (const CAtlException& e) {
+            raised = e;
+        }
+        EXPECT_EQ(row.result, raised.m_hr);
+        EXPECT_EQ(row.position, raised.Position());
+        if (raised.m_hr != S_OK)
+            continue;
+        const std::string text = ReadFileBytes(output);
+        size_t lines = 0;
+        for (char c : text)
+            lines += c == '\n';
+        EXPECT_EQ(row.sentences + 1, lines);
+        EXPECT_TRUE(text.ends_with(c_terminator));
+    }
 }
