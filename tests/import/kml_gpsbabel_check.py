@@ -1,0 +1,129 @@
+#!/usr/bin/env python3
+"""Converts the real KML files with tervolin.exe and compares the waypoint
+positions with those GPSBabel, an independent KML reader, reads from the
+same files (gpsbabel -w -i kml ... -o gpx).
+
+Files that the import refuses must fail with the expected problem. Two
+Points-only files are refused only because their coordinates carry no
+altitude; copies with ",0" appended to each coordinate tuple are compared
+as well, so that their 20 real positions are checked too."""
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import xml.etree.ElementTree as ET
+
+SKIP = 77
+
+# file, expected problem in the message (None: converts), placemarks written
+CASES = [
+    ("libkml-unknown-elements-kml20.kml", None, 2),
+    # The placemarks sit in a Document inside a Folder, which is not searched.
+    ("libkml-time-kml21.kml", None, 0),
+    ("gpsbabel-kml-points.kml", "placemark 1: the coordinates need longitude, latitude and altitude", 0),
+    ("libkml-points-puntas-nonascii.kml", "placemark 1: the coordinates need longitude, latitude and altitude", 0),
+    ("gpsbabel-earth-gc-nonascii.kml", "an element is not in the KML 2.x namespace", 0),
+    ("libkml-kmlsamples.kml", "placemark 4: no Point", 0),
+    ("libkml-all-balloons.kml", "the NetworkLink has no Url element", 0),
+    ("libkml-invalid-descriptions.kml", "placemark 1: no Point", 0),
+    ("libkml-deprecated-networklink-url.kml", "foo.kml: File not found", 0),
+]
+WITH_ALTITUDE = ["gpsbabel-kml-points.kml", "libkml-points-puntas-nonascii.kml"]
+
+
+def gpsbabel_positions(path):
+    result = subprocess.run(["gpsbabel", "-w", "-i", "kml", "-f", path, "-o", "gpx", "-F", "-"],
+                            capture_output=True, text=True, check=True)
+    root = ET.fromstring(result.stdout)
+    return sorted((float(e.get("lat")), float(e.get("lon"))) for e in root.iter() if e.tag.endswith("}wpt"))
+
+
+def degrees(text, hemisphere):
+    point = text.index(".")
+    value = int(text[:point - 2]) + float(text[point - 2:]) / 60
+    return -value if hemisphere in "SW" else value
+
+
+def upt_positions(path):
+    positions = []
+    with open(path, "rb") as f:
+        for line in f.read().decode("cp1252").split("\r\n"):
+            if line.startswith("$PMGNWPL,"):
+                fields = line.split(",")
+                positions.append((degrees(fields[1], fields[2]), degrees(fields[3], fields[4])))
+    return sorted(positions)
+
+
+def add_altitude(source, target):
+    with open(source, encoding="utf-8") as f:
+        text = f.read()
+    text = re.sub(r"<coordinates>\s*([^,<\s]+),([^,<\s]+)\s*</coordinates>", r"<coordinates>\1,\2,0</coordinates>", text)
+    with open(target, "w", encoding="utf-8") as f:
+        f.write(text)
+
+
+def main():
+    build = os.environ["TERVOLIN_BUILD"]
+    data = os.path.join(os.environ.get("TERVOLIN_TESTDATA_LINUX", ""), "kml")
+    if not os.path.isdir(data):
+        print("real-world test data (../shared/testdata) is absent: skipped")
+        return SKIP
+    here = os.path.dirname(os.path.abspath(__file__))
+    wine_run = os.path.join(here, "..", "..", "scripts", "wine-run")
+    host = os.path.join(build, "bin", "tervolin.exe")
+    env = dict(os.environ)
+    if "WINEPREFIX" in os.environ:
+        env.setdefault("TERVOLIN_WINEPREFIX", os.environ["WINEPREFIX"])
+    failures = []
+
+    with tempfile.TemporaryDirectory() as tmp:
+        def convert(source, name):
+            out = os.path.join(tmp, name + ".upt")
+            result = subprocess.run([wine_run, host, "convert", "kml", source, out],
+                                    capture_output=True, text=True, env=env, cwd=tmp)
+            return result, out
+
+        def compare(name, source, out, count):
+            ours = upt_positions(out)
+            theirs = gpsbabel_positions(source)
+            if len(ours) != count:
+                failures.append(f"{name}: {len(ours)} waypoints written, {count} expected")
+            if count == 0:
+                return
+            if len(ours) != len(theirs):
+                failures.append(f"{name}: {len(ours)} waypoints, GPSBabel reads {len(theirs)}")
+                return
+            for a, b in zip(ours, theirs):
+                if abs(a[0] - b[0]) > 1e-5 or abs(a[1] - b[1]) > 1e-5:
+                    failures.append(f"{name}: {a} written, GPSBabel reads {b}")
+            print(f"{name}: {len(ours)} positions compared with GPSBabel")
+
+        for name, problem, count in CASES:
+            source = os.path.join(data, name)
+            result, out = convert(source, name)
+            if problem is None:
+                if result.returncode != 0:
+                    failures.append(f"{name}: {result.stderr.strip()}")
+                    continue
+                compare(name, source, out, count)
+            elif result.returncode != 1 or problem not in result.stderr or os.path.exists(out):
+                failures.append(f"{name}: exit code {result.returncode}, {result.stderr.strip()!r}, "
+                                f"expected {problem!r} and no output")
+
+        for name in WITH_ALTITUDE:
+            source = os.path.join(tmp, "altitude-" + name)
+            add_altitude(os.path.join(data, name), source)
+            result, out = convert(source, "altitude-" + name)
+            if result.returncode != 0:
+                failures.append(f"{name} with altitudes: {result.stderr.strip()}")
+                continue
+            compare(name + " with altitudes", source, out, len(gpsbabel_positions(source)))
+
+    for failure in failures:
+        print(failure)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
