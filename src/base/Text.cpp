@@ -19,15 +19,21 @@ int CheckedLength(size_t length)
 // One conversion call into a buffer of the largest possible size: a byte
 // of a multi-byte code page never yields more than one UTF-16 unit, and a
 // UTF-16 unit never needs more than three bytes.
-std::wstring MultiByteToWide(UINT codePage, std::string_view text)
+void MultiByteToWide(UINT codePage, std::string_view text, std::wstring& result)
 {
+    result.resize(text.size());
     if (text.empty())
-        return {};
+        return;
     const int length = CheckedLength(text.size());
-    std::wstring result(text.size(), L'\0');
     const int converted = MultiByteToWideChar(codePage, 0, text.data(), length, result.data(), length);
     ThrowLastErrorIf(converted == 0);
     result.resize(static_cast<size_t>(converted));
+}
+
+std::wstring MultiByteToWide(UINT codePage, std::string_view text)
+{
+    std::wstring result;
+    MultiByteToWide(codePage, text, result);
     return result;
 }
 
@@ -50,6 +56,11 @@ std::string WideToMultiByte(UINT codePage, std::wstring_view text)
 std::wstring AnsiToWide(std::string_view text)
 {
     return MultiByteToWide(CP_ACP, text);
+}
+
+void AnsiToWide(std::string_view text, std::wstring& result)
+{
+    MultiByteToWide(CP_ACP, text, result);
 }
 
 std::string WideToAnsi(std::wstring_view text)

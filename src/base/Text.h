@@ -8,6 +8,10 @@
 // ANSI (system code page) bytes to UTF-16.
 std::wstring AnsiToWide(std::string_view text);
 
+// The same into a caller's buffer, whose capacity is reused (for loops over
+// many lines).
+void AnsiToWide(std::string_view text, std::wstring& result);
+
 // UTF-16 to ANSI bytes; characters the code page lacks become its default
 // replacement character, as the platform converts them.
 std::string WideToAnsi(std::wstring_view text);

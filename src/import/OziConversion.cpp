@@ -14,7 +14,6 @@ constexpr size_t c_waypointHeaderLines = 4;
 constexpr size_t c_trackHeaderLines = 6;
 constexpr wchar_t c_datum[] = L"WGS 84";
 constexpr wchar_t c_terminator[] = L"$PMGNCMD,END";
-constexpr size_t c_sentenceCapacity = 96; // a sentence without its name, checksum included
 
 // "Altitude is in Feet" / "Altitude is in Meters": the first group's first
 // letter decides the unit.
@@ -53,17 +52,22 @@ const wchar_t* LongitudeHemisphere(double longitude)
 
 // Writes every non-empty line from firstLine on through buildSentence,
 // attaching the input line number to a failure of that line.
+// The buffers are reused from line to line: a track has a million lines.
 template <typename BuildSentence>
 void WritePointLines(const TextLines& lines, size_t firstLine, HANDLE output, BuildSentence buildSentence)
 {
+    std::wstring wide;
+    std::vector<std::wstring> fields;
+    std::wstring sentence;
     for (size_t index = firstLine; index < lines.size(); ++index) {
-        std::wstring sentence;
         try {
-            const std::wstring wide = AnsiToWide(lines[index]);
+            AnsiToWide(lines[index], wide);
             const std::wstring_view trimmed = TrimWhiteSpace(wide);
             if (trimmed.empty())
                 continue;
-            sentence = buildSentence(SplitCommaSeparated(trimmed));
+            SplitCommaSeparated(trimmed, fields);
+            sentence.clear();
+            buildSentence(fields, sentence);
         } catch (CAtlException& e) {
             e.SetPositionIfUnknown(static_cast<unsigned>(index + 1));
             throw;
@@ -87,15 +91,13 @@ void WriteOutput(const std::wstring& outputPath, Body body)
     }
 }
 
-std::wstring BuildWaypointSentence(const std::vector<std::wstring>& fields)
+void BuildWaypointSentence(const std::vector<std::wstring>& fields, std::wstring& sentence)
 {
     if (fields.size() < 4)
         ThrowOwnFailure(OziFailure::WaypointFields);
     const double latitude = ParseDecimal(fields[2]);
     const double longitude = ParseDecimal(fields[3]);
-    std::wstring sentence;
-    sentence.reserve(c_sentenceCapacity + fields[1].size());
-    sentence = L"$PMGNWPL,";
+    sentence += L"$PMGNWPL,";
     sentence += FormatDegreeMinutes(2, latitude);
     sentence += LatitudeHemisphere(latitude);
     sentence += FormatDegreeMinutes(3, longitude);
@@ -103,10 +105,22 @@ std::wstring BuildWaypointSentence(const std::vector<std::wstring>& fields)
     sentence += L"0.00000,M,";
     sentence += fields[1];
     sentence += L",,a";
-    return sentence;
 }
 
-std::wstring BuildTrackSentence(const std::vector<std::wstring>& fields, AltitudeUnit unit)
+// Appends "time,A,,date" of a day number: the time only when the day
+// number is greater than 1.0, the date whenever it converts.
+void AppendTrackTimeAndDate(std::wstring& sentence, double dayNumber)
+{
+    SYSTEMTIME st;
+    const bool converted = VariantTimeToSystemTime(dayNumber, &st) != FALSE;
+    if (converted && dayNumber > 1.0)
+        AppendIntegers(sentence, L"%02d%02d%02d.%03d", {st.wHour, st.wMinute, st.wSecond, st.wMilliseconds});
+    sentence += L",A,,";
+    if (converted)
+        AppendIntegers(sentence, L"%02d%02d%02d", {st.wDay, st.wMonth, st.wYear % 100});
+}
+
+void BuildTrackSentence(const std::vector<std::wstring>& fields, AltitudeUnit unit, std::wstring& sentence)
 {
     if (fields.size() < 5)
         ThrowOwnFailure(OziFailure::TrackPointFields);
@@ -114,37 +128,18 @@ std::wstring BuildTrackSentence(const std::vector<std::wstring>& fields, Altitud
     const double longitude = ParseDecimal(fields[1]);
     const double altitude = ParseDecimal(fields[3]);
     const double dayNumber = ParseDecimal(fields[4]);
-    const TrackTimeFields when = FormatTrackTime(dayNumber);
 
-
-    std::wstring sentence;
-    sentence.reserve(c_sentenceCapacity);
-    sentence = L"$PMGNTRK,";
-    sentence += FormatTrackAngle(L"%02d%02d.%03d", latitude);
+    sentence += L"$PMGNTRK,";
+    AppendTrackAngle(sentence, L"%02d%02d.%03d", latitude);
     sentence += LatitudeHemisphere(latitude);
-    sentence += FormatTrackAngle(L"%03d%02d.%03d", longitude);
+    AppendTrackAngle(sentence, L"%03d%02d.%03d", longitude);
     sentence += LongitudeHemisphere(longitude);
-    sentence += std::to_wstring(TruncateToInt(altitude));
+    AppendIntegers(sentence, L"%d", {TruncateToInt(altitude)});
     sentence += unit == AltitudeUnit::Feet ? L",F," : L",M,";
-    sentence += when.time;
-    sentence += L",A,,";
-    sentence += when.date;
-    return sentence;
+    AppendTrackTimeAndDate(sentence, dayNumber);
 }
 
 } // namespace
-
-TrackTimeFields FormatTrackTime(double dayNumber)
-{
-    TrackTimeFields fields;
-    SYSTEMTIME st;
-    if (!VariantTimeToSystemTime(dayNumber, &st))
-        return fields;
-    if (dayNumber > 1.0)
-        fields.time = FormatIntegers(L"%02d%02d%02d.%03d", {st.wHour, st.wMinute, st.wSecond, st.wMilliseconds});
-    fields.date = FormatIntegers(L"%02d%02d%02d", {st.wDay, st.wMonth, st.wYear % 100});
-    return fields;
-}
 
 void ConvertWaypoints(const std::wstring& inputPath, const std::wstring& outputPath)
 {
@@ -166,6 +161,8 @@ void ConvertTrack(const std::wstring& inputPath, const std::wstring& outputPath)
     const AltitudeUnit unit = ReadAltitudeUnit(lines);
     WriteOutput(outputPath, [&](HANDLE output) {
         WritePointLines(lines, c_trackHeaderLines, output,
-                        [unit](const std::vector<std::wstring>& fields) { return BuildTrackSentence(fields, unit); });
+                        [unit](const std::vector<std::wstring>& fields, std::wstring& sentence) {
+                            BuildTrackSentence(fields, unit, sentence);
+                        });
     });
 }

@@ -22,14 +22,5 @@ constexpr WORD WaypointFields = 0x00DA;    // a waypoint line has fewer than 4 f
 constexpr WORD TrackPointFields = 0x00E2;  // a track point line has fewer than 5 fields
 } // namespace OziFailure
 
-// Day number (OLE Automation date) of a track point as "hhmmss.sss" and
-// "ddmmyy"; either is empty when it is not written.
-struct TrackTimeFields
-{
-    std::wstring time;
-    std::wstring date;
-};
-TrackTimeFields FormatTrackTime(double dayNumber);
-
 void ConvertWaypoints(const std::wstring& inputPath, const std::wstring& outputPath);
 void ConvertTrack(const std::wstring& inputPath, const std::wstring& outputPath);

@@ -35,6 +35,21 @@ bool IsBlank(wchar_t c) noexcept
     return c == L' ' || c == L'\t';
 }
 
+// Position of the quote that closes the quoted field at the start of text
+// (pairs of quotes inside are skipped), or npos.
+size_t FindClosingQuote(std::wstring_view text) noexcept
+{
+    for (size_t pos = 1; pos < text.size(); ++pos) {
+        if (text[pos] != L'"')
+            continue;
+        if (pos + 1 < text.size() && text[pos + 1] == L'"')
+            ++pos;
+        else
+            return pos;
+    }
+    return std::wstring_view::npos;
+}
+
 // Plain runs of ASCII digits (an optional leading minus, at most 15 digits)
 // are what the readers meet on nearly every line; their value is exact in
 // a double, so converting them here gives what the variant conversion gives
@@ -76,14 +91,31 @@ double ConvertDigitsWithVariant(std::wstring_view text)
     return converted.dblVal;
 }
 
-// Enough for the columns of OziExplorer lines without regrowing the list.
-constexpr size_t c_usualFieldCount = 16;
+// Writes "*hh" after the length bytes of a line that starts with '$'
+// (room for three more bytes is the caller's) and returns the new length.
+size_t AppendChecksumTo(char* line, size_t length) noexcept
+{
+    unsigned char sum = 0;
+    for (size_t i = 1; i < length; ++i)
+        sum ^= static_cast<unsigned char>(line[i]);
+    static const char c_hex[] = "0123456789ABCDEF";
+    line[length] = '*';
+    line[length + 1] = c_hex[sum >> 4];
+    line[length + 2] = c_hex[sum & 0x0F];
+    return length + 3;
+}
 
 } // namespace
 
 std::wstring FormatIntegers(const wchar_t* format, std::initializer_list<int> values)
 {
     std::wstring text;
+    AppendIntegers(text, format, values);
+    return text;
+}
+
+void AppendIntegers(std::wstring& text, const wchar_t* format, std::initializer_list<int> values)
+{
     auto value = values.begin();
     for (const wchar_t* p = format; *p; ++p) {
         if (*p != L'%') {
@@ -100,7 +132,6 @@ std::wstring FormatIntegers(const wchar_t* format, std::initializer_list<int> va
         ++p;
         AppendInteger(text, *value++, width);
     }
-    return text;
 }
 
 int TruncateToInt(double value) noexcept
@@ -125,13 +156,31 @@ UniqueHFile CreateSentenceFile(const std::wstring& path)
 
 void WriteSentence(HANDLE file, std::wstring_view line, bool checksum)
 {
-    std::string bytes = WideToAnsi(line);
-    if (checksum)
-        AppendChecksum(bytes);
-    bytes += "\r\n";
+    // Sentences are short: convert on the stack and write once, falling
+    // back to the heap for an unusually long name.
+    constexpr size_t checksumAndLineEnd = 5; // "*hh\r\n"
+    char stackBuffer[1024];
+    std::string heapBuffer;
+    const size_t capacity = line.size() * 3 + checksumAndLineEnd;
+    char* bytes = stackBuffer;
+    if (capacity > sizeof stackBuffer) {
+        heapBuffer.resize(capacity);
+        bytes = heapBuffer.data();
+    }
+    size_t length = 0;
+    if (!line.empty()) {
+        const int converted = WideCharToMultiByte(CP_ACP, 0, line.data(), static_cast<int>(line.size()), bytes,
+                                                  static_cast<int>(capacity - checksumAndLineEnd), nullptr, nullptr);
+        ThrowLastErrorIf(converted == 0);
+        length = static_cast<size_t>(converted);
+    }
+    if (checksum && length > 1 && bytes[0] == '$')
+        length = AppendChecksumTo(bytes, length);
+    bytes[length++] = '\r';
+    bytes[length++] = '\n';
     DWORD written = 0;
-    ThrowLastErrorIf(!WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-    if (written != bytes.size())
+    ThrowLastErrorIf(!WriteFile(file, bytes, static_cast<DWORD>(length), &written, nullptr));
+    if (written != length)
         ThrowWin32(ERROR_WRITE_FAULT);
 }
 
@@ -139,13 +188,9 @@ bool AppendChecksum(std::string& line)
 {
     if (line.size() <= 1 || line[0] != '$')
         return false;
-    unsigned char sum = 0;
-    for (size_t i = 1; i < line.size(); ++i)
-        sum ^= static_cast<unsigned char>(line[i]);
-    static const char c_hex[] = "0123456789ABCDEF";
-    line += '*';
-    line += c_hex[sum >> 4];
-    line += c_hex[sum & 0x0F];
+    const size_t length = line.size();
+    line.resize(length + 3);
+    line.resize(AppendChecksumTo(line.data(), length));
     return true;
 }
 
@@ -175,13 +220,20 @@ std::wstring FormatDegreeMinutes(int degreeDigits, double value)
 
 std::wstring FormatTrackAngle(const wchar_t* format, double value)
 {
+    std::wstring text;
+    AppendTrackAngle(text, format, value);
+    return text;
+}
+
+void AppendTrackAngle(std::wstring& text, const wchar_t* format, double value)
+{
     const double sign = value >= 0 ? 1.0 : -1.0;
     const double absolute = sign * value;
     const int degrees = TruncateToInt(absolute);
     const double fraction = absolute - degrees;
     const int minutes = TruncateToInt(fraction * 60.0);
     const int thousandths = TruncateToInt((fraction - minutes / 60.0) * 60.0 * 1000.0);
-    return FormatIntegers(format, {degrees, minutes, thousandths});
+    AppendIntegers(text, format, {degrees, minutes, thousandths});
 }
 
 TextLines ReadTextLines(const std::wstring& path)
@@ -237,47 +289,55 @@ TextLines ReadTextLines(const std::wstring& path)
 std::vector<std::wstring> SplitCommaSeparated(std::wstring_view line)
 {
     std::vector<std::wstring> fields;
-    fields.reserve(c_usualFieldCount);
+    SplitCommaSeparated(line, fields);
+    return fields;
+}
+
+void SplitCommaSeparated(std::wstring_view line, std::vector<std::wstring>& fields)
+{
+    size_t count = 0;
+    // The next field, reusing the storage of the list's earlier contents.
+    auto nextField = [&]() -> std::wstring& {
+        if (count == fields.size())
+            fields.emplace_back();
+        std::wstring& field = fields[count++];
+        field.clear();
+        return field;
+    };
     std::wstring_view rest = line;
     for (;;) {
         while (!rest.empty() && IsBlank(rest.front()))
             rest.remove_prefix(1);
         if (rest.empty())
-            return fields;
+            break;
 
         if (rest.front() == L'"') {
-            std::wstring field;
-            size_t pos = 1;
-            for (;;) {
-                if (pos >= rest.size())
-                    return fields; // no closing quote: the rest is dropped
-                if (rest[pos] == L'"') {
-                    if (pos + 1 < rest.size() && rest[pos + 1] == L'"') {
-                        field += L'"';
-                        pos += 2;
-                        continue;
-                    }
-                    break;
-                }
-                field += rest[pos++];
+            const size_t closing = FindClosingQuote(rest);
+            if (closing == std::wstring_view::npos)
+                break; // no closing quote: the rest is dropped
+            std::wstring& field = nextField();
+            for (size_t pos = 1; pos < closing; ++pos) {
+                field += rest[pos];
+                if (rest[pos] == L'"')
+                    ++pos; // a doubled quote stands for one
             }
-            fields.push_back(std::move(field));
-            const size_t comma = rest.find(L',', pos + 1);
+            const size_t comma = rest.find(L',', closing + 1);
             rest = comma == std::wstring_view::npos ? std::wstring_view() : rest.substr(comma + 1);
             continue;
         }
 
         const size_t comma = rest.find(L',');
         if (comma == std::wstring_view::npos) {
-            fields.emplace_back(rest);
-            return fields;
+            nextField().assign(rest);
+            break;
         }
         std::wstring_view field = rest.substr(0, comma);
         while (!field.empty() && IsBlank(field.back()))
             field.remove_suffix(1);
-        fields.emplace_back(field);
+        nextField().assign(field);
         rest.remove_prefix(comma + 1);
     }
+    fields.resize(count);
 }
 
 double ParseDecimal(std::wstring_view text)

@@ -36,6 +36,7 @@ bool AppendChecksum(std::string& line);
 // fields use: literal text, "%d" and "%0Nd" (N one digit). Any other
 // conversion, or too few values, raises E_INVALIDARG.
 std::wstring FormatIntegers(const wchar_t* format, std::initializer_list<int> values);
+void AppendIntegers(std::wstring& text, const wchar_t* format, std::initializer_list<int> values);
 
 // Truncates toward zero, saturating at the limits of int (NaN gives 0), so
 // that absurd inputs are formatted instead of overflowing.
@@ -52,6 +53,7 @@ std::wstring FormatFixedPoint(const wchar_t* integerFormat, double value);
 // Degrees, whole minutes and thousandths of a minute of |value| with a
 // three-integer format such as "%02d%02d.%03d".
 std::wstring FormatTrackAngle(const wchar_t* format, double value);
+void AppendTrackAngle(std::wstring& text, const wchar_t* format, double value);
 
 // The lines of a text file, read whole. Lines are narrow (ANSI) views into
 // the contents the object owns.
@@ -76,6 +78,9 @@ TextLines ReadTextLines(const std::wstring& path);
 // dropped, a quoted field may hold commas and doubled quotes, trailing
 // blanks before a comma are dropped, a trailing comma adds no empty field.
 std::vector<std::wstring> SplitCommaSeparated(std::wstring_view line);
+
+// The same into a list whose strings are reused (for loops over many lines).
+void SplitCommaSeparated(std::wstring_view line, std::vector<std::wstring>& fields);
 
 // Parses a decimal number with the point as separator whatever the user's
 // locale: digit strings go through VariantChangeType, the point is handled

@@ -156,8 +156,13 @@ TEST(SentenceFile, SplitCommaSeparatedTable)
         {L"", {}},
         {L"   ", {}},
     };
-    for (const auto& row : rows)
+    std::vector<std::wstring> reused{L"left", L"over", L"from", L"before", L"x", L"y", L"z"};
+    for (const auto& row : rows) {
         EXPECT_EQ(row.fields, SplitCommaSeparated(row.line)) << WideToUtf8(row.line);
+        // The list-reusing form gives the same fields whatever it held before.
+        SplitCommaSeparated(row.line, reused);
+        EXPECT_EQ(row.fields, reused) << WideToUtf8(row.line);
+    }
 }
 
 namespace {
