@@ -199,5 +199,6 @@ void ImportKmlPlacemarks(const std::wstring& sourceLocation, const std::wstring&
         e.SetPathIfUnknown(sourceLocation);
         throw;
     }
+    ThrowIfSameFile(sourceLocation, destinationPath);
     WriteWaypointFile(destinationPath, sentences);
 }

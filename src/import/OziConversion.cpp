@@ -147,6 +147,7 @@ void ConvertWaypoints(const std::wstring& inputPath, const std::wstring& outputP
     if (lines.size() <= c_waypointHeaderLines)
         ThrowOwnFailure(OziFailure::WaypointsTooShort);
     CheckDatum(lines, OziFailure::WaypointsDatum);
+    ThrowIfSameFile(inputPath, outputPath);
     WriteOutput(outputPath, [&](HANDLE output) {
         WritePointLines(lines, c_waypointHeaderLines, output, BuildWaypointSentence);
     });
@@ -159,6 +160,7 @@ void ConvertTrack(const std::wstring& inputPath, const std::wstring& outputPath)
         ThrowOwnFailure(OziFailure::TrackTooShort);
     CheckDatum(lines, OziFailure::TrackDatum);
     const AltitudeUnit unit = ReadAltitudeUnit(lines);
+    ThrowIfSameFile(inputPath, outputPath);
     WriteOutput(outputPath, [&](HANDLE output) {
         WritePointLines(lines, c_trackHeaderLines, output,
                         [unit](const std::vector<std::wstring>& fields, std::wstring& sentence) {

@@ -24,6 +24,12 @@
 // create-always, normal attributes. Failures carry the path.
 UniqueHFile CreateSentenceFile(const std::wstring& path);
 
+// Refuses a destination that names the same existing file as the source
+// (another path, a link or a different case alike): a conversion never
+// replaces its own input. Raises the sharing violation with the
+// destination's path.
+void ThrowIfSameFile(const std::wstring& source, const std::wstring& destination);
+
 // Converts the line to ANSI, appends the checksum when asked, then CR LF,
 // and writes it with one write call.
 void WriteSentence(HANDLE file, std::wstring_view line, bool checksum);

@@ -206,6 +206,12 @@ TEST_F(KmlConversion, ExistingDestinationSurvivesBadInput)
     const HRESULT missing = RaisedResult([&] { ImportKmlPlacemarks(m_folder.File(L"none.kml"), Destination()); });
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), missing);
     EXPECT_EQ("keep", ReadFileBytes(Destination()));
+
+    // A destination that is the source itself is refused and the source kept.
+    const std::string document = Kml(Placemark("A"));
+    const std::wstring source = Source(document);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), RaisedResult([&] { ImportKmlPlacemarks(source, source); }));
+    EXPECT_EQ(document, ReadFileBytes(source));
 }
 
 TEST_F(KmlConversion, ReaderDetectsTheEncoding)

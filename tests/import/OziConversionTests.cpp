@@ -153,6 +153,21 @@ TEST_F(OziConversion, FailuresCarryTheirCodeAndLine)
     }
 }
 
+TEST_F(OziConversion, OutputNamingTheInputIsRefusedAndTheInputKept)
+{
+    const std::string waypoints = std::string(c_waypointHeader) + "1,A,1,2\r\n";
+    const std::string track = std::string(c_trackHeaderFeet) + "1,2,0,3,4\r\n";
+    const std::wstring input = Input(waypoints);
+    // The same file under another spelling of its path.
+    std::wstring other = input;
+    other.replace(other.rfind(L"input.txt"), 9, L"INPUT.TXT");
+    EXPECT_EQ(HResultFromWin32(ERROR_SHARING_VIOLATION), RaisedResult([&] { ConvertWaypoints(input, other); }));
+    EXPECT_EQ(waypoints, ReadFileBytes(input));
+    WriteFileBytes(input, track);
+    EXPECT_EQ(HResultFromWin32(ERROR_SHARING_VIOLATION), RaisedResult([&] { ConvertTrack(input, input); }));
+    EXPECT_EQ(track, ReadFileBytes(input));
+}
+
 TEST_F(OziConversion, MissingInputIsTheSystemErrorAndCreatesNothing)
 {
     const std::wstring missing = m_folder.File(L"missing.plt");
