@@ -3,38 +3,11 @@
 # included) against GPSBabel 1.8 on the same generated files, in one run.
 #   bench/convert.sh [TRACK_POINTS] [WAYPOINTS]     (default 1000000 100000)
 set -euo pipefail
-top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${TERVOLIN_BUILD_DIR:-$top/build}"
 points="${1:-1000000}"
 waypoints="${2:-100000}"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-
-"$top/scripts/build" >/dev/null
-export TERVOLIN_WINEPREFIX="${TERVOLIN_WINEPREFIX:-$build/wineprefix}"
-export WINEPREFIX="$TERVOLIN_WINEPREFIX"
-"$top/scripts/wine-session" start
-trap 'rm -rf "$work"; "$top/scripts/wine-session" stop' EXIT
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 python3 "$top/bench/generate_ozi.py" "$work" "$points" "$waypoints"
-host="$build/bin/tervolin.exe"
-
-# measure NAME COMMAND...: prints the elapsed time, the processor time (user
-# + system, what the ratios use: elapsed time swings with the machine's
-# load) and the peak resident memory.
-measure() {
-    local name="$1"; shift
-    /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null
-    read -r seconds user system kib <"$work/time"
-    local cpu
-    cpu=$(echo "$user + $system" | bc -l)
-    printf '%-40s %7.2f s elapsed %7.2f s cpu %7.1f MiB\n' "$name" "$seconds" "$cpu" "$(echo "$kib / 1024" | bc -l)"
-    echo "$cpu" >"$work/last"
-}
-
-ratio() {
-    printf '%-40s %7.2fx\n' "$1" "$(echo "$2 / $3" | bc -l)"
-}
 
 # GPSBabel's Magellan writers take at most 500 waypoints per file.
 gpsbabel_waypoint_parts='for f in "$0"/waypoints-500/*.wpt; do gpsbabel -w -i ozi -f "$f" -o magellanx -F "$f.upt"; done'

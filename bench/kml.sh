@@ -4,37 +4,10 @@
 # same placemarks and writing its Magellan format, in one run.
 #   bench/kml.sh [PLACEMARKS]     (default 100000)
 set -euo pipefail
-top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${TERVOLIN_BUILD_DIR:-$top/build}"
 placemarks="${1:-100000}"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-
-"$top/scripts/build" >/dev/null
-export TERVOLIN_WINEPREFIX="${TERVOLIN_WINEPREFIX:-$build/wineprefix}"
-export WINEPREFIX="$TERVOLIN_WINEPREFIX"
-"$top/scripts/wine-session" start
-trap 'rm -rf "$work"; "$top/scripts/wine-session" stop' EXIT
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 python3 "$top/bench/generate_kml.py" "$work/placemarks.kml" "$placemarks" "$work/parts-500"
-host="$build/bin/tervolin.exe"
-
-# measure NAME COMMAND...: prints the elapsed time, the processor time (user
-# + system, what the ratios use: elapsed time swings with the machine's
-# load) and the peak resident memory.
-measure() {
-    local name="$1"; shift
-    /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null
-    read -r seconds user system kib <"$work/time"
-    local cpu
-    cpu=$(echo "$user + $system" | bc -l)
-    printf '%-44s %7.2f s elapsed %7.2f s cpu %7.1f MiB\n' "$name" "$seconds" "$cpu" "$(echo "$kib / 1024" | bc -l)"
-    echo "$cpu" >"$work/last"
-}
-
-ratio() {
-    printf '%-44s %7.2fx\n' "$1" "$(echo "$2 / $3" | bc -l)"
-}
 
 # GPSBabel's Magellan writers refuse more than 500 waypoints per file: it
 # converts the same placemarks in files of 500, and the whole document to
