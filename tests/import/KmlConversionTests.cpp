@@ -8,16 +8,6 @@
 
 namespace {
 
-std::string Sentence(const std::string& body)
-{
-    unsigned char sum = 0;
-    for (size_t i = 1; i < body.size(); ++i)
-        sum ^= static_cast<unsigned char>(body[i]);
-    char hex[4];
-    snprintf(hex, sizeof hex, "%02X", sum);
-    return body + "*" + hex + "\r\n";
-}
-
 // The KML terminator carries no checksum.
 const std::string c_terminator = "$PMGNCMD,END\r\n";
 const std::string c_opengis = "http://www.opengis.net/kml/2.2";

@@ -5,18 +5,6 @@
 
 namespace {
 
-// The checksum computed independently of the writer: XOR of the bytes
-// between '$' and the end, as two upper-case hex digits.
-std::string Sentence(const std::string& body)
-{
-    unsigned char sum = 0;
-    for (size_t i = 1; i < body.size(); ++i)
-        sum ^= static_cast<unsigned char>(body[i]);
-    char hex[4];
-    snprintf(hex, sizeof hex, "%02X", sum);
-    return body + "*" + hex + "\r\n";
-}
-
 const std::string c_terminator = "$PMGNCMD,END*3D\r\n";
 
 const char c_waypointHeader[] = "OziExplorer Waypoint File Version 1.1\r\nWGS 84\r\nReserved 2\r\nReserved 3\r\n";

@@ -60,6 +60,15 @@ bool FileExists(const std::wstring& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::string Sentence(const std::string& body)
+{
+    unsigned char sum = 0;
+    for (size_t i = 1; i < body.size(); ++i)
+        sum ^= static_cast<unsigned char>(body[i]);
+    static const char c_hex[] = "0123456789ABCDEF";
+    return body + "*" + c_hex[sum >> 4] + c_hex[sum & 0x0F] + "\r\n";
+}
+
 std::wstring EnvironmentValue(const wchar_t* name)
 {
     const DWORD length = GetEnvironmentVariableW(name, nullptr, 0);

@@ -31,6 +31,11 @@ std::string ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
 
+// A sentence line as the writer must produce it, with the checksum computed
+// independently of the writer (XOR of the bytes after '$', two upper-case
+// hex digits) and CR LF.
+std::string Sentence(const std::string& body);
+
 // The value of an environment variable, empty when unset.
 std::wstring EnvironmentValue(const wchar_t* name);
 
