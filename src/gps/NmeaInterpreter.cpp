@@ -64,42 +64,51 @@ bool IsLetterIgnoringCase(std::wstring_view field, wchar_t letter) noexcept
     return field.size() == 1 && (field[0] | 0x20) == (letter | 0x20);
 }
 
-void RequireFields(const NmeaSentence& sentence, size_t minimum)
+bool HasFields(const NmeaSentence& sentence, size_t minimum) noexcept
 {
-    if (sentence.fields.size() < minimum)
-        ThrowHr(E_INVALIDARG);
+    return sentence.fields.size() >= minimum;
 }
 
-void InterpretStatus(const NmeaSentence& sentence, NmeaEvents& events)
+bool InterpretStatus(const NmeaSentence& sentence, NmeaEvents& events)
 {
-    RequireFields(sentence, c_statusFields);
+    if (!HasFields(sentence, c_statusFields))
+        return false;
     const auto& f = sentence.fields;
     events.Status({std::wstring(f[0]), LeadingInteger(f[1]), f[2] == L"T", ParseFieldNumber(f[3]) / 999,
                    ParseFieldNumber(f[4]), std::wstring(f[5]), std::wstring(f[6])});
+    return true;
 }
 
-void InterpretPosition(const NmeaSentence& sentence, NmeaEvents& events)
+bool InterpretPosition(const NmeaSentence& sentence, NmeaEvents& events)
 {
-    RequireFields(sentence, c_positionFields);
+    if (!HasFields(sentence, c_positionFields))
+        return false;
     const auto& f = sentence.fields;
     events.GeographicLatitudeAndLongitude({ParseCoordinate(f[0], f[1], L'N'), ParseCoordinate(f[2], f[3], L'E'),
                                            ParseUtcTime(f[4]), IsLetterIgnoringCase(f[5], L'A')});
+    return true;
 }
 
-void InterpretRecommendedMinimum(const NmeaSentence& sentence, NmeaEvents& events)
+bool InterpretRecommendedMinimum(const NmeaSentence& sentence, NmeaEvents& events)
 {
-    RequireFields(sentence, c_recommendedMinimumFields);
+    if (!HasFields(sentence, c_recommendedMinimumFields))
+        return false;
     const auto& f = sentence.fields;
+    const std::optional<double> date = ParseUtcDate(f[8]);
+    if (!date)
+        return false;
     events.RecommendedMinimumC({ParseUtcTime(f[0]), IsLetterIgnoringCase(f[1], L'A'),
                                 ParseCoordinate(f[2], f[3], L'N'), ParseCoordinate(f[4], f[5], L'E'),
-                                ParseFieldNumber(f[6]), ParseFieldNumber(f[7]), ParseUtcDate(f[8])});
+                                ParseFieldNumber(f[6]), ParseFieldNumber(f[7]), *date});
+    return true;
 }
 
 // The last three fields are the dilutions whatever the sentence's length;
 // the satellite slots are the fields between the fix type and them.
-void InterpretActiveSatellites(const NmeaSentence& sentence, NmeaEvents& events)
+bool InterpretActiveSatellites(const NmeaSentence& sentence, NmeaEvents& events)
 {
-    RequireFields(sentence, c_activeSatellitesFields);
+    if (!HasFields(sentence, c_activeSatellitesFields))
+        return false;
     const auto& f = sentence.fields;
     const size_t count = f.size();
     ActiveSatellites satellites{IsLetterIgnoringCase(f[0], L'A'), LeadingInteger(f[1]), {},
@@ -108,6 +117,7 @@ void InterpretActiveSatellites(const NmeaSentence& sentence, NmeaEvents& events)
     for (size_t i = 2; i + 3 < count; ++i)
         satellites.numbers.push_back(LeadingInteger(f[i]));
     events.SatellitesActive(satellites);
+    return true;
 }
 
 // Satellites of one $GPGSV message: groups of four fields from field 3 on
@@ -121,6 +131,22 @@ void AppendSatellites(const std::vector<std::wstring>& fields, std::vector<Satel
         satellites.push_back({LeadingInteger(fields[i]), ParseFieldNumber(fields[i + 1]),
                               ParseFieldNumber(fields[i + 2]), hasSignal ? ParseFieldNumber(fields[i + 3]) : 0});
     }
+}
+
+// The automation date of "ddmmyy" or "ddmmyyyy" (length already checked).
+double CalendarDate(std::wstring_view text)
+{
+    long year = LeadingInteger(text.substr(4));
+    if (year < 100)
+        year += year < 80 ? 2000 : 1900;
+    SYSTEMTIME day{};
+    day.wYear = static_cast<WORD>(year);
+    day.wMonth = static_cast<WORD>(LeadingInteger(text.substr(2, 2)));
+    day.wDay = static_cast<WORD>(LeadingInteger(text.substr(0, 2)));
+    double date = 0;
+    if (year < 0 || year > 0xFFFF || !SystemTimeToVariantTime(&day, &date))
+        return 0;
+    return date;
 }
 
 } // namespace
@@ -187,45 +213,45 @@ double ParseUtcTime(std::wstring_view text) noexcept
     return (((fraction + seconds) / 60 + minutes) / 60 + hours) / 24;
 }
 
-double ParseUtcDate(std::wstring_view text)
+std::optional<double> ParseUtcDate(std::wstring_view text)
 {
     if (text.size() != 6 && text.size() != 8)
-        ThrowHr(E_INVALIDARG);
-    long year = LeadingInteger(text.substr(4));
-    if (year < 100)
-        year += year < 80 ? 2000 : 1900;
-    SYSTEMTIME day{};
-    day.wYear = static_cast<WORD>(year);
-    day.wMonth = static_cast<WORD>(LeadingInteger(text.substr(2, 2)));
-    day.wDay = static_cast<WORD>(LeadingInteger(text.substr(0, 2)));
-    double date = 0;
-    if (year < 0 || year > 0xFFFF || !SystemTimeToVariantTime(&day, &date))
-        return 0;
-    return date;
+        return std::nullopt;
+    // A receiver sends the same date all day long, and the platform's
+    // conversion is slow: the last text converted on this thread is kept.
+    thread_local std::wstring lastText;
+    thread_local double lastDate = 0;
+    if (text == lastText)
+        return lastDate;
+    lastDate = CalendarDate(text);
+    lastText.assign(text);
+    return lastDate;
 }
 
-void CNmeaInterpreter::InterpretLine(std::wstring_view line, NmeaEvents& events)
+bool CNmeaInterpreter::InterpretLine(std::wstring_view line, NmeaEvents& events)
 {
     const NmeaSentence sentence = SplitSentence(line);
     const std::wstring_view name = sentence.name;
     if (name == L"$PMGNST")
-        InterpretStatus(sentence, events);
-    else if (name == L"$GPGSV")
-        SatelliteGroupMessage(sentence, events);
-    else if (name == L"$GPGLL")
-        InterpretPosition(sentence, events);
-    else if (name == L"$GPRMC")
-        InterpretRecommendedMinimum(sentence, events);
-    else if (name == L"$GPGSA")
-        InterpretActiveSatellites(sentence, events);
+        return InterpretStatus(sentence, events);
+    if (name == L"$GPGSV")
+        return SatelliteGroupMessage(sentence, events);
+    if (name == L"$GPGLL")
+        return InterpretPosition(sentence, events);
+    if (name == L"$GPRMC")
+        return InterpretRecommendedMinimum(sentence, events);
+    if (name == L"$GPGSA")
+        return InterpretActiveSatellites(sentence, events);
+    return true; // $GPGGA and everything else: nothing to report
 }
 
 // Messages 1..total of a group must arrive in order; a missed or repeated
 // message drops the group until the next message 1. The group may span
 // several batches.
-void CNmeaInterpreter::SatelliteGroupMessage(const NmeaSentence& sentence, NmeaEvents& events)
+bool CNmeaInterpreter::SatelliteGroupMessage(const NmeaSentence& sentence, NmeaEvents& events)
 {
-    RequireFields(sentence, c_satellitesInViewFields);
+    if (!HasFields(sentence, c_satellitesInViewFields))
+        return false;
     const long total = LeadingInteger(sentence.fields[0]);
     const long number = LeadingInteger(sentence.fields[1]);
     std::vector<SatelliteInView> satellites;
@@ -249,4 +275,5 @@ void CNmeaInterpreter::SatelliteGroupMessage(const NmeaSentence& sentence, NmeaE
     }
     if (!satellites.empty())
         events.SatellitesInView(satellites);
+    return true;
 }

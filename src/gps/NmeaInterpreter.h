@@ -12,13 +12,16 @@
 //   $PMGNST,02.12,3,T,534,05.0,+03327,00*40
 //
 // A sentence with fewer fields than its minimum, or an RMC date of other
-// than 6 or 8 characters, raises CAtlException(E_INVALIDARG). The only state
+// than 6 or 8 characters, is malformed: it reports nothing and the caller
+// learns of it from the result (malformed lines are ordinary on a serial
+// line, so they are no exceptions). The only state
 // kept between lines is the buffer that assembles a satellites-in-view
 // group from its numbered messages; it is guarded by a lock because lines
 // may arrive on any thread, and the lock is never held while an event is
 // reported.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,8 +56,8 @@ double ParseUtcTime(std::wstring_view text) noexcept;
 
 // "ddmmyy" or "ddmmyyyy" as an automation date at midnight: "230394" gives
 // 34416. Years below 80 are 20yy, 80 to 99 are 19yy. A date the calendar
-// rejects gives 0; a text of another length raises E_INVALIDARG.
-double ParseUtcDate(std::wstring_view text);
+// rejects gives 0; a text of another length gives nothing.
+std::optional<double> ParseUtcDate(std::wstring_view text);
 
 struct SatelliteInView
 {
@@ -122,12 +125,14 @@ protected:
 class CNmeaInterpreter
 {
 public:
-    // Interprets one line and reports what it holds. Raises on a malformed
-    // recognised sentence; the satellite group buffer stays consistent.
-    void InterpretLine(std::wstring_view line, NmeaEvents& events);
+    // Interprets one line and reports what it holds. Returns false for a
+    // malformed recognised sentence, which reports nothing. Raises only
+    // what the events raise (allocation failures); the satellite group
+    // buffer stays consistent either way.
+    bool InterpretLine(std::wstring_view line, NmeaEvents& events);
 
 private:
-    void SatelliteGroupMessage(const NmeaSentence& sentence, NmeaEvents& events);
+    bool SatelliteGroupMessage(const NmeaSentence& sentence, NmeaEvents& events);
 
     CriticalSection m_stateLock;
     bool m_collecting = false;

@@ -23,29 +23,27 @@ enum InterpreterEvent : DISPID
     StatusId = 200,
 };
 
-// The lines of an Input batch: VT_EMPTY and VT_NULL hold none; anything but
-// a one-dimensional array of VARIANTs is a failure. Elements that are not
-// strings count as empty lines.
+// Calls function for each line of an Input batch until it returns false:
+// VT_EMPTY and VT_NULL hold no line; anything but a one-dimensional array
+// of VARIANTs is a malformed batch, of which nothing is read. Elements that
+// are not strings count as empty lines.
 template <typename Function>
 void ForEachLine(const VARIANT& lines, Function&& function)
 {
-    if (lines.vt == VT_EMPTY || lines.vt == VT_NULL)
-        return;
     if (lines.vt != (VT_ARRAY | VT_VARIANT) || !lines.parray || SafeArrayGetDim(lines.parray) != 1)
-        ThrowHr(E_INVALIDARG);
+        return;
     LONG lower = 0;
     LONG upper = -1;
-    ThrowIfFailed(SafeArrayGetLBound(lines.parray, 1, &lower));
-    ThrowIfFailed(SafeArrayGetUBound(lines.parray, 1, &upper));
     VARIANT* elements = nullptr;
-    ThrowIfFailed(SafeArrayAccessData(lines.parray, reinterpret_cast<void**>(&elements)));
+    if (FAILED(SafeArrayGetLBound(lines.parray, 1, &lower)) || FAILED(SafeArrayGetUBound(lines.parray, 1, &upper)) ||
+        FAILED(SafeArrayAccessData(lines.parray, reinterpret_cast<void**>(&elements))))
+        return;
     ScopeExit unaccess([&] { SafeArrayUnaccessData(lines.parray); });
     for (LONG i = 0; i <= upper - lower; ++i) {
         const VARIANT& line = elements[i];
-        if (line.vt == VT_BSTR && line.bstrVal)
-            function(std::wstring_view(line.bstrVal, SysStringLen(line.bstrVal)));
-        else
-            function(std::wstring_view());
+        const bool isText = line.vt == VT_BSTR && line.bstrVal;
+        if (!function(isText ? std::wstring_view(line.bstrVal, SysStringLen(line.bstrVal)) : std::wstring_view()))
+            return;
     }
 }
 
@@ -164,13 +162,14 @@ void CSerialInterpreter::Input(const VARIANT& lines) noexcept
     try {
         InterpretBatch(lines);
     } catch (...) {
-        // A failure ends the batch; the next batch starts afresh.
+        // An event that could not be built ends the batch; the next batch
+        // starts afresh.
     }
 }
 
 void CSerialInterpreter::InterpretBatch(const VARIANT& lines)
 {
-    ForEachLine(lines, [this](std::wstring_view line) { m_interpreter.InterpretLine(line, *this); });
+    ForEachLine(lines, [this](std::wstring_view line) { return m_interpreter.InterpretLine(line, *this); });
 }
 
 void CSerialInterpreter::SatellitesInView(const std::vector<SatelliteInView>& satellites)

@@ -88,9 +88,16 @@ void AppendDate(std::wstring& out, double date)
     const double day = std::floor(date);
     const double milliseconds = std::round((date - day) * 86400000.0);
     wchar_t text[40];
-    if (day != 0 && VariantTimeToSystemTime(day, &time))
-        out += std::wstring(text, std::swprintf(text, std::size(text), L"%04u-%02u-%02u", time.wYear, time.wMonth,
-                                                time.wDay));
+    // The platform's conversion is slow and a capture holds few days.
+    static double lastDay = 0;
+    static std::wstring lastDayText;
+    if (day != 0 && day != lastDay && VariantTimeToSystemTime(day, &time)) {
+        lastDay = day;
+        lastDayText.assign(text, std::swprintf(text, std::size(text), L"%04u-%02u-%02u", time.wYear, time.wMonth,
+                                               time.wDay));
+    }
+    if (day != 0 && day == lastDay)
+        out += lastDayText;
     if (day != 0 && milliseconds == 0)
         return;
     const auto total = static_cast<unsigned long long>(milliseconds);
