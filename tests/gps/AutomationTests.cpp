@@ -446,3 +446,108 @@ TEST_F(Automation, ReleasingAConnectedObjectStopsItsWorker)
         EXPECT_EQ(S_OK, connection->Connect());
     });
 }
+
+namespace {
+
+// A client that, inside the Error event fired on the worker thread,
+// disconnects and drops the last reference to the connection.
+class ReleasingSink final : public IDispatch
+{
+public:
+    explicit ReleasingSink(ComPtr<ISerialConnection> connection) : m_connection(std::move(connection))
+    {
+        m_done.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    }
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** result) override
+    {
+        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == __uuidof(_SerialConnectionEvents)) {
+            *result = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *result = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override
+    {
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        if (ComPtr<ISerialConnection> connection = std::move(m_connection)) {
+            connection->Disconnect();
+            ComPtr<IConnectionPoint> point;
+            connection.As<IConnectionPointContainer>()->FindConnectionPoint(__uuidof(_SerialConnectionEvents),
+                                                                            point.Put());
+            point->Unadvise(cookie);
+        } // the last reference goes here, on the worker thread
+        SetEvent(m_done.Get());
+        return S_OK;
+    }
+
+    DWORD cookie = 0;
+    UniqueHandle m_done;
+
+private:
+    ComPtr<ISerialConnection> m_connection;
+};
+
+} // namespace
+
+TEST_F(Automation, ClientReleasesTheConnectionInsideAnEventOnTheWorker)
+{
+    RunInMultithreadedApartment([&] {
+        auto connection = Connection();
+        ReleasingSink sink(connection);
+        ComPtr<IConnectionPoint> point;
+        ASSERT_EQ(S_OK, connection.As<IConnectionPointContainer>()->FindConnectionPoint(
+                            __uuidof(_SerialConnectionEvents), point.Put()));
+        ASSERT_EQ(S_OK, point->Advise(&sink, &sink.cookie));
+        point.Reset();
+        EXPECT_EQ(S_OK, connection->Connect());
+        connection.Reset();
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(sink.m_done.Get(), 5000));
+    });
+    // The worker ends on its own once the event has returned.
+    for (int i = 0; i < 200 && dll.CanUnloadNow() != S_OK; ++i)
+        Sleep(10);
+}
+
+// The receiver's port is found by its USB serial device name.
+TEST_F(Automation, AssumedPortFromTheSystemPortList)
+{
+    UniqueHKey ports;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr,
+                                             REG_OPTION_VOLATILE, KEY_READ | KEY_WRITE, nullptr, ports.Put(), nullptr));
+    auto setPort = [&](const wchar_t* device, const wchar_t* port) {
+        RegSetValueExW(ports.Get(), device, 0, REG_SZ, reinterpret_cast<const BYTE*>(port),
+                       static_cast<DWORD>((wcslen(port) + 1) * sizeof(wchar_t)));
+    };
+    auto assumedPort = [](ISerialConnection* connection) {
+        BSTR port = nullptr;
+        EXPECT_EQ(S_OK, connection->get_AssumedPort(&port));
+        std::wstring text(port ? port : L"");
+        SysFreeString(port);
+        return text;
+    };
+    RegDeleteValueW(ports.Get(), L"\\Device\\USBSER000");
+    setPort(L"\\device\\usbser000", L"COM7");
+    auto first = Connection();
+    EXPECT_EQ(L"COM7", assumedPort(first.Get()));
+    RegDeleteValueW(ports.Get(), L"\\device\\usbser000");
+
+    auto second = Connection();
+    EXPECT_EQ(L"", assumedPort(second.Get()));
+    setPort(L"\\Device\\USBSER000", L"COM9");
+    EXPECT_EQ(L"", assumedPort(second.Get())); // the list is read once per object
+    EXPECT_EQ(L"COM7", assumedPort(first.Get()));
+    EXPECT_EQ(L"COM9", assumedPort(Connection().Get()));
+    RegDeleteValueW(ports.Get(), L"\\Device\\USBSER000");
+    EXPECT_EQ(E_POINTER, first->get_AssumedPort(nullptr));
+}
