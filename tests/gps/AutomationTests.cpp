@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "base/Text.h"
 #include "gps/ComTestSupport.h"
 
 namespace {
@@ -550,4 +551,42 @@ TEST_F(Automation, AssumedPortFromTheSystemPortList)
     EXPECT_EQ(L"COM9", assumedPort(Connection().Get()));
     RegDeleteValueW(ports.Get(), L"\\Device\\USBSER000");
     EXPECT_EQ(E_POINTER, first->get_AssumedPort(nullptr));
+}
+
+// The real captures through the automation object, in batches of lines as a
+// connection delivers them: every fix lies on the globe and carries the
+// event's argument types.
+TEST_F(Automation, RealCapturesThroughTheInterpreterObject)
+{
+    const std::wstring folder = TestDataFolder();
+    SKIP_WITHOUT_TESTDATA(folder);
+    WIN32_FIND_DATAW found;
+    UniqueFindHandle search(FindFirstFileW((folder + L"\\nmea\\*.nmea").c_str(), &found));
+    ASSERT_TRUE(search);
+    size_t fixes = 0;
+    do {
+        InterpreterWithSink object(Interpreter());
+        const std::string bytes = ReadFileBytes(folder + L"\\nmea\\" + found.cFileName);
+        std::vector<std::wstring> batch;
+        size_t start = 0;
+        while (start < bytes.size()) {
+            const size_t end = std::min(bytes.find_first_of("\r\n", start), bytes.size());
+            if (end > start)
+                batch.push_back(AnsiToWide(std::string_view(bytes).substr(start, end - start)));
+            start = end + 1;
+            if (batch.size() == 8 || start >= bytes.size()) {
+                object.Feed(batch);
+                batch.clear();
+            }
+        }
+        for (const auto& call : object.sink.Calls()) {
+            if (call.id != 102)
+                continue;
+            ++fixes;
+            ASSERT_EQ((std::vector<VARTYPE>{VT_DATE, VT_BOOL, VT_R8, VT_R8, VT_R8, VT_R8, VT_DATE}), TypesOf(call));
+            EXPECT_LE(std::fabs(call.arguments[2].dblVal), 90) << found.cFileName;
+            EXPECT_LE(std::fabs(call.arguments[3].dblVal), 180) << found.cFileName;
+        }
+    } while (FindNextFileW(search.Get(), &found));
+    EXPECT_GT(fixes, 50u);
 }
