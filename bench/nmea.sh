@@ -6,19 +6,10 @@
 # from a sentence written to a pseudo-terminal port to its Input event.
 #   bench/nmea.sh [SENTENCES] [LATENCY_SENTENCES]    (default 1000000 1000)
 set -euo pipefail
-top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${TERVOLIN_BUILD_DIR:-$top/build}"
 sentences="${1:-1000000}"
 latency_sentences="${2:-1000}"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 captures="${TERVOLIN_TESTDATA_LINUX:-$top/../shared/testdata}/nmea"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-
-"$top/scripts/build" >/dev/null
-export TERVOLIN_WINEPREFIX="${TERVOLIN_WINEPREFIX:-$build/wineprefix}"
-export WINEPREFIX="$TERVOLIN_WINEPREFIX"
-"$top/scripts/wine-session" start
-trap 'rm -rf "$work"; "$top/scripts/wine-session" stop' EXIT
 
 # The captures one after another, each ending with a line end, repeated
 # until the file holds enough sentences.
@@ -29,19 +20,20 @@ for _ in $(seq "$repeats"); do cat "$work/set.nmea"; done >"$work/capture.nmea"
 total=$(grep -c '^\$' "$work/capture.nmea")
 echo "capture: $total sentences, $(( $(stat -c %s "$work/capture.nmea") / 1048576 )) MiB"
 
-measure() {
+# measure_rate NAME COMMAND...: elapsed and processor time, and sentences
+# per second over the elapsed time (left in $work/last).
+measure_rate() {
     local name="$1"; shift
-    /usr/bin/time -f "%e %U %S" -o "$work/time" "$@" >/dev/null
-    read -r seconds user system <"$work/time"
-    printf '%-40s %7.2f s elapsed %7.2f s cpu %10.0f sentences/s\n' "$name" "$seconds" \
-        "$(echo "$user + $system" | bc -l)" "$(echo "$total / $seconds" | bc -l)"
-    echo "$seconds" >"$work/last"
+    run_timed "$@"
+    printf '%-40s %7.2f s elapsed %7.2f s cpu %10.0f sentences/s\n' "$name" "$elapsed" "$cpu" \
+        "$(echo "$total / $elapsed" | bc -l)"
+    echo "$elapsed" >"$work/last"
 }
 
-measure "tervolin nmea FILE" "$top/scripts/wine-run" "$build/bin/tervolin.exe" nmea "Z:$work/capture.nmea"
+measure_rate "tervolin nmea FILE" "$top/scripts/wine-run" "$host" nmea "Z:$work/capture.nmea"
 tervolin=$(cat "$work/last")
-measure "gpsdecode < FILE" bash -c 'gpsdecode <"$0"' "$work/capture.nmea"
+measure_rate "gpsdecode < FILE" bash -c 'gpsdecode <"$0"' "$work/capture.nmea"
 gpsdecode=$(cat "$work/last")
-printf '%-40s %7.2fx\n' "tervolin sentences/s / gpsdecode's" "$(echo "$gpsdecode / $tervolin" | bc -l)"
+ratio "tervolin sentences/s / gpsdecode's" "$gpsdecode" "$tervolin"
 
 python3 "$top/bench/nmea_latency.py" "$build" "$WINEPREFIX" "$latency_sentences"
