@@ -11,8 +11,8 @@ trap 'rm -rf "$work"' EXIT
 "$top/scripts/build" >/dev/null
 export TERVOLIN_WINEPREFIX="${TERVOLIN_WINEPREFIX:-$build/wineprefix}"
 export WINEPREFIX="$TERVOLIN_WINEPREFIX"
-"$top/scripts/wine-session" start
-trap 'rm -rf "$work"; "$top/scripts/wine-session" stop' EXIT
+"$top/scripts/wine-prefix" start
+trap 'rm -rf "$work"; "$top/scripts/wine-prefix" stop' EXIT
 
 # run_timed COMMAND...: runs it with standard output discarded and sets
 # elapsed (s), cpu (user + system, s) and peak_mib (peak resident memory).
