@@ -3,7 +3,44 @@
 #include <new>
 
 #include "base/Text.h"
+#include "gps/SnapshotEnumerator.h"
 #include "module/Module.h"
+
+namespace {
+
+// The connection points of a container, each keeping the container alive.
+struct ConnectionPointTraits
+{
+    using Interface = IEnumConnectionPoints;
+    using Element = IConnectionPoint*;
+    using Item = ComPtr<IConnectionPoint>;
+
+    static Element Copy(const Item& point) noexcept
+    {
+        point->AddRef();
+        return point.Get();
+    }
+};
+
+// The sinks of a connection point with their cookies.
+struct ConnectionTraits
+{
+    using Interface = IEnumConnections;
+    using Element = CONNECTDATA;
+    struct Item
+    {
+        ComPtr<IUnknown> sink;
+        DWORD cookie;
+    };
+
+    static Element Copy(const Item& connection) noexcept
+    {
+        connection.sink->AddRef();
+        return {connection.sink.Get(), connection.cookie};
+    }
+};
+
+} // namespace
 
 // ---- CConnectionPoint
 
@@ -85,9 +122,23 @@ STDMETHODIMP CConnectionPoint::Unadvise(DWORD cookie)
 
 STDMETHODIMP CConnectionPoint::EnumConnections(IEnumConnections** connections)
 {
-    if (connections)
-        *connections = nullptr;
-    return E_NOTIMPL;
+    if (!connections)
+        return E_POINTER;
+    *connections = nullptr;
+    try {
+        // The sinks are copied under the lock; the enumerator is made (or
+        // the copy released after a failure) outside it.
+        std::vector<ConnectionTraits::Item> snapshot;
+        {
+            CriticalSectionLock lock(m_lock);
+            for (size_t slot = 0; slot < m_sinks.size(); ++slot)
+                if (m_sinks[slot])
+                    snapshot.push_back({m_sinks[slot].Get(), static_cast<DWORD>(slot + 1)});
+        }
+        return CSnapshotEnumerator<ConnectionTraits>::Create(std::move(snapshot), connections);
+    } catch (...) {
+        return ResultFromCaughtException();
+    }
 }
 
 // ---- CAutomationObject
@@ -146,9 +197,14 @@ STDMETHODIMP_(ULONG) CAutomationObject::CInnerUnknown::Release()
 
 STDMETHODIMP CAutomationObject::EnumConnectionPoints(IEnumConnectionPoints** points)
 {
-    if (points)
-        *points = nullptr;
-    return E_NOTIMPL;
+    if (!points)
+        return E_POINTER;
+    *points = nullptr;
+    try {
+        return CSnapshotEnumerator<ConnectionPointTraits>::Create({&m_eventPoint}, points);
+    } catch (...) {
+        return ResultFromCaughtException();
+    }
 }
 
 STDMETHODIMP CAutomationObject::FindConnectionPoint(REFIID iid, IConnectionPoint** point)

@@ -68,6 +68,8 @@ public:
     STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** container) override;
     STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override;
     STDMETHODIMP Unadvise(DWORD cookie) override;
+    // Enumerates the sinks connected now with their cookies; later advises
+    // and unadvises do not change an enumerator already made.
     STDMETHODIMP EnumConnections(IEnumConnections** connections) override;
 
 private:
@@ -102,7 +104,7 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override { return m_controlling->AddRef(); }
     STDMETHODIMP_(ULONG) Release() override { return m_controlling->Release(); }
 
-    // IConnectionPointContainer
+    // IConnectionPointContainer (the one point of the object)
     STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** points) override;
     STDMETHODIMP FindConnectionPoint(REFIID iid, IConnectionPoint** point) override;
 
