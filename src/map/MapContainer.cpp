@@ -401,6 +401,11 @@ std::wstring DescribeEntry(const ContainerEntry& entry)
     return text;
 }
 
+bool IsPlainFileName(std::wstring_view name) noexcept
+{
+    return !name.empty() && name != L"." && name != L".." && name.find_first_of(L"\\/:") == std::wstring_view::npos;
+}
+
 void ExtractEntry(const MapContainer& container, const ContainerEntry& entry, const std::wstring& destinationPath)
 {
     WithPath(container.path, [&] { CheckEntryInFile(container, entry); });

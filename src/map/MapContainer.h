@@ -63,6 +63,11 @@ const ContainerEntry* FindEntry(const MapContainer& container, std::wstring_view
 // The type line is left out for an extension the type table lacks.
 std::wstring DescribeEntry(const ContainerEntry& entry);
 
+// Whether a display name can be used as a file name inside a folder: names
+// come from the container, and one with a path separator, a drive or stream
+// colon, or that is "." or "..", would put the file elsewhere.
+bool IsPlainFileName(std::wstring_view name) noexcept;
+
 // Writes the entry's bytes to a new file, replacing an existing one. A
 // failure after the file was created deletes it.
 void ExtractEntry(const MapContainer& container, const ContainerEntry& entry, const std::wstring& destinationPath);

@@ -281,6 +281,14 @@ TEST(MapContainer, DescribesEntries)
         EXPECT_EQ(row.expected, DescribeEntry(row.entry));
 }
 
+TEST(MapContainer, PlainFileNamesStayInTheirFolder)
+{
+    for (const wchar_t* name : {L"ADD_MAPS.CFG", L"README.", L"..LAY", L"A B.C"})
+        EXPECT_TRUE(IsPlainFileName(name)) << name;
+    for (const wchar_t* name : {L"..\\..\\ab.TXT", L"../../ab.TXT", L"c:ab.TXT", L"A:B.LAY", L".", L"..", L""})
+        EXPECT_FALSE(IsPlainFileName(name)) << name;
+}
+
 // The shared real and synthetic maps open, verify and round-trip.
 TEST(MapContainerRealFiles, OpenVerifyAndRoundTrip)
 {

@@ -49,6 +49,21 @@ def read_map(path):
     return entries
 
 
+def write_map(path, files):
+    """A little-endian container of (base, extension, data) with any bytes
+    in the name fields, for maps no well-behaved tool would write."""
+    header_end = 8 + 24 * len(files)
+    directory = b""
+    body = b""
+    offset = header_end + 32
+    for base, extension, data in files:
+        directory += base.ljust(9, b"\0") + extension.ljust(7, b"\0") + struct.pack("<II", offset + len(body), len(data))
+        body += data + bytes(len(data) % 2)
+    header = struct.pack("<II", len(files), len(files)) + directory
+    header += struct.pack("<H", xor16(header)) + b"MAGELLAN" + bytes(22)
+    open(path, "wb").write(header + body + b"MAGELLAN" + struct.pack("<H", xor16(body)))
+
+
 class Host:
     def __init__(self, build):
         self.command = [os.path.join(TOP, "scripts", "wine-run"), os.path.join(build, "bin", "tervolin.exe"), "map"]
@@ -129,6 +144,17 @@ def main():
         check(extract.returncode == 0, extract.stderr)
         for name, data in original:
             check(open(os.path.join(folder, name), "rb").read() == data, f"extracted {name}")
+        # Packed file names that would leave the destination folder are
+        # refused before anything is written.
+        nested = os.path.join(tmp, "x", "y")
+        os.makedirs(nested)
+        for base in (b"..\\..\\ab", b"../../ab", b"c:ab"):
+            hostile = os.path.join(tmp, "hostile.imi")
+            write_map(hostile, [(b"PLAIN", b"TXT", b"plain"), (base, b"TXT", b"escaped")])
+            refused = host.run("extract", hostile, os.path.join(nested, "out"))
+            check(refused.returncode == 1 and "PLAIN.TXT" not in os.listdir(nested) + os.listdir(tmp)
+                  and os.listdir(nested) == [] and not os.path.exists(os.path.join(tmp, "x", "ab.TXT")),
+                  f"{base!r}: {refused.returncode} {refused.stderr!r}")
         described = host.run("describe", sources["little"], "00riv.lay")
         check(described.stdout.splitlines() == ["File Name: 00RIV.LAY",
                                                 "File Type: Map layer data (map objects with coordinates)",

@@ -85,6 +85,9 @@ int ExtractEntries(const MapContainer& container, const Arguments& arguments)
     if (selected.empty())
         for (const auto& entry : container.entries)
             selected.push_back(&entry);
+    for (const ContainerEntry* entry : selected)
+        if (!IsPlainFileName(entry->name))
+            throw RequestError{L"the packed file name \"" + entry->name + L"\" is not a plain file name"};
     if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
         ThrowLastErrorFor(folder);
     for (const ContainerEntry* entry : selected)
