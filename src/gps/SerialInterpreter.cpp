@@ -23,6 +23,17 @@ enum InterpreterEvent : DISPID
     StatusId = 200,
 };
 
+// True when the array's elements really are VARIANTs: the VARIANT's type
+// only claims so, and reading elements of another size would run past the
+// array. An array that does not record its element type is judged by the
+// element size alone.
+bool HoldsVariants(SAFEARRAY* array) noexcept
+{
+    VARTYPE type = VT_VARIANT;
+    return SafeArrayGetElemsize(array) == sizeof(VARIANT) &&
+           (FAILED(SafeArrayGetVartype(array, &type)) || type == VT_VARIANT);
+}
+
 // Calls function for each line of an Input batch until it returns false:
 // VT_EMPTY and VT_NULL hold no line; anything but a one-dimensional array
 // of VARIANTs is a malformed batch, of which nothing is read. Elements that
@@ -30,7 +41,8 @@ enum InterpreterEvent : DISPID
 template <typename Function>
 void ForEachLine(const VARIANT& lines, Function&& function)
 {
-    if (lines.vt != (VT_ARRAY | VT_VARIANT) || !lines.parray || SafeArrayGetDim(lines.parray) != 1)
+    if (lines.vt != (VT_ARRAY | VT_VARIANT) || !lines.parray || SafeArrayGetDim(lines.parray) != 1 ||
+        !HoldsVariants(lines.parray))
         return;
     LONG lower = 0;
     LONG upper = -1;

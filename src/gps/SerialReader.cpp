@@ -227,12 +227,15 @@ HRESULT ReaderThread::ReadPort(HANDLE port, HANDLE io) noexcept
         DWORD silence = 0;
         CLineAssembler assembler;
         std::vector<std::string> lines;
+        // The buffer and the event mask are written by pending operations,
+        // so they must outlive the operation that ends them.
         char buffer[c_readBufferSize];
+        DWORD mask = 0;
         const HANDLE stopOrIo[] = {m_stop.Get(), io};
         PendingPortIo operation(port, io);
 
         for (;;) {
-            DWORD mask = 0;
+            mask = 0;
             if (!WaitCommEvent(port, &mask, operation.Overlapped())) {
                 if (GetLastError() != ERROR_IO_PENDING)
                     return LastErrorResult();

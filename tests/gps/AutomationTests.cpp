@@ -202,6 +202,24 @@ TEST_F(Automation, InterpreterBatchesThatDoNothing)
     VARIANT text = StringVariant(L"$GPGLL,4916.45,N,12311.12,W,225444,A");
     EXPECT_EQ(S_OK, object.events->Input(text));
     VariantClear(&text);
+    // Arrays of another element type labelled VT_ARRAY|VT_VARIANT are no
+    // batches: a DECIMAL has the size of a VARIANT and is laid out so that
+    // it would read as a string line; the I4 array would be read past its end.
+    BSTR line = SysAllocString(L"$GPGLL,4916.45,N,12311.12,W,225444,A");
+    for (VARTYPE type : {VT_DECIMAL, VT_I4}) {
+        SAFEARRAYBOUND bound{4, 0};
+        VARIANT mislabelled;
+        mislabelled.vt = VT_ARRAY | VT_VARIANT;
+        mislabelled.parray = SafeArrayCreate(type, 1, &bound);
+        ASSERT_TRUE(mislabelled.parray);
+        auto* fake = static_cast<VARIANT*>(mislabelled.parray->pvData);
+        fake->vt = VT_BSTR;
+        fake->bstrVal = line;
+        EXPECT_EQ(S_OK, object.events->Input(mislabelled));
+        SafeArrayDestroy(mislabelled.parray);
+    }
+    SysFreeString(line);
+    EXPECT_EQ(0u, object.sink.CallCount());
     // A failing line ends its batch; the next batch is interpreted.
     object.Feed({L"$GPRMC,1,A,2,N,3,E,4,5,,", L"$GPGLL,4916.45,N,12311.12,W,225444,A"});
     EXPECT_EQ(0u, object.sink.CallCount());
