@@ -57,8 +57,9 @@ std::wstring FirstChildText(const KmlElement& parent, std::wstring_view name)
     return child ? child->Text() : std::wstring();
 }
 
-// The Document that the link's Url/href names, loaded in place of the first.
-ElementList CollectLinkedPlacemarks(const KmlElement& networkLink)
+// The Document that the link's Url/href names, loaded in place of the first;
+// its location is added to sources.
+ElementList CollectLinkedPlacemarks(const KmlElement& networkLink, std::vector<std::wstring>& sources)
 {
     const ComPtr<KmlElement> url = networkLink.FirstChild(L"Url");
     if (!url)
@@ -67,6 +68,7 @@ ElementList CollectLinkedPlacemarks(const KmlElement& networkLink)
     if (!href)
         ThrowOwnFailure(KmlFailure::NoHref);
     const std::wstring location = href->Text();
+    sources.push_back(location);
     try {
         const ComPtr<KmlElement> root = LoadKmlDocument(location);
         const ComPtr<KmlElement> kml = root->SlotElement(KmlSlot::Kml);
@@ -82,8 +84,11 @@ ElementList CollectLinkedPlacemarks(const KmlElement& networkLink)
     }
 }
 
-ElementList LoadPlacemarks(const std::wstring& sourceLocation)
+// The placemarks to convert; sources receives the location of every
+// document read for them.
+ElementList LoadPlacemarks(const std::wstring& sourceLocation, std::vector<std::wstring>& sources)
 {
+    sources.push_back(sourceLocation);
     ComPtr<KmlElement> root = LoadKmlDocument(sourceLocation);
     const ComPtr<KmlElement> kml = root->SlotElement(KmlSlot::Kml);
     if (!kml)
@@ -95,7 +100,7 @@ ElementList LoadPlacemarks(const std::wstring& sourceLocation)
     if (!networkLink)
         return CollectPlacemarks(*document.Get());
     root.Reset(); // the first document is released once the link is read
-    return CollectLinkedPlacemarks(*networkLink.Get());
+    return CollectLinkedPlacemarks(*networkLink.Get(), sources);
 }
 
 std::wstring BuildPlacemarkSentence(const KmlElement& placemark)
@@ -193,12 +198,15 @@ std::wstring FlattenKmlText(std::wstring_view text)
 void ImportKmlPlacemarks(const std::wstring& sourceLocation, const std::wstring& destinationPath)
 {
     std::vector<std::wstring> sentences;
+    std::vector<std::wstring> sources;
     try {
-        sentences = BuildSentences(LoadPlacemarks(sourceLocation));
+        sentences = BuildSentences(LoadPlacemarks(sourceLocation, sources));
     } catch (CAtlException& e) {
         e.SetPathIfUnknown(sourceLocation);
         throw;
     }
-    ThrowIfSameFile(sourceLocation, destinationPath);
+    // Neither the document nor the one its link names is written over.
+    for (const auto& source : sources)
+        ThrowIfSameFile(source, destinationPath);
     WriteWaypointFile(destinationPath, sentences);
 }

@@ -202,6 +202,15 @@ TEST_F(KmlConversion, ExistingDestinationSurvivesBadInput)
     const std::wstring source = Source(document);
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), RaisedResult([&] { ImportKmlPlacemarks(source, source); }));
     EXPECT_EQ(document, ReadFileBytes(source));
+
+    // So is the document that the source's network link names.
+    const std::string linkedDocument = Kml("<Document>" + Placemark("Linked") + "</Document>");
+    const std::wstring linked = Source(linkedDocument, L"linked.kml");
+    const std::wstring linking = Source(
+        Kml("<Document><NetworkLink><Url><href>" + WideToUtf8(linked) + "</href></Url></NetworkLink></Document>"),
+        L"linking.kml");
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), RaisedResult([&] { ImportKmlPlacemarks(linking, linked); }));
+    EXPECT_EQ(linkedDocument, ReadFileBytes(linked));
 }
 
 TEST_F(KmlConversion, ReaderDetectsTheEncoding)
