@@ -274,7 +274,7 @@ STDMETHODIMP CSerialInterpreter::CConnectionEvents::Invoke(DISPID id, REFIID, LC
             return S_OK;
         }
         case 2: {
-            if (parameters->cArgs != 1)
+            if (parameters->cArgs != 1 || !parameters->rgvarg)
                 return DISP_E_BADPARAMCOUNT;
             const VARIANT& argument = parameters->rgvarg[0];
             const bool byReference = argument.vt == (VT_BYREF | VT_VARIANT) && argument.pvarVal;

@@ -238,6 +238,12 @@ TEST_F(Automation, InterpreterInputThroughDispatchByReference)
     EXPECT_EQ(S_OK, InvokeWith(events, 2, DISPATCH_METHOD, {reference}));
     EXPECT_EQ(1u, object.sink.CallCount());
     EXPECT_EQ(DISP_E_BADPARAMCOUNT, InvokeWith(events, 2, DISPATCH_METHOD, {}));
+    for (DISPID id : {1, 2, 3}) {
+        DISPPARAMS countWithoutArguments{nullptr, nullptr, 1, 0};
+        EXPECT_EQ(DISP_E_BADPARAMCOUNT, events->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
+                                                       &countWithoutArguments, nullptr, nullptr, nullptr))
+            << id;
+    }
     EXPECT_EQ(DISP_E_MEMBERNOTFOUND, InvokeWith(events, 9, DISPATCH_METHOD, {}));
     VARIANT code;
     code.vt = VT_BSTR;
