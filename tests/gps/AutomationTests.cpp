@@ -538,10 +538,12 @@ TEST_F(Automation, ClientReleasesTheConnectionInsideAnEventOnTheWorker)
         EXPECT_EQ(S_OK, connection->Connect());
         connection.Reset();
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(sink.m_done.Get(), 5000));
+        // The worker ends on its own once the event has returned; until then
+        // it still holds its reference to the sink, which lives on this stack.
+        for (int i = 0; i < 500 && dll.CanUnloadNow() != S_OK; ++i)
+            Sleep(10);
+        EXPECT_EQ(S_OK, dll.CanUnloadNow());
     });
-    // The worker ends on its own once the event has returned.
-    for (int i = 0; i < 200 && dll.CanUnloadNow() != S_OK; ++i)
-        Sleep(10);
 }
 
 // The receiver's port is found by its USB serial device name.
