@@ -251,3 +251,47 @@ private:
 
 // BSTR that raises E_OUTOFMEMORY when it cannot be allocated.
 BSTR AllocateString(std::wstring_view text);
+
+// An automation object whose main interface is the dual Interface: IUnknown
+// goes to the controlling unknown, the type information comes from the
+// module's type library, names are looked up in the class's table. The class
+// itself implements Invoke and the members of Interface.
+template <typename Interface>
+class CDualObject : public CAutomationObject, public Interface
+{
+public:
+    // IUnknown
+    STDMETHODIMP QueryInterface(REFIID iid, void** result) override
+    {
+        return CAutomationObject::QueryInterface(iid, result);
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return CAutomationObject::AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return CAutomationObject::Release(); }
+
+    // IDispatch
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override { return TypeInfoCount(count); }
+    STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override
+    {
+        return TypeInfoOf(__uuidof(Interface), index, info);
+    }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override
+    {
+        return IdsOfNamesFromTable(m_names, names, count, ids);
+    }
+
+protected:
+    CDualObject(IUnknown* outer, REFCLSID classId, REFIID events, std::span<const DispatchName> names) noexcept
+        : CAutomationObject(outer, classId, __uuidof(Interface), events), m_names(names)
+    {
+    }
+
+    void* FindInterface(REFIID iid) noexcept override
+    {
+        if (iid == __uuidof(Interface) || iid == IID_IDispatch)
+            return static_cast<Interface*>(this);
+        return CAutomationObject::FindInterface(iid);
+    }
+
+private:
+    std::span<const DispatchName> m_names;
+};

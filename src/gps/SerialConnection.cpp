@@ -43,8 +43,7 @@ void ReturnString(const std::wstring& text, BSTR* result)
 } // namespace
 
 CSerialConnection::CSerialConnection(IUnknown* outer)
-    : CAutomationObject(outer, __uuidof(CSerialConnection), __uuidof(ISerialConnection),
-                        __uuidof(_SerialConnectionEvents))
+    : CDualObject(outer, __uuidof(CSerialConnection), __uuidof(_SerialConnectionEvents), c_connectionNames)
 {
     if (InSingleThreadedApartment()) {
         m_window.Reset(CreateWindowExW(0, c_windowClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
@@ -75,24 +74,7 @@ void CSerialConnection::ClassInit(bool starting) noexcept
     RegisterClassExW(&windowClass);
 }
 
-void* CSerialConnection::FindInterface(REFIID iid) noexcept
-{
-    if (iid == __uuidof(ISerialConnection) || iid == IID_IDispatch)
-        return static_cast<ISerialConnection*>(this);
-    return CAutomationObject::FindInterface(iid);
-}
-
 // ---- IDispatch
-
-STDMETHODIMP CSerialConnection::GetTypeInfo(UINT index, LCID, ITypeInfo** info)
-{
-    return TypeInfoOf(__uuidof(ISerialConnection), index, info);
-}
-
-STDMETHODIMP CSerialConnection::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids)
-{
-    return IdsOfNamesFromTable(c_connectionNames, names, count, ids);
-}
 
 STDMETHODIMP CSerialConnection::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* parameters, VARIANT* result,
                                        EXCEPINFO* exception, UINT* argumentError)

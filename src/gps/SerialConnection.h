@@ -15,7 +15,7 @@
 #include "gps/SerialReader.h"
 #include "gps/Tervolin_h.h"
 
-class CSerialConnection final : public CAutomationObject, public ISerialConnection, private ReaderClient
+class CSerialConnection final : public CDualObject<ISerialConnection>, private ReaderClient
 {
 public:
     explicit CSerialConnection(IUnknown* outer);
@@ -23,15 +23,7 @@ public:
     // Registers (true) or unregisters (false) the class of the message window.
     static void ClassInit(bool starting) noexcept;
 
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID iid, void** result) override { return CAutomationObject::QueryInterface(iid, result); }
-    STDMETHODIMP_(ULONG) AddRef() override { return CAutomationObject::AddRef(); }
-    STDMETHODIMP_(ULONG) Release() override { return CAutomationObject::Release(); }
-
     // IDispatch
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override { return TypeInfoCount(count); }
-    STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override;
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* parameters, VARIANT* result,
                         EXCEPINFO* exception, UINT* argumentError) override;
 
@@ -47,7 +39,6 @@ public:
 private:
     ~CSerialConnection() override;
 
-    void* FindInterface(REFIID iid) noexcept override;
     HRESULT InvokeMember(DISPID id, WORD flags, const DISPPARAMS& parameters, VARIANT* result, UINT* argumentError);
     void StopWorker() noexcept;
 

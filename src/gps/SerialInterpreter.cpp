@@ -62,8 +62,7 @@ void ForEachLine(const VARIANT& lines, Function&& function)
 } // namespace
 
 CSerialInterpreter::CSerialInterpreter(IUnknown* outer)
-    : CAutomationObject(outer, __uuidof(CSerialInterpreter), __uuidof(ISerialInterpreter),
-                        __uuidof(_SerialInterpreterEvents)),
+    : CDualObject(outer, __uuidof(CSerialInterpreter), __uuidof(_SerialInterpreterEvents), c_interpreterNames),
       m_connectionEvents(*this)
 {
 }
@@ -77,19 +76,7 @@ void* CSerialInterpreter::FindInterface(REFIID iid) noexcept
 {
     if (iid == __uuidof(_SerialConnectionEvents) || iid == __uuidof(ISerialConnectionEvents))
         return static_cast<ISerialConnectionEvents*>(&m_connectionEvents);
-    if (iid == __uuidof(ISerialInterpreter) || iid == IID_IDispatch)
-        return static_cast<ISerialInterpreter*>(this);
-    return CAutomationObject::FindInterface(iid);
-}
-
-STDMETHODIMP CSerialInterpreter::GetTypeInfo(UINT index, LCID, ITypeInfo** info)
-{
-    return TypeInfoOf(__uuidof(ISerialInterpreter), index, info);
-}
-
-STDMETHODIMP CSerialInterpreter::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids)
-{
-    return IdsOfNamesFromTable(c_interpreterNames, names, count, ids);
+    return CDualObject::FindInterface(iid);
 }
 
 STDMETHODIMP CSerialInterpreter::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* parameters, VARIANT* result,

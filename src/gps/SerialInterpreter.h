@@ -14,20 +14,12 @@
 #include "gps/NmeaInterpreter.h"
 #include "gps/Tervolin_h.h"
 
-class CSerialInterpreter final : public CAutomationObject, public ISerialInterpreter, private NmeaEvents
+class CSerialInterpreter final : public CDualObject<ISerialInterpreter>, private NmeaEvents
 {
 public:
     explicit CSerialInterpreter(IUnknown* outer);
 
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID iid, void** result) override { return CAutomationObject::QueryInterface(iid, result); }
-    STDMETHODIMP_(ULONG) AddRef() override { return CAutomationObject::AddRef(); }
-    STDMETHODIMP_(ULONG) Release() override { return CAutomationObject::Release(); }
-
     // IDispatch
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override { return TypeInfoCount(count); }
-    STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override;
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* parameters, VARIANT* result,
                         EXCEPINFO* exception, UINT* argumentError) override;
 
