@@ -62,12 +62,24 @@ public:
             m_path = path;
     }
 
+    // Words that say more than the code alone: which field of the item and
+    // what text it held ("the latitude '4x.5' is not a number"), or the XML
+    // reader's own message with its line and column. Empty when the code's
+    // words say it all; when set, messages show it instead of them.
+    const std::wstring& Detail() const noexcept { return m_detail; }
+    void SetDetailIfUnknown(const std::wstring& detail)
+    {
+        if (m_detail.empty())
+            m_detail = detail;
+    }
+
     HRESULT m_hr;
 
 private:
     std::source_location m_where;
     unsigned m_position = 0;
     std::wstring m_path;
+    std::wstring m_detail;
 };
 
 [[noreturn]] void ThrowHr(HRESULT hr, std::source_location where = std::source_location::current());

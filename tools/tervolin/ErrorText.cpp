@@ -129,6 +129,6 @@ std::wstring DescribeFailure(const CAtlException& failure, const std::wstring& d
         line += std::to_wstring(failure.Position());
         line += L": ";
     }
-    line += DescribeResult(failure.m_hr, positionNoun);
+    line += failure.Detail().empty() ? DescribeResult(failure.m_hr, positionNoun) : failure.Detail();
     return line;
 }
