@@ -1,7 +1,5 @@
 #include "module/ResourceModule.h"
 
-#include <atomic>
-
 #include "base/Handle.h"
 #include "diagnostics/ModuleFile.h"
 
@@ -13,7 +11,6 @@ constexpr wchar_t c_satellitePathValue[] = L"Satellite Path";
 
 const HKEY c_settingRoots[] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
 
-std::atomic<HINSTANCE> g_resourceInstance{nullptr};
 HINSTANCE g_module = nullptr;
 // The satellite in use, mapped for its resources only.
 UniqueHModule g_satellite;
@@ -135,34 +132,11 @@ HINSTANCE SelectResourceModule(HINSTANCE module, HINSTANCE current) noexcept
 void InitializeResourceInstance(HINSTANCE module) noexcept
 {
     g_module = module;
-    g_resourceInstance.exchange(SelectResourceModule(module, module));
+    PublishResourceInstance(SelectResourceModule(module, module));
 }
 
 void FreeResourceModule() noexcept
 {
-    g_resourceInstance.exchange(g_module);
+    PublishResourceInstance(g_module);
     g_satellite.Reset();
-}
-
-HINSTANCE ResourceInstance() noexcept
-{
-    return g_resourceInstance.load();
-}
-
-std::wstring LoadResourceString(UINT id)
-{
-    const wchar_t* text = nullptr;
-    const int length = LoadStringW(ResourceInstance(), id, reinterpret_cast<LPWSTR>(&text), 0);
-    if (length <= 0 || !text)
-        ThrowWin32(ERROR_RESOURCE_NAME_NOT_FOUND);
-    return std::wstring(text, static_cast<size_t>(length));
-}
-
-std::wstring TextOrResourceString(LPCWSTR text)
-{
-    if (!text)
-        return {};
-    if (IS_INTRESOURCE(text))
-        return LoadResourceString(static_cast<UINT>(reinterpret_cast<UINT_PTR>(text)));
-    return text;
 }

@@ -18,6 +18,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/ResourceString.h"
+
 // The choice for a module and the resource instance in use so far: the
 // satellite library when one fits (held until FreeResourceModule), else
 // `current`. Never fails; any problem keeps `current`.
@@ -30,17 +32,6 @@ void InitializeResourceInstance(HINSTANCE module) noexcept;
 // Module shut-down: frees the satellite library, if one was chosen, and
 // forgets the resource instance.
 void FreeResourceModule() noexcept;
-
-// Where every resource of the module is loaded from.
-HINSTANCE ResourceInstance() noexcept;
-
-// A string of the resource instance's string table; raises the failure when
-// it has no such string.
-std::wstring LoadResourceString(UINT id);
-
-// The text of a string argument: a pointer value of at most 0xFFFF is a
-// string resource id, a null pointer an empty text.
-std::wstring TextOrResourceString(LPCWSTR text);
 
 // The language chosen in the registry for a module base name, when any.
 std::optional<LCID> ConfiguredLocale(std::wstring_view moduleBaseName);

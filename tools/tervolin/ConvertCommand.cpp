@@ -3,7 +3,7 @@
 
 #include "Commands.h"
 #include "Console.h"
-#include "ErrorText.h"
+#include "base/ErrorText.h"
 #include "import/KmlConversion.h"
 #include "import/OziConversion.h"
 

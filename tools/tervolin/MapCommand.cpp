@@ -7,7 +7,7 @@
 
 #include "Commands.h"
 #include "Console.h"
-#include "ErrorText.h"
+#include "base/ErrorText.h"
 #include "base/Text.h"
 #include "map/LayerConfiguration.h"
 #include "map/LayerTables.h"

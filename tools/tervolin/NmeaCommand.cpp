@@ -14,7 +14,7 @@
 
 #include "Commands.h"
 #include "Console.h"
-#include "ErrorText.h"
+#include "base/ErrorText.h"
 #include "ServerModule.h"
 #include "base/Text.h"
 #include "gps/LineAssembler.h"

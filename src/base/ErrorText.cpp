@@ -1,0 +1,148 @@
+#include "base/ErrorText.h"
+
+#include <windows.h>
+
+#include <cwchar>
+
+#include "ErrorStrings.h"
+#include "base/ResourceString.h"
+#include "gps/SerialReader.h"
+#include "import/KmlDocument.h"
+#include "import/OziConversion.h"
+#include "map/LayerConfiguration.h"
+
+namespace {
+
+struct OwnFailureText
+{
+    WORD check;
+    UINT words; // string id
+    // Set for the rows of a conversion whose codes share values with
+    // another's: the row applies only to failures counted in this noun.
+    const wchar_t* positionNoun = nullptr;
+};
+
+const OwnFailureText c_ownFailureTexts[] = {
+    {OziFailure::TrackTooShort, IDS_FAILURE_TRACK_TOO_SHORT},
+    {OziFailure::TrackDatum, IDS_FAILURE_TRACK_DATUM},
+    {OziFailure::WaypointsTooShort, IDS_FAILURE_WAYPOINTS_TOO_SHORT},
+    {OziFailure::WaypointsDatum, IDS_FAILURE_WAYPOINTS_DATUM},
+    {OziFailure::AltitudeUnit, IDS_FAILURE_ALTITUDE_UNIT},
+    {OziFailure::WaypointFields, IDS_FAILURE_WAYPOINT_FIELDS},
+    {OziFailure::TrackPointFields, IDS_FAILURE_TRACK_POINT_FIELDS},
+    {KmlFailure::SecondLocator, IDS_FAILURE_KML_SECOND_LOCATOR, L"placemark"},
+    {KmlFailure::DocumentBeforeLocator, IDS_FAILURE_KML_DOCUMENT_BEFORE_LOCATOR, L"placemark"},
+    {KmlFailure::ElementBeforeLocator, IDS_FAILURE_KML_ELEMENT_BEFORE_LOCATOR, L"placemark"},
+    {KmlFailure::CharactersBeforeLocator, IDS_FAILURE_KML_CHARACTERS_BEFORE_LOCATOR, L"placemark"},
+    {KmlFailure::NoKml, IDS_FAILURE_KML_NO_KML, L"placemark"},
+    {KmlFailure::NoUrl, IDS_FAILURE_KML_NO_URL, L"placemark"},
+    {KmlFailure::NoHref, IDS_FAILURE_KML_NO_HREF, L"placemark"},
+    {KmlFailure::LinkedNoKml, IDS_FAILURE_KML_LINKED_NO_KML, L"placemark"},
+    {KmlFailure::LinkedNoDocument, IDS_FAILURE_KML_LINKED_NO_DOCUMENT, L"placemark"},
+    {KmlFailure::NoPoint, IDS_FAILURE_KML_NO_POINT, L"placemark"},
+    {KmlFailure::NoCoordinates, IDS_FAILURE_KML_NO_COORDINATES, L"placemark"},
+    {KmlFailure::CoordinateFields, IDS_FAILURE_KML_COORDINATE_FIELDS, L"placemark"},
+    {KmlFailure::Namespace, IDS_FAILURE_KML_NAMESPACE, L"placemark"},
+    {KmlFailure::NamespaceVersion, IDS_FAILURE_KML_NAMESPACE_VERSION, L"placemark"},
+    {KmlFailure::SecondDocument, IDS_FAILURE_KML_SECOND_DOCUMENT, L"placemark"},
+    {KmlFailure::SecondKml, IDS_FAILURE_KML_SECOND_KML, L"placemark"},
+    {LayerFailure::NoPointerFile, IDS_FAILURE_LAYER_NO_POINTER_FILE},
+    {LayerFailure::PointerFileSyntax, IDS_FAILURE_LAYER_POINTER_FILE_SYNTAX},
+    {LayerFailure::ConfigurationMissing, IDS_FAILURE_LAYER_CONFIGURATION_MISSING},
+    {LayerFailure::LayerLineTooShort, IDS_FAILURE_LAYER_LINE_TOO_SHORT},
+    {LayerFailure::ColourCountNotNumber, IDS_FAILURE_LAYER_COLOUR_COUNT_NOT_NUMBER},
+    {LayerFailure::ColourTooFewTokens, IDS_FAILURE_LAYER_COLOUR_TOO_FEW_TOKENS},
+    {LayerFailure::ColourLayerNotNumber, IDS_FAILURE_LAYER_COLOUR_LAYER_NOT_NUMBER},
+    {LayerFailure::ColourLayerOutOfRange, IDS_FAILURE_LAYER_COLOUR_LAYER_OUT_OF_RANGE},
+    {LayerFailure::DrawOrderCount, IDS_FAILURE_LAYER_DRAW_ORDER_COUNT},
+    {LayerFailure::DrawOrderNotNumber, IDS_FAILURE_LAYER_DRAW_ORDER_NOT_NUMBER},
+    {LayerFailure::DrawOrderOutOfRange, IDS_FAILURE_LAYER_DRAW_ORDER_OUT_OF_RANGE},
+    {LayerFailure::DrawOrderRepeated, IDS_FAILURE_LAYER_DRAW_ORDER_REPEATED},
+    {LayerFailure::NoLayersLeft, IDS_FAILURE_LAYER_NO_LAYERS_LEFT},
+    {SerialFailure::PortWhileConnected, IDS_FAILURE_SERIAL_PORT_WHILE_CONNECTED},
+};
+
+// The row for the code: the one of the conversion that counts positionNoun
+// first, else the one shared by all; without a noun, any row of the code.
+const OwnFailureText* FindOwnFailureText(HRESULT hr, const wchar_t* positionNoun)
+{
+    const OwnFailureText* shared = nullptr;
+    const OwnFailureText* claimed = nullptr;
+    for (const auto& entry : c_ownFailureTexts) {
+        if (MakeOwnFailure(entry.check) != hr)
+            continue;
+        if (!entry.positionNoun) {
+            if (!shared)
+                shared = &entry;
+        } else if (positionNoun && wcscmp(entry.positionNoun, positionNoun) == 0) {
+            return &entry;
+        } else if (!claimed) {
+            claimed = &entry;
+        }
+    }
+    return shared || positionNoun ? shared : claimed;
+}
+
+std::wstring HexCode(HRESULT hr)
+{
+    wchar_t buffer[16];
+    std::swprintf(buffer, std::size(buffer), L"0x%08X", static_cast<unsigned>(hr));
+    return buffer;
+}
+
+} // namespace
+
+std::optional<std::wstring> OwnFailureWords(HRESULT hr, const wchar_t* positionNoun)
+{
+    if (!IsOwnFailure(hr))
+        return std::nullopt;
+    if (const OwnFailureText* entry = FindOwnFailureText(hr, positionNoun))
+        return TryLoadResourceString(entry->words);
+    return std::nullopt;
+}
+
+std::wstring SystemMessage(HRESULT hr)
+{
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text;
+    if (length != 0 && buffer)
+        text.assign(buffer, length);
+    if (buffer)
+        LocalFree(buffer);
+    return text;
+}
+
+std::wstring DescribeResult(HRESULT hr, const wchar_t* positionNoun)
+{
+    if (IsOwnFailure(hr)) {
+        if (auto words = OwnFailureWords(hr, positionNoun))
+            return std::move(*words);
+        return L"check failed (" + HexCode(hr) + L")";
+    }
+    std::wstring text = SystemMessage(hr);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ' ||
+                             text.back() == L'.'))
+        text.pop_back();
+    if (text.empty())
+        return L"error " + HexCode(hr);
+    return text + L" (" + HexCode(hr) + L")";
+}
+
+std::wstring DescribeFailure(const CAtlException& failure, const std::wstring& defaultPath,
+                             const wchar_t* positionNoun)
+{
+    std::wstring line = failure.Path().empty() ? defaultPath : failure.Path();
+    if (!line.empty())
+        line += L": ";
+    if (failure.Position() != 0) {
+        line += positionNoun;
+        line += L' ';
+        line += std::to_wstring(failure.Position());
+        line += L": ";
+    }
+    line += failure.Detail().empty() ? DescribeResult(failure.m_hr, positionNoun) : failure.Detail();
+    return line;
+}

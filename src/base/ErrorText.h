@@ -1,0 +1,36 @@
+// Words for failures, shared by the command-line host's messages and the
+// wizards' error boxes.
+//
+// The module's own codes (0xA765nnnn) have words in the string table of the
+// resource instance (resources/ErrorStrings.rc), so a satellite library
+// translates them; every other code has the system's message.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "base/Exception.h"
+
+// One line describing the failure: the file, the position in it when known
+// (positionNoun names what is counted: "line", "placemark") and the problem:
+//   samples/bad.wpt: line 2: the datum is not WGS 84
+// The failure's own path wins over defaultPath; without either the line
+// starts at the position. Detail() replaces the code's words when set.
+std::wstring DescribeFailure(const CAtlException& failure, const std::wstring& defaultPath,
+                             const wchar_t* positionNoun = L"line");
+
+// The problem alone: the module's own words for its codes ("check failed
+// (0xA76500CC)" when it has none), the system's message with the code for
+// everything else ("error 0x..." when the system has none). positionNoun
+// picks the words of the conversion that counts it where two conversions
+// share a code.
+std::wstring DescribeResult(HRESULT hr, const wchar_t* positionNoun = nullptr);
+
+// The module's words for one of its own codes, when it has any. Where
+// conversions share a code, the words of the one counting positionNoun win;
+// without a noun, the words no conversion claims, else the first.
+std::optional<std::wstring> OwnFailureWords(HRESULT hr, const wchar_t* positionNoun = nullptr);
+
+// The system's message for a code exactly as the system gives it (with its
+// line break); empty when the system has none.
+std::wstring SystemMessage(HRESULT hr);
