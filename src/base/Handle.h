@@ -108,6 +108,13 @@ struct WindowTraits
     static void Close(Type h) noexcept { DestroyWindow(h); }
 };
 
+struct HookTraits
+{
+    using Type = HHOOK;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { UnhookWindowsHookEx(h); }
+};
+
 using UniqueHandle = UniqueAny<HandleTraits>;   // events, threads, mutexes
 using UniqueHFile = UniqueAny<FileHandleTraits>; // CreateFile results
 using UniqueHKey = UniqueAny<RegKeyTraits>;
@@ -115,6 +122,7 @@ using UniqueHModule = UniqueAny<ModuleTraits>;
 using UniqueFindHandle = UniqueAny<FindTraits>;
 using UniqueGdiObject = UniqueAny<GdiObjectTraits>;
 using UniqueWindow = UniqueAny<WindowTraits>;
+using UniqueHook = UniqueAny<HookTraits>;
 
 // A critical section that lives as long as its owner.
 class CriticalSection

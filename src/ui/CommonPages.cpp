@@ -1,0 +1,56 @@
+#include "ui/CommonPages.h"
+
+#include "ui/WizardResources.h"
+#include "ui/Confirmations.h"
+#include "ui/WizardSheet.h"
+
+CIntroductionPage::CIntroductionPage(CWizardSheet& sheet, UINT templateId, std::wstring valueName)
+    : CWizardPage(sheet, templateId), m_valueName(std::move(valueName))
+{
+    HideHeader();
+}
+
+BOOL CIntroductionPage::OnInitDialog()
+{
+    SendMessageW(Item(IDC_INTRODUCTION_TITLE), WM_SETFONT, reinterpret_cast<WPARAM>(Sheet().GetTitleFont()), TRUE);
+    return TRUE;
+}
+
+LRESULT CIntroductionPage::OnSetActive()
+{
+    SetWizardButtons(PSWIZB_NEXT);
+    if (m_activatedOnce)
+        return 0;
+    m_activatedOnce = true;
+    if (ReadConfirmation(m_valueName.c_str()) != c_skipIntroduction)
+        return 0;
+    SendMessageW(Item(IDC_SKIP_INTRODUCTION), BM_SETCHECK, BST_CHECKED, 0);
+    return -1;
+}
+
+LRESULT CIntroductionPage::OnWizardNext()
+{
+    const bool skip = SendMessageW(Item(IDC_SKIP_INTRODUCTION), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    WriteConfirmation(m_valueName.c_str(), skip ? c_skipIntroduction : 0);
+    return 0;
+}
+
+CCompletionPage::CCompletionPage(CWizardSheet& sheet, UINT templateId) : CWizardPage(sheet, templateId)
+{
+    HideHeader();
+}
+
+BOOL CCompletionPage::OnInitDialog()
+{
+    SendMessageW(Item(IDC_COMPLETION_ICON), STM_SETICON, reinterpret_cast<WPARAM>(LoadIconW(nullptr, IDI_INFORMATION)),
+                 0);
+    SendMessageW(Item(IDC_COMPLETION_TITLE), WM_SETFONT, reinterpret_cast<WPARAM>(Sheet().GetTitleFont()), TRUE);
+    return TRUE;
+}
+
+LRESULT CCompletionPage::OnSetActive()
+{
+    SetWizardButtons(PSWIZB_FINISH);
+    EnableWindow(GetDlgItem(GetParent(Window()), IDCANCEL), FALSE);
+    return 0;
+}

@@ -1,0 +1,43 @@
+// The exterior pages every wizard shares: the introduction, which the user
+// may skip on later runs, and the completion page, which only finishes.
+#pragma once
+
+#include <string>
+
+#include "ui/WizardPage.h"
+
+// The first page: the wizard's title in the bold title font, its description
+// and "Skip introduction page next time". The choice is stored under the
+// Confirmations key (ui/Confirmations.h) in the value `valueName` when the
+// user presses Next; when it is 1, the first activation of a run moves on
+// to the next page at once (Back shows the page again, box ticked). Cancel
+// here closes the wizard without a question.
+class CIntroductionPage : public CWizardPage
+{
+public:
+    // valueName: the wizard class name and "::CIntroductionPage".
+    CIntroductionPage(CWizardSheet& sheet, UINT templateId, std::wstring valueName);
+
+protected:
+    BOOL OnInitDialog() override;
+    LRESULT OnSetActive() override;
+    LRESULT OnWizardNext() override;
+    BOOL OnQueryCancel() override { return FALSE; }
+
+private:
+    std::wstring m_valueName;
+    bool m_activatedOnce = false;
+};
+
+// The last page: "Wizard Completed" with an information icon; Finish is the
+// only way out (no Back, Cancel disabled).
+class CCompletionPage : public CWizardPage
+{
+public:
+    CCompletionPage(CWizardSheet& sheet, UINT templateId);
+
+protected:
+    BOOL OnInitDialog() override;
+    LRESULT OnSetActive() override;
+    BOOL OnQueryCancel() override { return FALSE; }
+};

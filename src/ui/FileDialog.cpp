@@ -1,0 +1,87 @@
+#include "ui/FileDialog.h"
+
+#include <commdlg.h>
+#include <shlguid.h>
+#include <shlobj.h>
+
+#include <algorithm>
+
+#include "base/ResourceString.h"
+
+static_assert(sizeof(OPENFILENAMEW) == 88, "file dialog structure of 88 bytes");
+
+namespace {
+
+constexpr size_t c_pathCapacity = MAX_PATH;
+constexpr size_t c_titleCapacity = 256;
+
+// The dialogs need a hook for OFN_ENABLEHOOK; it leaves every message to
+// the dialog.
+UINT_PTR CALLBACK FileDialogHook(HWND, UINT, WPARAM, LPARAM)
+{
+    return 0;
+}
+
+} // namespace
+
+size_t PrepareFilter(std::wstring& filter)
+{
+    size_t replaced = 0;
+    for (wchar_t& c : filter) {
+        if (c == L'|') {
+            c = L'\0';
+            ++replaced;
+        }
+    }
+    return replaced;
+}
+
+int ShowFileDialog(HWND owner, bool open, const wchar_t* defaultExtension, std::wstring& path, DWORD flags,
+                   std::wstring filter)
+{
+    PrepareFilter(filter);
+    wchar_t file[c_pathCapacity] = {};
+    wchar_t title[c_titleCapacity] = {};
+    path.copy(file, std::min(path.size(), c_pathCapacity - 1));
+
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = owner;
+    dialog.hInstance = ResourceInstance();
+    dialog.lpstrFilter = filter.c_str();
+    dialog.lpstrFile = file;
+    dialog.nMaxFile = static_cast<DWORD>(c_pathCapacity);
+    dialog.lpstrFileTitle = title;
+    dialog.nMaxFileTitle = static_cast<DWORD>(c_titleCapacity);
+    dialog.lpstrDefExt = defaultExtension;
+    dialog.Flags = flags | OFN_EXPLORER | OFN_ENABLEHOOK | OFN_ENABLESIZING;
+    dialog.lpfnHook = FileDialogHook;
+    const BOOL chosen = open ? GetOpenFileNameW(&dialog) : GetSaveFileNameW(&dialog);
+    if (!chosen)
+        return IDCANCEL;
+    path = file;
+    return IDOK;
+}
+
+ComPtr<IAutoComplete> EnablePathAutoComplete(HWND edit) noexcept
+{
+    ComPtr<IACList2> list;
+    ComPtr<IAutoComplete> completion;
+    HRESULT hr = CoCreateInstance(CLSID_ACListISF, nullptr, CLSCTX_ALL, IID_IACList2, list.PutVoid());
+    if (SUCCEEDED(hr))
+        hr = list->SetOptions(ACLO_FILESYSONLY);
+    if (SUCCEEDED(hr))
+        hr = CoCreateInstance(CLSID_AutoComplete, nullptr, CLSCTX_ALL, IID_IAutoComplete, completion.PutVoid());
+    if (SUCCEEDED(hr))
+        hr = completion->Init(edit, list.Get(), nullptr, nullptr);
+    ComPtr<IAutoComplete2> options;
+    if (SUCCEEDED(hr))
+        hr = completion->QueryInterface(IID_IAutoComplete2, options.PutVoid());
+    if (SUCCEEDED(hr))
+        hr = options->SetOptions(ACO_AUTOSUGGEST | ACO_AUTOAPPEND | ACO_UPDOWNKEYDROPSLIST);
+    if (FAILED(hr)) {
+        SetLastError(static_cast<DWORD>(hr));
+        return {};
+    }
+    return completion;
+}

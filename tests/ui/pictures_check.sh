@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# The committed pictures are exactly what scripts/make-pictures.py draws,
+# with the sizes and colour depths the wizards expect.
+set -euo pipefail
+top="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+fresh="$(mktemp -d)"
+trap 'rm -rf "$fresh"' EXIT
+/usr/bin/python3 "$top/scripts/make-pictures.py" "$fresh"
+status=0
+for name in WizardHeader.bmp WizardWatermark.bmp Tervolin.ico; do
+    if ! cmp -s "$fresh/$name" "$top/resources/ui/$name"; then
+        echo "resources/ui/$name differs from what scripts/make-pictures.py makes" >&2
+        status=1
+    fi
+done
+/usr/bin/python3 - "$top/resources/ui" <<'PY' || status=1
+import struct, sys
+folder = sys.argv[1]
+def bitmap(name, width, height):
+    data = open(f"{folder}/{name}", "rb").read()
+    size, w, h, planes, bits = struct.unpack_from("<IiiHH", data, 14)
+    assert (w, h, bits) == (width, height, 8), f"{name}: {w}x{h}, {bits} bits per pixel"
+bitmap("WizardHeader.bmp", 49, 49)
+bitmap("WizardWatermark.bmp", 164, 384)
+data = open(f"{folder}/Tervolin.ico", "rb").read()
+_, kind, count = struct.unpack_from("<HHH", data, 0)
+sizes = []
+for i in range(count):
+    w, h, colours, _, planes, bits, length, offset = struct.unpack_from("<BBBBHHII", data, 6 + 16 * i)
+    header_bits = struct.unpack_from("<H", data, offset + 14)[0]
+    sizes.append((w, h, bits, header_bits))
+assert kind == 1 and sorted(sizes) == [(16, 16, 8, 8), (32, 32, 8, 8)], f"Tervolin.ico: {sizes}"
+PY
+exit $status
