@@ -74,3 +74,57 @@ std::optional<std::vector<CHyperlinkSegment>> ParseHyperlinkMarkup(std::wstring_
     }
     return segments;
 }
+
+namespace {
+
+bool IsColorSeparator(wchar_t c)
+{
+    return c == L' ' || c == L',';
+}
+
+// One decimal or 0x-prefixed integer, the whole token.
+std::optional<unsigned long> ParseInteger(std::wstring_view token)
+{
+    int base = 10;
+    if (token.size() > 2 && token[0] == L'0' && (token[1] == L'x' || token[1] == L'X')) {
+        base = 16;
+        token.remove_prefix(2);
+    }
+    if (token.empty() || token.size() > 10)
+        return std::nullopt;
+    unsigned long value = 0;
+    for (wchar_t c : token) {
+        unsigned digit;
+        if (c >= L'0' && c <= L'9')
+            digit = c - L'0';
+        else if (base == 16 && c >= L'a' && c <= L'f')
+            digit = c - L'a' + 10;
+        else if (base == 16 && c >= L'A' && c <= L'F')
+            digit = c - L'A' + 10;
+        else
+            return std::nullopt;
+        value = value * base + digit;
+    }
+    return value;
+}
+
+} // namespace
+
+std::optional<COLORREF> ParseColorSetting(std::wstring_view text)
+{
+    BYTE parts[3] = {};
+    size_t position = 0;
+    for (BYTE& part : parts) {
+        while (position < text.size() && IsColorSeparator(text[position]))
+            ++position;
+        size_t end = position;
+        while (end < text.size() && !IsColorSeparator(text[end]))
+            ++end;
+        const auto value = ParseInteger(text.substr(position, end - position));
+        if (!value)
+            return std::nullopt;
+        part = static_cast<BYTE>(*value & 0xFF);
+        position = end;
+    }
+    return RGB(parts[0], parts[1], parts[2]);
+}

@@ -27,3 +27,9 @@ struct CHyperlinkSegment
 // opening anchor has no closing "</A>" (the whole text is rejected). An
 // empty text has no segments. Pure and window-free.
 std::optional<std::vector<CHyperlinkSegment>> ParseHyperlinkMarkup(std::wstring_view text);
+
+// A colour written as three integers separated by spaces or commas, each
+// decimal or with "0x" in front ("0,0,255", "128 0 128", "0x80,0,0x80"): red,
+// green and blue from the low bytes of the first three. Nothing when the
+// text does not start with three such integers.
+std::optional<COLORREF> ParseColorSetting(std::wstring_view text);

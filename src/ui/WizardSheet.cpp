@@ -5,6 +5,7 @@
 
 #include "ui/WizardResources.h"
 #include "base/ResourceString.h"
+#include "ui/AboutDialog.h"
 #include "ui/WindowGuard.h"
 #include "ui/WindowPlacement.h"
 #include "ui/WizardPage.h"
@@ -147,9 +148,18 @@ LRESULT CALLBACK CWizardSheet::SheetSubclass(HWND window, UINT message, WPARAM w
 
 std::optional<LRESULT> CWizardSheet::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message == WM_COMMAND && LOWORD(wParam) == c_aboutCommand) {
+        CAboutDialog().DoModal(m_window);
+        return 0;
+    }
     if (auto result = OnMessage(message, wParam, lParam))
         return result;
     switch (message) {
+    case WM_SYSCOMMAND:
+        if (wParam != c_aboutCommand)
+            break;
+        SendMessageW(m_window, WM_COMMAND, c_aboutCommand, 0);
+        return 0;
     case WM_SIZE:
         // Not consumed: the standard procedure lays the sheet out.
         OnSize();
@@ -160,6 +170,7 @@ std::optional<LRESULT> CWizardSheet::HandleMessage(UINT message, WPARAM wParam, 
         return 0;
     case WM_DESTROY:
         m_titleApplied = false;
+        m_aboutAppended = false;
         break;
     }
     return std::nullopt;
@@ -174,11 +185,26 @@ void CWizardSheet::OnSize()
     const LONG exStyle = GetWindowLongW(m_window, GWL_EXSTYLE);
     if (!(exStyle & WS_EX_APPWINDOW))
         SetWindowLongW(m_window, GWL_EXSTYLE, exStyle | WS_EX_APPWINDOW);
+    AppendAboutCommand();
     if (m_sizeCount < 2 && m_sizeCount++ == 0) {
         CenterWindow(m_window);
         CascadeFromParent(m_window);
     }
     ApplyTitle();
+}
+
+// Once per window: a later WM_SIZE (restoring from the taskbar) must not
+// add a second item.
+void CWizardSheet::AppendAboutCommand()
+{
+    if (m_aboutAppended)
+        return;
+    HMENU menu = GetSystemMenu(m_window, FALSE);
+    if (!menu)
+        return;
+    m_aboutAppended = true;
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, c_aboutCommand, LoadResourceString(IDS_ABOUT_COMMAND).c_str());
 }
 
 void CWizardSheet::ApplyTitle()

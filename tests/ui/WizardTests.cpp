@@ -186,3 +186,70 @@ TEST(Wizard, CancelOnAContentPageAsksAndNoKeepsTheWizard)
     });
     SetIntroductionValue(std::nullopt);
 }
+
+namespace {
+
+INT_PTR CALLBACK PlainDialogProcedure(HWND, UINT, WPARAM, LPARAM)
+{
+    return FALSE;
+}
+
+int Height(HWND window)
+{
+    RECT r{};
+    GetWindowRect(window, &r);
+    return r.bottom - r.top;
+}
+
+int AboutItems(HWND sheet)
+{
+    HMENU menu = GetSystemMenu(sheet, FALSE);
+    int count = 0;
+    for (int i = 0; i < GetMenuItemCount(menu); ++i)
+        count += GetMenuItemID(menu, i) == CWizardSheet::c_aboutCommand;
+    return count;
+}
+
+} // namespace
+
+TEST(Wizard, AboutBoxFromTheSystemMenu)
+{
+    // The About template as the dialog manager makes it, to see the growth.
+    HWND plain = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ABOUT), nullptr,
+                                    PlainDialogProcedure, 0);
+    ASSERT_TRUE(plain);
+    const int plainHeight = Height(plain);
+    const int plainWarningHeight = Height(GetDlgItem(plain, IDC_ABOUT_WARNING));
+    DestroyWindow(plain);
+
+    SetIntroductionValue(std::nullopt);
+    CTestWizard wizard;
+    RunDriven(wizard, [&](HWND sheet) {
+        ASSERT_TRUE(WaitUntil([&] { return AboutItems(sheet) == 1; }));
+        // Restoring the sheet sizes it again; the command is there once.
+        RECT client{};
+        GetClientRect(sheet, &client);
+        for (int i = 0; i < 2; ++i)
+            SendMessageW(sheet, WM_SIZE, SIZE_RESTORED, MAKELPARAM(client.right, client.bottom));
+        EXPECT_EQ(1, AboutItems(sheet));
+
+        PostMessageW(sheet, WM_SYSCOMMAND, CWizardSheet::c_aboutCommand, 0);
+        HWND about = nullptr;
+        ASSERT_TRUE(WaitUntil([&] {
+            return (about = FindDialogOfThread(GetWindowThreadProcessId(sheet, nullptr), sheet));
+        }));
+        EXPECT_EQ(L"About", WindowText(about));
+        EXPECT_EQ(sheet, GetWindow(about, GW_OWNER));
+        EXPECT_EQ(L"Product Version 5.6.7.8", WindowText(GetDlgItem(about, IDC_ABOUT_PRODUCT_VERSION)));
+        EXPECT_EQ(L"Module Version 1.2.3.4", WindowText(GetDlgItem(about, IDC_ABOUT_MODULE_VERSION)));
+        const int warningHeight = Height(GetDlgItem(about, IDC_ABOUT_WARNING)) - 4;
+        EXPECT_GT(warningHeight, plainWarningHeight);
+        EXPECT_EQ(warningHeight - plainWarningHeight, Height(about) - plainHeight);
+
+        // Escape closes it; the wizard is still there.
+        PostMessageW(about, WM_COMMAND, IDCANCEL, 0);
+        EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }));
+        EXPECT_EQ(0, CurrentPageIndex(sheet));
+        Press(sheet, PSBTN_CANCEL);
+    });
+}
