@@ -108,8 +108,9 @@ def watermark():
     draw = ImageDraw.Draw(image)
     for y in range(height):
         draw.line([0, y, width - 1, y], fill=SKY[min(63, y * 64 // height)])
-    # The land below, with contour lines.
-    land_top = 250
+    # The land below, with contour lines. The sheet shows about the top 314
+    # rows at normal font size; the rest is for large fonts.
+    land_top = 200
     draw.polygon([(0, land_top + 20), (50, land_top), (110, land_top + 15), (width, land_top - 5),
                   (width, height), (0, height)], fill=LAND[6])
     for k in range(1, 6):
@@ -117,12 +118,12 @@ def watermark():
         draw.ellipse([20 + inset, land_top + 20 + inset // 2, width - 10 - inset // 2, height + 60 - inset],
                      outline=CONTOUR, fill=LAND[6 + 4 * k])
     # A track over the land with its waypoints.
-    track = [(12, 370), (40, 340), (70, 352), (96, 318), (128, 326), (150, 290)]
+    track = [(12, 300), (40, 270), (70, 282), (96, 248), (128, 256), (150, 222)]
     draw.line(track, fill=TRACK, width=3)
     for x, y in track[1::2]:
         pin(draw, x, y, 5)
     # The receiver itself.
-    receiver(draw, 42, 40, 80, 170)
+    receiver(draw, 46, 28, 72, 150)
     return image
 
 

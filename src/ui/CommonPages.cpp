@@ -10,9 +10,20 @@ CIntroductionPage::CIntroductionPage(CWizardSheet& sheet, UINT templateId, std::
     HideHeader();
 }
 
+namespace {
+
+// Without a title font the title keeps the dialog font.
+void SetTitleFont(HWND title, CWizardSheet& sheet)
+{
+    if (HFONT font = sheet.GetTitleFont())
+        SendMessageW(title, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+}
+
+} // namespace
+
 BOOL CIntroductionPage::OnInitDialog()
 {
-    SendMessageW(Item(IDC_INTRODUCTION_TITLE), WM_SETFONT, reinterpret_cast<WPARAM>(Sheet().GetTitleFont()), TRUE);
+    SetTitleFont(Item(IDC_INTRODUCTION_TITLE), Sheet());
     return TRUE;
 }
 
@@ -44,7 +55,7 @@ BOOL CCompletionPage::OnInitDialog()
 {
     SendMessageW(Item(IDC_COMPLETION_ICON), STM_SETICON, reinterpret_cast<WPARAM>(LoadIconW(nullptr, IDI_INFORMATION)),
                  0);
-    SendMessageW(Item(IDC_COMPLETION_TITLE), WM_SETFONT, reinterpret_cast<WPARAM>(Sheet().GetTitleFont()), TRUE);
+    SetTitleFont(Item(IDC_COMPLETION_TITLE), Sheet());
     return TRUE;
 }
 

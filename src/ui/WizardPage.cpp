@@ -124,6 +124,7 @@ std::optional<LRESULT> CWizardPage::HandleMessage(UINT message, WPARAM wParam, L
     case WM_NOTIFY:
         return HandleNotify(*reinterpret_cast<const NMHDR*>(lParam));
     case c_pageShown:
+        m_sheet.RestoreCaption();
         OnShown();
         return 0;
     }

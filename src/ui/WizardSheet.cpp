@@ -207,6 +207,14 @@ void CWizardSheet::AppendAboutCommand()
     AppendMenuW(menu, MF_STRING, c_aboutCommand, LoadResourceString(IDS_ABOUT_COMMAND).c_str());
 }
 
+void CWizardSheet::RestoreCaption() const
+{
+    wchar_t caption[256] = {};
+    GetWindowTextW(m_window, caption, static_cast<int>(std::size(caption)));
+    if (m_title != caption)
+        SetWindowTextW(m_window, m_title.c_str());
+}
+
 void CWizardSheet::ApplyTitle()
 {
     if (m_titleApplied)

@@ -55,6 +55,11 @@ public:
     // created.
     HFONT GetTitleFont();
 
+    // Puts the wizard's title back into the caption, which the system sets
+    // to the page's own title when a page is shown. Called by the page once
+    // it is the visible page.
+    void RestoreCaption() const;
+
     HWND Window() const noexcept { return m_window; }
     const std::wstring& Title() const noexcept { return m_title; }
     UINT CancelQuestion() const noexcept { return m_cancelQuestion; }

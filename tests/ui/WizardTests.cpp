@@ -119,8 +119,10 @@ TEST(Wizard, SkippedIntroductionComesBackOnBackAndUncheckingStoresZero)
     SetIntroductionValue(1);
     CTestWizard wizard;
     RunDriven(wizard, [](HWND sheet) {
-        // Opened on the content page; its default button has the focus.
+        // Opened on the content page, under the wizard's title (not the
+        // page's); its default button has the focus.
         EXPECT_TRUE(WaitUntil([&] { return CurrentPageIndex(sheet) == 1; }));
+        EXPECT_TRUE(WaitUntil([&] { return WindowText(sheet) == L"Tervolin Import Track Wizard"; }));
         EXPECT_TRUE(WaitUntil([&] { return FocusOfThreadOf(sheet) == Button(sheet, c_nextButton); }));
 
         Press(sheet, PSBTN_BACK);
