@@ -1,6 +1,13 @@
 // DllRegisterServer and DllUnregisterServer: the application id script,
 // one class script per entry of the class object table and the type
 // library, all from the module's own resources.
+//
+// DllInstall registers the same for the calling user only, under
+// HKEY_CURRENT_USER\Software\Classes, when its command line is "user":
+//   regsvr32 /n /i:user Tervolin.dll       registers for the current user
+//   regsvr32 /u /n /i:user Tervolin.dll    removes that registration
+// With an empty command line it registers for the machine, as
+// DllRegisterServer does.
 #include <windows.h>
 #include <oleauto.h>
 #include <shellapi.h>
@@ -11,6 +18,12 @@
 #include "module/ClassObjects.h"
 #include "module/Module.h"
 #include "module/RegistryScript.h"
+
+// The per-user forms of the type library calls (oleaut32, Windows Vista and
+// later), which the compiler's headers do not declare.
+extern "C" HRESULT WINAPI RegisterTypeLibForUser(ITypeLib* library, OLECHAR* path, OLECHAR* helpDirectory);
+extern "C" HRESULT WINAPI UnRegisterTypeLibForUser(REFGUID library, WORD major, WORD minor, LCID locale,
+                                                   SYSKIND system);
 
 namespace {
 
@@ -28,6 +41,50 @@ public:
 
 private:
     LCID m_saved;
+};
+
+// Whose classes a registration writes: every user's (HKEY_CLASSES_ROOT) or
+// the calling user's own (HKEY_CURRENT_USER\Software\Classes).
+enum class RegistrationScope
+{
+    Machine,
+    User,
+};
+
+// The scripts name HKEY_CLASSES_ROOT, and the system's type library
+// registration writes there too. For a per-user registration the guard
+// redirects that root to HKEY_CURRENT_USER\Software\Classes while it lives,
+// so that every key lands with the user. The redirection holds for the whole
+// process; registration runs on the one thread of an installer or regsvr32.
+class ClassesRootForScope
+{
+public:
+    explicit ClassesRootForScope(RegistrationScope scope)
+    {
+        if (scope == RegistrationScope::Machine)
+            return;
+        UniqueHKey userClasses;
+        ThrowIfRegistryFailed(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0,
+                                              KEY_ALL_ACCESS, nullptr, userClasses.Put(), nullptr));
+        ThrowIfRegistryFailed(RegOverridePredefKey(HKEY_CLASSES_ROOT, userClasses.Get()));
+        m_overridden = true;
+    }
+    ~ClassesRootForScope()
+    {
+        if (m_overridden)
+            RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+    }
+    ClassesRootForScope(const ClassesRootForScope&) = delete;
+    ClassesRootForScope& operator=(const ClassesRootForScope&) = delete;
+
+private:
+    static void ThrowIfRegistryFailed(LSTATUS status)
+    {
+        if (status != ERROR_SUCCESS)
+            ThrowWin32(static_cast<DWORD>(status));
+    }
+
+    bool m_overridden = false;
 };
 
 RegistryReplacements CommonReplacements()
@@ -84,7 +141,7 @@ ComPtr<ITypeLib> LoadRegistrationTypeLibrary(std::wstring& path)
     return library;
 }
 
-void RegisterModuleTypeLibrary()
+void RegisterModuleTypeLibrary(RegistrationScope scope)
 {
     std::wstring path;
     ComPtr<ITypeLib> library = LoadRegistrationTypeLibrary(path);
@@ -96,49 +153,73 @@ void RegisterModuleTypeLibrary()
         const size_t slash = helpDirectory.find_last_of(L"\\/");
         helpDirectory.resize(slash == std::wstring::npos ? 0 : slash);
     }
-    ThrowIfFailed(RegisterTypeLib(library.Get(), path.data(),
-                                  helpDirectory.empty() ? nullptr : helpDirectory.data()));
+    const auto registerTypeLib = scope == RegistrationScope::User ? RegisterTypeLibForUser : RegisterTypeLib;
+    ThrowIfFailed(registerTypeLib(library.Get(), path.data(), helpDirectory.empty() ? nullptr : helpDirectory.data()));
 }
 
-void UnregisterModuleTypeLibrary()
+void UnregisterModuleTypeLibrary(RegistrationScope scope)
 {
     std::wstring path;
     ComPtr<ITypeLib> library = LoadRegistrationTypeLibrary(path);
     TLIBATTR* attributes = nullptr;
     ThrowIfFailed(library->GetLibAttr(&attributes));
     ScopeExit release([&] { library->ReleaseTLibAttr(attributes); });
-    ThrowIfFailed(UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
+    const auto unregisterTypeLib = scope == RegistrationScope::User ? UnRegisterTypeLibForUser : UnRegisterTypeLib;
+    ThrowIfFailed(unregisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
                                     attributes->lcid, attributes->syskind));
+}
+
+HRESULT RegisterServer(RegistrationScope scope) noexcept
+{
+    SystemThreadLocale locale;
+    try {
+        ClassesRootForScope classesRoot(scope);
+        const RegistryReplacements replacements = CommonReplacements();
+        RegisterScript(LoadScript(IDR_TERVOLIN, replacements));
+        for (const auto& entry : ClassObjects())
+            RegisterScript(ClassScript(entry, replacements));
+        RegisterModuleTypeLibrary(scope);
+        return S_OK;
+    } catch (...) {
+        return ResultFromCaughtException();
+    }
+}
+
+HRESULT UnregisterServer(RegistrationScope scope) noexcept
+{
+    SystemThreadLocale locale;
+    try {
+        ClassesRootForScope classesRoot(scope);
+        const RegistryReplacements replacements = CommonReplacements();
+        for (const auto& entry : ClassObjects())
+            UnregisterScript(ClassScript(entry, replacements));
+        UnregisterModuleTypeLibrary(scope);
+        UnregisterScript(LoadScript(IDR_TERVOLIN, replacements));
+        return S_OK;
+    } catch (...) {
+        return ResultFromCaughtException();
+    }
 }
 
 } // namespace
 
 extern "C" HRESULT WINAPI DllRegisterServer()
 {
-    SystemThreadLocale locale;
-    try {
-        const RegistryReplacements replacements = CommonReplacements();
-        RegisterScript(LoadScript(IDR_TERVOLIN, replacements));
-        for (const auto& entry : ClassObjects())
-            RegisterScript(ClassScript(entry, replacements));
-        RegisterModuleTypeLibrary();
-        return S_OK;
-    } catch (...) {
-        return ResultFromCaughtException();
-    }
+    return RegisterServer(RegistrationScope::Machine);
 }
 
 extern "C" HRESULT WINAPI DllUnregisterServer()
 {
-    SystemThreadLocale locale;
-    try {
-        const RegistryReplacements replacements = CommonReplacements();
-        for (const auto& entry : ClassObjects())
-            UnregisterScript(ClassScript(entry, replacements));
-        UnregisterModuleTypeLibrary();
-        UnregisterScript(LoadScript(IDR_TERVOLIN, replacements));
-        return S_OK;
-    } catch (...) {
-        return ResultFromCaughtException();
-    }
+    return UnregisterServer(RegistrationScope::Machine);
+}
+
+extern "C" HRESULT WINAPI DllInstall(BOOL install, LPCWSTR commandLine)
+{
+    const std::wstring_view scopeName = commandLine ? commandLine : L"";
+    RegistrationScope scope = RegistrationScope::Machine;
+    if (EqualsIgnoreCase(scopeName, L"user"))
+        scope = RegistrationScope::User;
+    else if (!scopeName.empty())
+        return E_INVALIDARG;
+    return install ? RegisterServer(scope) : UnregisterServer(scope);
 }

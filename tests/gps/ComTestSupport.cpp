@@ -30,6 +30,11 @@ HRESULT TervolinDll::UnregisterServer() const
     return Export<HRESULT(WINAPI*)()>("DllUnregisterServer")();
 }
 
+HRESULT TervolinDll::Install(bool install, const wchar_t* commandLine) const
+{
+    return Export<HRESULT(WINAPI*)(BOOL, LPCWSTR)>("DllInstall")(install, commandLine);
+}
+
 RecordingSink::~RecordingSink()
 {
     Unadvise();

@@ -25,6 +25,7 @@ public:
     HRESULT CanUnloadNow() const;
     HRESULT RegisterServer() const;
     HRESULT UnregisterServer() const;
+    HRESULT Install(bool install, const wchar_t* commandLine) const;
     const std::wstring& Path() const { return m_path; }
 
     // A new object of the class, through its class object.
