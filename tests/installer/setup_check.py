@@ -1,0 +1,208 @@
+#!/usr/bin/env python3
+"""TervolinSetup.exe on a fresh machine: a Wine prefix of its own under the
+build folder (the suite's prefix already has registrations of its own).
+
+Silent install for every user, the files, the registration and a JScript
+client; a second install over the first; the silent uninstall, after which
+nothing of the product is left but the user's settings and the exception
+log; then the same for an install for the current user only."""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TOP = os.path.abspath(os.path.join(HERE, "..", ".."))
+BUILD = os.environ["TERVOLIN_BUILD"]
+SETUP = os.path.join(BUILD, "package", "TervolinSetup.exe")
+PREFIX = os.path.join(BUILD, "setup-prefix")
+CLIENT = "Z:" + os.path.join(TOP, "tests", "module", "automation.js")
+
+ENV = dict(os.environ, WINEPREFIX=PREFIX, WINEARCH="win32", WINEDEBUG="-all",
+           # No Linux menu entries or file associations made from the shortcuts.
+           WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
+ENV.pop("DISPLAY", None)
+
+MACHINE_FOLDER = r"C:\Program Files\Norvask\Tervolin"
+INSTALLED_FILES = ["Tervolin.dll", "Tervolin.dll.debug", "tervolin.exe", "Uninstall.exe"]
+UNINSTALL_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\Tervolin"
+MODULE_GUID = "{BE077F06-4827-42DE-B00F-6C083CAE540D}"
+CLASS_IDS = ["{FBA96C3A-E33F-4C9F-80B3-2216027DD3F7}", "{B3971D44-544A-4A0B-BF6D-E61BBD32E284}"]
+PROG_IDS = [f"Norvask.Tervolin.{name}{version}" for name in ("SerialConnection", "SerialInterpreter")
+            for version in ("", ".1")]
+PRODUCT_CLASS_KEYS = ([f"CLSID\\{clsid}" for clsid in CLASS_IDS] + PROG_IDS +
+                      [f"AppID\\{MODULE_GUID}", r"AppID\Tervolin.dll", f"TypeLib\\{MODULE_GUID}"])
+SETTINGS = r"HKCU\Software\Norvask\Tervolin"
+
+failures = []
+
+
+def check(condition, message):
+    if not condition:
+        failures.append(message)
+        print("FAIL:", message)
+
+
+def wine(*args):
+    return subprocess.run(["wine", *args], env=ENV, capture_output=True, text=True, errors="replace")
+
+
+def wait_until(done, seconds=30):
+    deadline = time.monotonic() + seconds
+    while not done() and time.monotonic() < deadline:
+        time.sleep(0.2)
+
+
+def reg_values(key):
+    """{name: data} of a key, "" naming the default value; None when absent."""
+    result = wine("reg", "query", key)
+    if result.returncode != 0:
+        return None
+    values = {}
+    for line in result.stdout.splitlines():
+        match = re.match(r"^    (.*?)    (REG_\w+)    ?(.*)$", line.rstrip("\r"))
+        if match:
+            values["" if match[1] == "(Default)" else match[1]] = match[3]
+    return values
+
+
+def reg_subkeys(key):
+    """Names of the direct subkeys of a key."""
+    lines = wine("reg", "query", key).stdout.splitlines()
+    return [line.strip().rsplit("\\", 1)[1] for line in lines[1:] if line.startswith("HKEY_")]
+
+
+def linux_path(windows_path):
+    """The file of a C: path inside the prefix."""
+    relative = windows_path[3:].replace("\\", "/")
+    return os.path.join(PREFIX, "drive_c", relative)
+
+
+def run_client(label):
+    output = wine("cscript", "//nologo", CLIENT).stdout.replace("\r", "")
+    lines = output.strip().splitlines()
+    # Wine's cscript exits with 0 after a script error: the last line decides.
+    check(lines[-1:] == ["0 failure(s)"], f"{label}: JScript client says {output!r}")
+
+
+def install(label, *options):
+    result = wine(SETUP, "/S", *options)
+    check(result.returncode == 0, f"{label}: setup ended with {result.returncode}")
+
+
+def uninstall(label, root, folder):
+    result = wine(folder + "\\Uninstall.exe", "/S")
+    check(result.returncode == 0, f"{label}: uninstaller ended with {result.returncode}")
+    # The started uninstaller returns at once and a copy of it does the work;
+    # removing its entry is the last step.
+    wait_until(lambda: reg_values(f"{root}\\{UNINSTALL_KEY}") is None)
+
+
+def check_installed(label, root, classes, folder):
+    for name in INSTALLED_FILES:
+        check(os.path.isfile(linux_path(folder + "\\" + name)), f"{label}: {name} is missing")
+    for clsid in CLASS_IDS:
+        server = reg_values(f"{classes}\\CLSID\\{clsid}\\InprocServer32") or {}
+        check(server.get("", "").lower() == (folder + "\\Tervolin.dll").lower(),
+              f"{label}: {clsid} InprocServer32 is {server.get('')!r}")
+    entry = reg_values(f"{root}\\{UNINSTALL_KEY}") or {}
+    expected = {"DisplayName": "Tervolin", "Publisher": "Norvask", "DisplayVersion": version(),
+                "UninstallString": f'"{folder}\\Uninstall.exe"', "InstallLocation": folder}
+    for name, data in expected.items():
+        check(entry.get(name, "").lower() == data.lower(), f"{label}: uninstall entry {name} is {entry.get(name)!r}")
+    check(int(entry.get("EstimatedSize", "0"), 16) > 1000, f"{label}: EstimatedSize is {entry.get('EstimatedSize')!r}")
+    entries = [key for key in reg_subkeys(f"{root}\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall")
+               if (reg_values(f"{root}\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{key}") or {})
+               .get("DisplayName") == "Tervolin"]
+    check(len(entries) == 1, f"{label}: uninstall entries {entries}")
+
+
+def check_removed(label, root, classes, folder):
+    check(not os.path.exists(linux_path(folder)), f"{label}: {folder} is still there")
+    check(not os.path.exists(os.path.dirname(linux_path(folder))), f"{label}: the Norvask folder is still there")
+    for key in [f"{classes}\\{key}" for key in PRODUCT_CLASS_KEYS] + [f"{root}\\{UNINSTALL_KEY}"]:
+        check(reg_values(key) is None, f"{label}: {key} is still there")
+
+
+def version():
+    text = open(os.path.join(TOP, "resources", "version.h")).read()
+    return re.search(r'TERVOLIN_VERSION_TEXT "([0-9.]+)"', text)[1]
+
+
+def start_fresh_prefix():
+    shutil.rmtree(PREFIX, ignore_errors=True)
+    subprocess.run([os.path.join(TOP, "scripts", "wine-prefix"), "start"], env=ENV, check=True)
+
+
+def keep_user_settings():
+    """What a user leaves behind by using the wizards: settings and a log."""
+    wine("reg", "add", SETTINGS + r"\Confirmations", "/v", "CImportTrackWizard::CIntroductionPage",
+         "/t", "REG_DWORD", "/d", "1", "/f")
+    wine("reg", "add", SETTINGS + r"\Locale", "/v", "Tervolin", "/t", "REG_DWORD", "/d", "1031", "/f")
+    with open(linux_path(r"C:\windows\Tervolin.log"), "w") as log:
+        log.write("an earlier report\n")
+
+
+def check_user_settings(label):
+    check((reg_values(SETTINGS + r"\Confirmations") or {}).get("CImportTrackWizard::CIntroductionPage") == "0x1",
+          f"{label}: the Confirmations setting is gone")
+    check((reg_values(SETTINGS + r"\Locale") or {}).get("Tervolin") == "0x407", f"{label}: the Locale setting is gone")
+    check(os.path.isfile(linux_path(r"C:\windows\Tervolin.log")), f"{label}: the exception log is gone")
+
+
+def machine_install():
+    classes = r"HKLM\Software\Classes"
+    install("install")
+    check_installed("install", "HKLM", classes, MACHINE_FOLDER)
+    run_client("install")
+
+    install("second install")
+    check_installed("second install", "HKLM", classes, MACHINE_FOLDER)
+    run_client("second install")
+
+    keep_user_settings()
+    uninstall("uninstall", "HKLM", MACHINE_FOLDER)
+    check_removed("uninstall", "HKLM", classes, MACHINE_FOLDER)
+    check_user_settings("uninstall")
+
+
+def user_install():
+    classes = r"HKCU\Software\Classes"
+    install("user install", "/CurrentUser")
+    folder = (reg_values(r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tervolin") or {}).get(
+        "InstallLocation", "")
+    check(re.fullmatch(r"C:\\users\\[^\\]+\\AppData\\Local\\Programs\\Norvask\\Tervolin", folder, re.I),
+          f"user install: folder {folder!r}")
+    check_installed("user install", "HKCU", classes, folder)
+    for key in PRODUCT_CLASS_KEYS:
+        check(reg_values(f"HKLM\\Software\\Classes\\{key}") is None, f"user install: {key} is in HKLM")
+    check(reg_values(f"HKLM\\{UNINSTALL_KEY}") is None, "user install: an uninstall entry in HKLM")
+
+    # Windows merges the user's classes into HKEY_CLASSES_ROOT; Wine's COM
+    # reads the machine's only. The client sees what a Windows client would
+    # once the user's classes are merged the same way.
+    wine("reg", "copy", classes, r"HKLM\Software\Classes", "/s", "/f")
+    run_client("user install")
+
+    uninstall("user uninstall", "HKCU", folder)
+    check_removed("user uninstall", "HKCU", classes, folder)
+
+
+def main():
+    if not os.path.isfile(SETUP):
+        print("TervolinSetup.exe was not built")
+        return 1
+    start_fresh_prefix()
+    try:
+        machine_install()
+        user_install()
+    finally:
+        subprocess.run([os.path.join(TOP, "scripts", "wine-prefix"), "stop"], env=ENV)
+    print(f"{len(failures)} failure(s)")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
