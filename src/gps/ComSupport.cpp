@@ -421,6 +421,14 @@ CEventArguments& CEventArguments::Variant(VARIANT& value)
     return *this;
 }
 
+// Room first: the array must stay owned by someone if that fails.
+CEventArguments& CEventArguments::Array(CVariantArray& array)
+{
+    m_values.reserve(m_values.size() + 1);
+    array.Detach(m_values.emplace_back());
+    return *this;
+}
+
 namespace {
 
 // Leaves a sink's exception as the thread's error information.

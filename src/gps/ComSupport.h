@@ -202,6 +202,8 @@ void RequireNoArguments(const DISPPARAMS& parameters);
 // member's own HRESULT.
 HRESULT MemberResult(HRESULT hr, EXCEPINFO* exception) noexcept;
 
+class CVariantArray;
+
 // Event arguments in parameter order; each VARIANT is cleared with the list.
 class CEventArguments
 {
@@ -218,6 +220,8 @@ public:
     CEventArguments& String(const std::wstring& value);
     // Takes over the VARIANT (the caller's copy is emptied).
     CEventArguments& Variant(VARIANT& value);
+    // Takes over the array (which becomes empty) as a VT_ARRAY|VT_VARIANT.
+    CEventArguments& Array(CVariantArray& array);
 
     // Calls Invoke(id) on every sink with the arguments in reverse order.
     // A failing sink leaves its exception as the thread's error

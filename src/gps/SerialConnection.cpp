@@ -9,6 +9,8 @@
 namespace {
 
 const wchar_t c_windowClassName[] = L"TervolinSerialConnectionWindow";
+constexpr size_t c_maximumQueuedLines = 10000;
+constexpr size_t c_maximumPendingNotices = 64;
 UINT g_privateMessage = 0; // "WM_PRIVATE", registered at class initialisation
 
 const DispatchName c_connectionNames[] = {
@@ -46,6 +48,7 @@ CSerialConnection::CSerialConnection(IUnknown* outer)
     : CDualObject(outer, __uuidof(CSerialConnection), __uuidof(_SerialConnectionEvents), c_connectionNames)
 {
     if (InSingleThreadedApartment()) {
+        m_notices.reserve(c_maximumPendingNotices);
         m_window.Reset(CreateWindowExW(0, c_windowClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                        ModuleInstance(), this));
         if (!m_window)
@@ -195,7 +198,7 @@ STDMETHODIMP CSerialConnection::Connect()
     try {
         CriticalSectionLock lock(m_connectionLock);
         if (!m_worker)
-            m_worker = ReaderThread::Start(*this);
+            m_worker = ReaderThread::Start(*this, std::move(m_stoppedWorker));
         return S_OK;
     } catch (...) {
         return ResultFromCaughtException();
@@ -208,17 +211,26 @@ STDMETHODIMP CSerialConnection::Disconnect()
     return S_OK;
 }
 
-// The worker is taken out under the connection lock and stopped outside
-// it, so that a client called on the worker thread may use the object.
+// The workers are taken out under the connection lock and stopped outside
+// it, so that a client called on the worker thread may use the object. A
+// worker stopped from its own thread goes on until the event returns; it
+// is kept for the next Connect.
 void CSerialConnection::StopWorker() noexcept
 {
-    std::shared_ptr<ReaderThread> worker;
+    std::shared_ptr<ReaderThread> workers[2];
     {
         CriticalSectionLock lock(m_connectionLock);
-        worker = std::move(m_worker);
+        workers[0] = std::move(m_stoppedWorker);
+        workers[1] = std::move(m_worker);
     }
-    if (worker)
-        worker->Stop();
+    std::shared_ptr<ReaderThread> stillRunning;
+    for (auto& worker : workers)
+        if (worker && !worker->Stop())
+            stillRunning = std::move(worker);
+    if (stillRunning) {
+        CriticalSectionLock lock(m_connectionLock);
+        m_stoppedWorker = std::move(stillRunning);
+    }
 }
 
 STDMETHODIMP CSerialConnection::get_Timeout(LONG* timeout)
@@ -254,23 +266,33 @@ LONG CSerialConnection::SilenceInterval()
 void CSerialConnection::QueueLines(std::vector<std::string>& lines)
 {
     CriticalSectionLock lock(m_lineQueueLock);
-    if (m_lineQueue.empty()) {
-        m_lineQueue.swap(lines);
-        return;
-    }
     m_lineQueue.insert(m_lineQueue.end(), std::make_move_iterator(lines.begin()),
                        std::make_move_iterator(lines.end()));
+    if (m_lineQueue.size() > c_maximumQueuedLines) {
+        m_lineQueue.erase(m_lineQueue.begin(), m_lineQueue.end() - c_maximumQueuedLines);
+        m_linesDropped = true;
+    }
 }
 
-// With a window the notice is posted and the worker goes on at once;
-// without one the event is fired here, on the worker thread.
-void CSerialConnection::Notify(ReaderNotice notice, LONG argument)
+// Without a window the event is fired here, on the worker thread. With
+// one, the notice joins the pending ones (consecutive Input notices are
+// one) and a message is posted unless one is already on its way.
+void CSerialConnection::Notify(ReaderNotice notice, LONG argument) noexcept
 {
-    if (m_window) {
-        PostMessageW(m_window.Get(), g_privateMessage, static_cast<WPARAM>(notice), static_cast<LPARAM>(argument));
+    if (!m_window) {
+        HandleNotice(notice, argument);
         return;
     }
-    HandleNotice(notice, argument);
+    CriticalSectionLock lock(m_lineQueueLock);
+    const bool joinsLast =
+        notice == ReaderNotice::Input && !m_notices.empty() && m_notices.back().notice == ReaderNotice::Input;
+    if (!joinsLast && m_notices.size() < m_notices.capacity())
+        m_notices.push_back({notice, argument});
+    if (m_noticePosted || m_notices.empty())
+        return;
+    const Notice& first = m_notices.front();
+    m_noticePosted = PostMessageW(m_window.Get(), g_privateMessage, static_cast<WPARAM>(first.notice),
+                                  static_cast<LPARAM>(first.argument)) != FALSE;
 }
 
 // The last thing each branch does is firing: a client may release the
@@ -290,17 +312,52 @@ void CSerialConnection::HandleNotice(ReaderNotice notice, LONG argument) noexcep
             break;
         }
     } catch (...) {
-        // Nothing to report to: the event could not be built.
+        if (notice == ReaderNotice::Input)
+            HandleNotice(ReaderNotice::Error, ResultFromCaughtException());
     }
 }
 
+// On the window's thread: every notice pending now, in order; lines left
+// behind by a notice that found no room go last. The object keeps itself
+// alive until the end, as a client may release it inside an event.
+void CSerialConnection::HandlePendingNotices() noexcept
+{
+    const ComPtr<IUnknown> self(ControllingUnknown());
+    std::vector<Notice> notices;
+    bool linesLeft = false;
+    {
+        CriticalSectionLock lock(m_lineQueueLock);
+        notices.swap(m_notices);
+        m_noticePosted = false;
+        try {
+            m_notices.reserve(c_maximumPendingNotices);
+        } catch (...) {
+            // Notices find no room until the next handling.
+        }
+    }
+    for (const Notice& notice : notices)
+        HandleNotice(notice.notice, notice.argument);
+    {
+        CriticalSectionLock lock(m_lineQueueLock);
+        linesLeft = !m_lineQueue.empty() && m_notices.empty();
+    }
+    if (linesLeft)
+        HandleNotice(ReaderNotice::Input, 0);
+}
+
+// Lines dropped from a full queue are reported first, so the client knows
+// that the batch does not follow the last one.
 void CSerialConnection::DeliverLines()
 {
-    std::vector<std::string> lines;
+    std::deque<std::string> lines;
+    bool dropped = false;
     {
         CriticalSectionLock lock(m_lineQueueLock);
         lines.swap(m_lineQueue);
+        dropped = std::exchange(m_linesDropped, false);
     }
+    if (dropped)
+        CEventArguments().Long(MakeOwnFailure(SerialFailure::LinesDropped)).Fire(EventPoint().Sinks(), ErrorId);
     if (lines.empty())
         return; // an earlier delivery took them
     CVariantArray array(static_cast<ULONG>(lines.size()));
@@ -308,12 +365,9 @@ void CSerialConnection::DeliverLines()
         array[i].bstrVal = AllocateString(AnsiToWide(lines[i]));
         array[i].vt = VT_BSTR;
     }
-    VARIANT value;
-    array.Detach(value);
-    CEventArguments arguments;
-    arguments.Variant(value);
     lines.clear();
-    arguments.Fire(EventPoint().Sinks(), InputId);
+    CEventArguments arguments;
+    arguments.Array(array).Fire(EventPoint().Sinks(), InputId);
 }
 
 LRESULT CALLBACK CSerialConnection::WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -329,8 +383,9 @@ LRESULT CALLBACK CSerialConnection::WindowProcedure(HWND window, UINT message, W
     case static_cast<UINT>(ReaderNotice::Error):
     case static_cast<UINT>(ReaderNotice::Input):
     case static_cast<UINT>(ReaderNotice::Timeout):
+        // The message names the first pending notice; all of them are handled.
         if (connection)
-            connection->HandleNotice(static_cast<ReaderNotice>(message), static_cast<LONG>(wParam));
+            connection->HandlePendingNotices();
         return 0;
     default:
         return DefWindowProcW(window, message, wParam, lParam);

@@ -9,6 +9,7 @@
 // events itself. No lock is held while an event is fired.
 #pragma once
 
+#include <deque>
 #include <memory>
 
 #include "gps/ComSupport.h"
@@ -46,10 +47,11 @@ private:
     std::wstring PortToOpen() override;
     LONG SilenceInterval() override;
     void QueueLines(std::vector<std::string>& lines) override;
-    void Notify(ReaderNotice notice, LONG argument) override;
+    void Notify(ReaderNotice notice, LONG argument) noexcept override;
 
     // Events, on the window's thread or the worker.
     void HandleNotice(ReaderNotice notice, LONG argument) noexcept;
+    void HandlePendingNotices() noexcept;
     void DeliverLines();
 
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -62,9 +64,24 @@ private:
 
     CriticalSection m_connectionLock;
     std::shared_ptr<ReaderThread> m_worker;
+    // A worker stopped on its own thread, which may still hold the port:
+    // the next worker waits for it to end.
+    std::shared_ptr<ReaderThread> m_stoppedWorker;
 
+    // With a window, the worker's notices wait here for it in order, and
+    // one "WM_PRIVATE" at a time is posted for them: a failed post is
+    // retried by the next notice. The line queue is bounded; the oldest
+    // lines give way and an Error event says so.
+    struct Notice
+    {
+        ReaderNotice notice;
+        LONG argument;
+    };
     CriticalSection m_lineQueueLock;
-    std::vector<std::string> m_lineQueue;
+    std::deque<std::string> m_lineQueue;
+    bool m_linesDropped = false;
+    std::vector<Notice> m_notices; // never grows beyond its reserved capacity
+    bool m_noticePosted = false;
 
     UniqueWindow m_window;
 };

@@ -186,10 +186,8 @@ void CSerialInterpreter::SatellitesInView(const std::vector<SatelliteInView>& sa
         satellite[3].dblVal = satellites[i].signalToNoise;
         satellite.Detach(list[i]);
     }
-    VARIANT value;
-    list.Detach(value);
     CEventArguments arguments;
-    arguments.Variant(value).Fire(EventPoint().Sinks(), SatellitesInViewId);
+    arguments.Array(list).Fire(EventPoint().Sinks(), SatellitesInViewId);
 }
 
 void CSerialInterpreter::GeographicLatitudeAndLongitude(const GeographicPosition& position)
@@ -209,18 +207,20 @@ void CSerialInterpreter::RecommendedMinimumC(const RecommendedMinimum& fix)
 
 void CSerialInterpreter::SatellitesActive(const ActiveSatellites& satellites)
 {
-    VARIANT numbers;
-    VariantInit(&numbers);
-    if (!satellites.numbers.empty()) {
+    CEventArguments arguments;
+    arguments.Bool(satellites.automatic).Long(satellites.fixType);
+    if (satellites.numbers.empty()) {
+        VARIANT none;
+        VariantInit(&none);
+        arguments.Variant(none);
+    } else {
         CVariantArray list(static_cast<ULONG>(satellites.numbers.size()));
         for (ULONG i = 0; i < satellites.numbers.size(); ++i) {
             list[i].vt = VT_I4;
             list[i].lVal = satellites.numbers[i];
         }
-        list.Detach(numbers);
+        arguments.Array(list);
     }
-    CEventArguments arguments;
-    arguments.Bool(satellites.automatic).Long(satellites.fixType).Variant(numbers);
     arguments.Double(satellites.positionDilution).Double(satellites.horizontalDilution);
     arguments.Double(satellites.verticalDilution);
     arguments.Fire(EventPoint().Sinks(), SatellitesActiveId);

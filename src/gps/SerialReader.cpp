@@ -3,12 +3,10 @@
 #include <objbase.h>
 
 #include "base/Text.h"
-#include "gps/LineAssembler.h"
 #include "module/Module.h"
 
 namespace {
 
-constexpr DWORD c_readBufferSize = 8192;
 constexpr DWORD c_readIntervalMilliseconds = 10;
 constexpr DWORD c_retryPauseMilliseconds = 1000;
 constexpr DWORD c_valueNameCharacters = 128;
@@ -20,37 +18,54 @@ HRESULT LastErrorResult() noexcept
     return error == 0 ? E_FAIL : HResultFromWin32(error);
 }
 
-// An overlapped operation on the port that may still be pending. Leaving
-// scope ends it: Wine cancels a pending WaitCommEvent only after the event
-// mask is cleared, and the OVERLAPPED must not go away before the
-// operation has completed.
-class PendingPortIo
+// The operations of an open serial port. Cancel ends a pending operation:
+// Wine cancels a pending WaitCommEvent only after the event mask is
+// cleared, and the OVERLAPPED must not go away before the operation has
+// completed.
+class COverlappedPort final : public PortOperations
 {
 public:
-    PendingPortIo(HANDLE port, HANDLE io) noexcept : m_port(port) { m_overlapped.hEvent = io; }
-    ~PendingPortIo()
+    COverlappedPort(HANDLE port, HANDLE io) noexcept : m_port(port) { m_overlapped.hEvent = io; }
+    ~COverlappedPort() { Cancel(); }
+    COverlappedPort(const COverlappedPort&) = delete;
+    COverlappedPort& operator=(const COverlappedPort&) = delete;
+
+    HANDLE CompletionEvent() const noexcept override { return m_overlapped.hEvent; }
+    bool StartEventWait(DWORD& mask) override { return Started(WaitCommEvent(m_port, &mask, &m_overlapped)); }
+    bool StartRead(char* buffer, DWORD size, DWORD& read) override
+    {
+        return Started(ReadFile(m_port, buffer, size, &read, &m_overlapped));
+    }
+    DWORD Finish() override
+    {
+        m_pending = false;
+        DWORD transferred = 0;
+        if (!GetOverlappedResult(m_port, &m_overlapped, &transferred, FALSE))
+            ThrowHr(LastErrorResult());
+        return transferred;
+    }
+    void Cancel() noexcept override
     {
         if (!m_pending)
             return;
+        m_pending = false;
         SetCommMask(m_port, 0);
         CancelIo(m_port);
         DWORD ignored = 0;
         GetOverlappedResult(m_port, &m_overlapped, &ignored, TRUE);
     }
-    PendingPortIo(const PendingPortIo&) = delete;
-    PendingPortIo& operator=(const PendingPortIo&) = delete;
-
-    OVERLAPPED* Overlapped() noexcept { return &m_overlapped; }
-    void SetPending(bool pending) noexcept { m_pending = pending; }
-
-    // The result of the completed operation (after its event was signalled).
-    bool Complete(DWORD& transferred) noexcept
-    {
-        m_pending = false;
-        return GetOverlappedResult(m_port, &m_overlapped, &transferred, FALSE) != FALSE;
-    }
 
 private:
+    bool Started(BOOL completed)
+    {
+        if (completed)
+            return true;
+        if (GetLastError() != ERROR_IO_PENDING)
+            ThrowHr(LastErrorResult());
+        m_pending = true;
+        return false;
+    }
+
     HANDLE m_port;
     OVERLAPPED m_overlapped{};
     bool m_pending = false;
@@ -123,9 +138,10 @@ ReaderThread::~ReaderThread()
     ModuleUnlock();
 }
 
-std::shared_ptr<ReaderThread> ReaderThread::Start(ReaderClient& client)
+std::shared_ptr<ReaderThread> ReaderThread::Start(ReaderClient& client, std::shared_ptr<ReaderThread> predecessor)
 {
     std::shared_ptr<ReaderThread> reader(new ReaderThread(client));
+    reader->m_predecessor = std::move(predecessor);
     auto threadReference = std::make_unique<std::shared_ptr<ReaderThread>>(reader);
     // The thread keeps the module loaded until its very last instruction.
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
@@ -145,11 +161,13 @@ std::shared_ptr<ReaderThread> ReaderThread::Start(ReaderClient& client)
     return reader;
 }
 
-void ReaderThread::Stop() noexcept
+bool ReaderThread::Stop() noexcept
 {
     SetEvent(m_stop.Get());
-    if (GetCurrentThreadId() != m_threadId)
-        WaitForThreadEnd();
+    if (GetCurrentThreadId() == m_threadId)
+        return false;
+    WaitForThreadEnd();
+    return true;
 }
 
 // The object must never be left with a thread that may still use it: when
@@ -187,6 +205,8 @@ DWORD ReaderThread::Run() noexcept
         return static_cast<DWORD>(LastErrorResult());
     SetEvent(m_started.Get());
     WorkerApartment apartment;
+    if (!AwaitPredecessor())
+        return 0;
     while (!Stopping()) {
         HRESULT failure = S_OK;
         try {
@@ -209,80 +229,30 @@ DWORD ReaderThread::Run() noexcept
     return 0;
 }
 
+// Waits until the predecessor's thread has ended and lets it go; false
+// when this worker was stopped first.
+bool ReaderThread::AwaitPredecessor() noexcept
+{
+    if (!m_predecessor)
+        return true;
+    const HANDLE stopOrEnd[] = {m_stop.Get(), m_predecessor->m_thread.Get()};
+    const bool ended = WaitForMultipleObjects(2, stopOrEnd, FALSE, INFINITE) == WAIT_OBJECT_0 + 1;
+    if (ended)
+        m_predecessor.reset();
+    return ended;
+}
+
 // Reads until the stop event (S_OK) or a failure (its HRESULT).
 HRESULT ReaderThread::ReadPort(HANDLE port, HANDLE io) noexcept
 {
-    try {
-        COMMTIMEOUTS timeouts{};
-        if (!GetCommTimeouts(port, &timeouts))
-            return LastErrorResult();
-        timeouts.ReadIntervalTimeout = c_readIntervalMilliseconds;
-        timeouts.ReadTotalTimeoutMultiplier = 0;
-        timeouts.ReadTotalTimeoutConstant = 0;
-        if (!SetCommTimeouts(port, &timeouts) || !SetCommMask(port, EV_RXCHAR))
-            return LastErrorResult();
-
-        const LONG interval = m_client.SilenceInterval();
-        const DWORD waitLimit = interval > 0 ? static_cast<DWORD>(interval) : INFINITE;
-        DWORD silence = 0;
-        CLineAssembler assembler;
-        std::vector<std::string> lines;
-        // The buffer and the event mask are written by pending operations,
-        // so they must outlive the operation that ends them.
-        char buffer[c_readBufferSize];
-        DWORD mask = 0;
-        const HANDLE stopOrIo[] = {m_stop.Get(), io};
-        PendingPortIo operation(port, io);
-
-        for (;;) {
-            mask = 0;
-            if (!WaitCommEvent(port, &mask, operation.Overlapped())) {
-                if (GetLastError() != ERROR_IO_PENDING)
-                    return LastErrorResult();
-                operation.SetPending(true);
-                for (;;) {
-                    const DWORD waited = WaitForMultipleObjects(2, stopOrIo, FALSE, waitLimit);
-                    if (waited == WAIT_OBJECT_0)
-                        return S_OK;
-                    if (waited == WAIT_OBJECT_0 + 1)
-                        break;
-                    if (waited != WAIT_TIMEOUT)
-                        return LastErrorResult();
-                    silence += waitLimit;
-                    m_client.Notify(ReaderNotice::Timeout, static_cast<LONG>(silence));
-                    if (Stopping())
-                        return S_OK;
-                }
-                DWORD ignored = 0;
-                if (!operation.Complete(ignored))
-                    return LastErrorResult();
-            }
-            silence = 0;
-            if (!(mask & EV_RXCHAR))
-                continue;
-
-            DWORD read = 0;
-            if (!ReadFile(port, buffer, sizeof buffer, &read, operation.Overlapped())) {
-                if (GetLastError() != ERROR_IO_PENDING)
-                    return LastErrorResult();
-                operation.SetPending(true);
-                const DWORD waited = WaitForMultipleObjects(2, stopOrIo, FALSE, INFINITE);
-                if (waited == WAIT_OBJECT_0)
-                    return S_OK;
-                if (waited != WAIT_OBJECT_0 + 1 || !operation.Complete(read))
-                    return LastErrorResult();
-            }
-            lines.clear();
-            if (read > 0 && assembler.Append(std::string_view(buffer, read), lines) > 0) {
-                if (Stopping())
-                    return S_OK;
-                m_client.QueueLines(lines);
-                m_client.Notify(ReaderNotice::Input, 0);
-                if (Stopping())
-                    return S_OK;
-            }
-        }
-    } catch (...) {
-        return ResultFromCaughtException();
-    }
+    COMMTIMEOUTS timeouts{};
+    if (!GetCommTimeouts(port, &timeouts))
+        return LastErrorResult();
+    timeouts.ReadIntervalTimeout = c_readIntervalMilliseconds;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = 0;
+    if (!SetCommTimeouts(port, &timeouts) || !SetCommMask(port, EV_RXCHAR))
+        return LastErrorResult();
+    COverlappedPort operations(port, io);
+    return RunReadLoop(operations, m_stop.Get(), m_client.SilenceInterval(), m_client);
 }

@@ -25,9 +25,11 @@
 #include <vector>
 
 #include "base/Handle.h"
+#include "gps/ReadLoop.h"
 
 namespace SerialFailure {
 constexpr WORD PortWhileConnected = 0x026C; // Port put while a worker exists
+constexpr WORD LinesDropped = 0x026D;       // the client left too many lines untaken
 } // namespace SerialFailure
 
 // A port as the system lists it: the name it is opened by (COM3) and the
@@ -50,55 +52,38 @@ PortTable EnumerateSerialPorts();
 // letter case), the receiver when it is connected by USB; empty when none.
 std::wstring FindAssumedPort(const PortTable& ports);
 
-// The worker's notices to its client.
-enum class ReaderNotice : UINT
-{
-    Error = 0x0401,   // argument: the HRESULT of the failure
-    Input = 0x0402,   // argument: 0; lines were queued with QueueLines
-    Timeout = 0x0403, // argument: milliseconds of silence
-};
-
-// What the worker needs from the object that owns it. Called on the worker
-// thread.
-class ReaderClient
-{
-public:
-    virtual std::wstring PortToOpen() = 0;
-    // Silence interval in milliseconds; 0 or less gives no silence notices.
-    virtual LONG SilenceInterval() = 0;
-    virtual void QueueLines(std::vector<std::string>& lines) = 0;
-    virtual void Notify(ReaderNotice notice, LONG argument) = 0;
-
-protected:
-    ~ReaderClient() = default;
-};
-
 class ReaderThread
 {
 public:
     // Creates the thread suspended, resumes it and waits until it signals
-    // that it started (or ended). Raises the system error when the thread
-    // cannot be created.
-    static std::shared_ptr<ReaderThread> Start(ReaderClient& client);
+    // that it started (or ended). A predecessor is a stopped worker whose
+    // thread may still hold the port (a client reconnecting inside an event
+    // on that thread): the new thread waits for it to end before it opens
+    // the port. Raises the system error when the thread cannot be created.
+    static std::shared_ptr<ReaderThread> Start(ReaderClient& client,
+                                               std::shared_ptr<ReaderThread> predecessor = nullptr);
 
     ~ReaderThread();
     ReaderThread(const ReaderThread&) = delete;
     ReaderThread& operator=(const ReaderThread&) = delete;
 
-    // Signals the stop event and waits until the thread has ended, except
-    // on the worker thread itself, which ends on its own after returning.
-    void Stop() noexcept;
+    // Signals the stop event and waits until the thread has ended. On the
+    // worker thread itself it cannot wait: the thread ends on its own after
+    // returning, and the result is false.
+    bool Stop() noexcept;
 
 private:
     explicit ReaderThread(ReaderClient& client);
 
     static DWORD WINAPI ThreadProcedure(void* parameter);
     DWORD Run() noexcept;
+    bool AwaitPredecessor() noexcept;
     HRESULT ReadPort(HANDLE port, HANDLE io) noexcept;
     bool Stopping() const noexcept;
     void WaitForThreadEnd() noexcept;
 
     ReaderClient& m_client;
+    std::shared_ptr<ReaderThread> m_predecessor;
     UniqueHandle m_started;
     UniqueHandle m_stop;
     UniqueHandle m_thread;
