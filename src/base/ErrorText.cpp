@@ -60,6 +60,7 @@ const OwnFailureText c_ownFailureTexts[] = {
     {LayerFailure::DrawOrderRepeated, IDS_FAILURE_LAYER_DRAW_ORDER_REPEATED},
     {LayerFailure::NoLayersLeft, IDS_FAILURE_LAYER_NO_LAYERS_LEFT},
     {SerialFailure::PortWhileConnected, IDS_FAILURE_SERIAL_PORT_WHILE_CONNECTED},
+    {SerialFailure::LinesDropped, IDS_FAILURE_SERIAL_LINES_DROPPED},
 };
 
 // The row for the code: the one of the conversion that counts positionNoun

@@ -1,5 +1,6 @@
 #include "gps/ComSupport.h"
 
+#include <algorithm>
 #include <new>
 
 #include "base/Text.h"
@@ -44,15 +45,25 @@ struct ConnectionTraits
 
 // ---- CConnectionPoint
 
-std::vector<ComPtr<IDispatch>> CConnectionPoint::Sinks()
+CConnectionPoint::SinkList CConnectionPoint::Sinks()
 {
     CriticalSectionLock lock(m_lock);
-    std::vector<ComPtr<IDispatch>> sinks;
-    sinks.reserve(m_sinks.size());
-    for (const auto& sink : m_sinks)
-        if (sink)
-            sinks.push_back(sink);
-    return sinks;
+    return m_sinkList;
+}
+
+HRESULT CConnectionPoint::RenewSinkList(SinkList& old) noexcept
+{
+    try {
+        auto sinks = std::make_shared<std::vector<ComPtr<IDispatch>>>();
+        sinks->reserve(m_sinks.size());
+        for (const auto& sink : m_sinks)
+            if (sink)
+                sinks->push_back(sink);
+        old = std::exchange(m_sinkList, std::move(sinks));
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
 }
 
 STDMETHODIMP CConnectionPoint::QueryInterface(REFIID iid, void** result)
@@ -95,6 +106,7 @@ STDMETHODIMP CConnectionPoint::Advise(IUnknown* sink, DWORD* cookie)
     ComPtr<IDispatch> events;
     if (FAILED(sink->QueryInterface(m_events, events.PutVoid())) || !events)
         return CONNECT_E_CANNOTCONNECT;
+    SinkList oldList; // released after the lock is left
     try {
         CriticalSectionLock lock(m_lock);
         size_t slot = 0;
@@ -103,6 +115,10 @@ STDMETHODIMP CConnectionPoint::Advise(IUnknown* sink, DWORD* cookie)
         if (slot == m_sinks.size())
             m_sinks.emplace_back();
         m_sinks[slot] = std::move(events);
+        if (FAILED(RenewSinkList(oldList))) {
+            m_sinks[slot].Reset();
+            return CONNECT_E_ADVISELIMIT;
+        }
         *cookie = static_cast<DWORD>(slot + 1);
         return S_OK;
     } catch (const std::bad_alloc&) {
@@ -112,11 +128,16 @@ STDMETHODIMP CConnectionPoint::Advise(IUnknown* sink, DWORD* cookie)
 
 STDMETHODIMP CConnectionPoint::Unadvise(DWORD cookie)
 {
-    ComPtr<IDispatch> released; // released after the lock is left
+    ComPtr<IDispatch> released; // both released after the lock is left
+    SinkList oldList;
     CriticalSectionLock lock(m_lock);
     if (cookie == 0 || cookie > m_sinks.size() || !m_sinks[cookie - 1])
         return CONNECT_E_NOCONNECTION;
     released = std::move(m_sinks[cookie - 1]);
+    if (const HRESULT hr = RenewSinkList(oldList); FAILED(hr)) {
+        m_sinks[cookie - 1] = std::move(released);
+        return hr;
+    }
     return S_OK;
 }
 
@@ -369,13 +390,15 @@ HRESULT MemberResult(HRESULT hr, EXCEPINFO* exception) noexcept
 
 CEventArguments::~CEventArguments()
 {
-    for (auto& value : m_values)
-        VariantClear(&value);
+    for (size_t i = 0; i < m_count; ++i)
+        VariantClear(&m_values[i]);
 }
 
 VARIANT& CEventArguments::Add(VARTYPE type)
 {
-    VARIANT& value = m_values.emplace_back();
+    if (m_count == c_maximumArguments)
+        ThrowHr(DISP_E_BADPARAMCOUNT);
+    VARIANT& value = m_values[m_count++];
     VariantInit(&value);
     value.vt = type;
     return value;
@@ -407,25 +430,24 @@ CEventArguments& CEventArguments::Bool(bool value)
 
 CEventArguments& CEventArguments::String(const std::wstring& value)
 {
-    m_values.reserve(m_values.size() + 1);
     BSTR text = AllocateString(value);
+    ScopeExit freeText([text] { SysFreeString(text); });
     Add(VT_BSTR).bstrVal = text;
+    freeText.Dismiss();
     return *this;
 }
 
 CEventArguments& CEventArguments::Variant(VARIANT& value)
 {
-    m_values.reserve(m_values.size() + 1);
-    m_values.push_back(value);
+    Add(VT_EMPTY) = value;
     VariantInit(&value);
     return *this;
 }
 
-// Room first: the array must stay owned by someone if that fails.
+// The slot first: the array must stay owned by someone if that fails.
 CEventArguments& CEventArguments::Array(CVariantArray& array)
 {
-    m_values.reserve(m_values.size() + 1);
-    array.Detach(m_values.emplace_back());
+    array.Detach(Add(VT_EMPTY));
     return *this;
 }
 
@@ -447,12 +469,15 @@ void SetErrorInfoFrom(const EXCEPINFO& exception) noexcept
 
 } // namespace
 
-HRESULT CEventArguments::Fire(const std::vector<ComPtr<IDispatch>>& sinks, DISPID id)
+HRESULT CEventArguments::Fire(const CConnectionPoint::SinkList& sinks, DISPID id)
 {
-    std::vector<VARIANT> reversed(m_values.rbegin(), m_values.rend());
-    DISPPARAMS parameters{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    if (!sinks)
+        return S_OK;
+    std::array<VARIANT, c_maximumArguments> reversed;
+    std::reverse_copy(m_values.begin(), m_values.begin() + static_cast<std::ptrdiff_t>(m_count), reversed.begin());
+    DISPPARAMS parameters{reversed.data(), nullptr, static_cast<UINT>(m_count), 0};
     HRESULT last = S_OK;
-    for (const auto& sink : sinks) {
+    for (const auto& sink : *sinks) {
         VARIANT result;
         VariantInit(&result);
         EXCEPINFO exception{};
@@ -473,10 +498,10 @@ HRESULT CEventArguments::Fire(const std::vector<ComPtr<IDispatch>>& sinks, DISPI
 
 // ---- Arrays and strings
 
+// A vector keeps its descriptor and elements in one allocation.
 CVariantArray::CVariantArray(ULONG count)
 {
-    SAFEARRAYBOUND bound{count, 0};
-    m_array = SafeArrayCreate(VT_VARIANT, 1, &bound);
+    m_array = SafeArrayCreateVector(VT_VARIANT, 0, count);
     if (!m_array)
         ThrowHr(E_OUTOFMEMORY);
     m_elements = static_cast<VARIANT*>(m_array->pvData);

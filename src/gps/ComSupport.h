@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <ocidl.h>
 
+#include <array>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -54,9 +56,10 @@ public:
     {
     }
 
-    // The sinks connected now, each with a reference of its own, so that
-    // events are fired without holding the list's lock.
-    std::vector<ComPtr<IDispatch>> Sinks();
+    // The sinks connected now: a list that Advise and Unadvise replace and
+    // never change, so that events are fired without holding the lock.
+    using SinkList = std::shared_ptr<const std::vector<ComPtr<IDispatch>>>;
+    SinkList Sinks();
 
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID iid, void** result) override;
@@ -75,8 +78,13 @@ public:
 private:
     IConnectionPointContainer& m_container;
     const IID& m_events;
+    // A new list of the connected sinks for Sinks(); the old one is handed
+    // back to be released outside the lock.
+    HRESULT RenewSinkList(SinkList& old) noexcept;
+
     CriticalSection m_lock;
     std::vector<ComPtr<IDispatch>> m_sinks; // empty entries are free slots
+    SinkList m_sinkList;
 };
 
 // Base of the automation objects: reference count, aggregation, module
@@ -205,6 +213,7 @@ HRESULT MemberResult(HRESULT hr, EXCEPINFO* exception) noexcept;
 class CVariantArray;
 
 // Event arguments in parameter order; each VARIANT is cleared with the list.
+// They are kept in the object itself: building an event allocates nothing.
 class CEventArguments
 {
 public:
@@ -226,11 +235,16 @@ public:
     // Calls Invoke(id) on every sink with the arguments in reverse order.
     // A failing sink leaves its exception as the thread's error
     // information; the result is the last failure, S_OK when none.
-    HRESULT Fire(const std::vector<ComPtr<IDispatch>>& sinks, DISPID id);
+    HRESULT Fire(const CConnectionPoint::SinkList& sinks, DISPID id);
 
 private:
+    static constexpr size_t c_maximumArguments = 8;
+
+    // The next argument, initialised to the type; the caller sets its value.
     VARIANT& Add(VARTYPE type);
-    std::vector<VARIANT> m_values;
+
+    std::array<VARIANT, c_maximumArguments> m_values;
+    size_t m_count = 0;
 };
 
 // A SAFEARRAY of VARIANTs with lower bound 0, wrapped in a VARIANT of type

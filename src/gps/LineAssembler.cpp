@@ -13,34 +13,52 @@ bool IsLineEnd(char c) noexcept
 
 CLineAssembler::CLineAssembler()
 {
-    for (unsigned byte = 0x80; byte < 0x100; ++byte)
+    for (unsigned byte = 0x80; byte < 0x100; ++byte) {
         m_leadBytes[byte] = IsDBCSLeadByte(static_cast<BYTE>(byte)) != FALSE;
+        m_anyLeadByte = m_anyLeadByte || m_leadBytes[byte];
+    }
 }
 
 size_t CLineAssembler::Append(std::string_view bytes, std::vector<std::string>& lines)
 {
-    for (char c : bytes)
-        if (c != '\0')
-            m_pending.push_back(c);
+    return ForEachLine(bytes, [&lines](std::string_view line) { lines.emplace_back(line); });
+}
 
-    const size_t before = lines.size();
-    const size_t size = m_pending.size();
-    size_t start = 0; // first byte of the line being searched
-    size_t i = 0;
-    while (i < size) {
-        const char c = m_pending[i];
-        if (IsLineEnd(c)) {
-            lines.emplace_back(m_pending, start, i - start);
-            ++i;
-            while (i < size && IsLineEnd(m_pending[i]))
-                ++i;
-            start = i;
-        } else {
-            i += m_leadBytes[static_cast<unsigned char>(c)] ? 2 : 1;
-        }
+std::string_view CLineAssembler::Join(std::string_view bytes)
+{
+    const bool hasNul = bytes.find('\0') != std::string_view::npos;
+    if (m_pending.empty() && !hasNul)
+        return bytes;
+    if (!hasNul) {
+        m_pending.append(bytes);
+    } else {
+        for (char c : bytes)
+            if (c != '\0')
+                m_pending.push_back(c);
     }
-    m_pending.erase(0, start);
+    return m_pending;
+}
+
+size_t CLineAssembler::FindLineEnd(std::string_view text, size_t start) const noexcept
+{
+    const size_t size = text.size();
+    size_t i = start;
+    if (!m_anyLeadByte) {
+        while (i < size && !IsLineEnd(text[i]))
+            ++i;
+        return i;
+    }
+    while (i < size && !IsLineEnd(text[i]))
+        i += m_leadBytes[static_cast<unsigned char>(text[i])] ? 2 : 1;
+    return std::min(i, size);
+}
+
+void CLineAssembler::Keep(std::string_view text, size_t start)
+{
+    if (text.data() == m_pending.data())
+        m_pending.erase(0, start);
+    else
+        m_pending.assign(text.substr(start));
     if (m_pending.size() > c_maximumPendingBytes)
         m_pending.erase(0, m_pending.size() - c_maximumPendingBytes);
-    return lines.size() - before;
 }

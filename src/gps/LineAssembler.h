@@ -27,12 +27,42 @@ public:
     // (without its line end). Returns the number of lines appended.
     size_t Append(std::string_view bytes, std::vector<std::string>& lines);
 
+    // The same, calling onLine(std::string_view) for each line instead; the
+    // view is valid during the call only.
+    template <typename OnLine>
+    size_t ForEachLine(std::string_view bytes, OnLine&& onLine)
+    {
+        const std::string_view text = Join(bytes);
+        size_t count = 0;
+        size_t start = 0;
+        for (size_t end = FindLineEnd(text, start); end < text.size(); end = FindLineEnd(text, start)) {
+            onLine(text.substr(start, end - start));
+            ++count;
+            start = end + 1;
+            while (start < text.size() && (text[start] == '\r' || text[start] == '\n'))
+                ++start;
+        }
+        Keep(text, start);
+        return count;
+    }
+
     // Forgets a partial line (the port was reopened or the reader stops).
     void Clear() noexcept { m_pending.clear(); }
 
     std::string_view Pending() const noexcept { return m_pending; }
 
 private:
+    // The pending bytes followed by the new ones, without NUL bytes: a view
+    // of the new bytes themselves when nothing is pending and they hold no
+    // NUL, else of the pending buffer.
+    std::string_view Join(std::string_view bytes);
+    // The first CR or LF at or after start, stepping over double-byte
+    // characters; text.size() when there is none.
+    size_t FindLineEnd(std::string_view text, size_t start) const noexcept;
+    // Keeps text from start on as the pending bytes (bounded).
+    void Keep(std::string_view text, size_t start);
+
     std::array<bool, 256> m_leadBytes{};
+    bool m_anyLeadByte = false;
     std::string m_pending;
 };

@@ -154,9 +154,17 @@ double CalendarDate(std::wstring_view text)
 NmeaSentence SplitSentence(std::wstring_view line)
 {
     NmeaSentence sentence;
+    SplitSentence(line, sentence);
+    return sentence;
+}
+
+void SplitSentence(std::wstring_view line, NmeaSentence& sentence)
+{
+    sentence.name = {};
+    sentence.fields.clear();
     line = line.substr(0, line.find(L'*'));
     if (line.empty())
-        return sentence;
+        return;
     size_t comma = line.find(L',');
     sentence.name = line.substr(0, comma);
     while (comma != std::wstring_view::npos) {
@@ -164,7 +172,6 @@ NmeaSentence SplitSentence(std::wstring_view line)
         comma = line.find(L',', start);
         sentence.fields.push_back(line.substr(start, comma == std::wstring_view::npos ? comma : comma - start));
     }
-    return sentence;
 }
 
 long LeadingInteger(std::wstring_view text) noexcept
@@ -230,7 +237,10 @@ std::optional<double> ParseUtcDate(std::wstring_view text)
 
 bool CNmeaInterpreter::InterpretLine(std::wstring_view line, NmeaEvents& events)
 {
-    const NmeaSentence sentence = SplitSentence(line);
+    // The field list is kept per thread, so that lines are cut without
+    // allocating; nothing reads it once the line's event has been reported.
+    thread_local NmeaSentence sentence;
+    SplitSentence(line, sentence);
     const std::wstring_view name = sentence.name;
     if (name == L"$PMGNST")
         return InterpretStatus(sentence, events);
@@ -258,22 +268,35 @@ bool CNmeaInterpreter::SatelliteGroupMessage(const NmeaSentence& sentence, NmeaE
     {
         CriticalSectionLock lock(m_stateLock);
         if (number == 1) {
-            m_groupMessages.clear();
+            m_storedMessages = 0;
             m_collecting = true;
         }
         if (m_collecting) {
-            if (m_groupMessages.size() == static_cast<size_t>(number) - 1)
-                m_groupMessages.emplace_back(sentence.fields.begin(), sentence.fields.end());
+            if (m_storedMessages == static_cast<size_t>(number) - 1)
+                StoreGroupMessage(sentence.fields);
             else
                 m_collecting = false;
         }
         if (number == total && m_collecting) {
-            for (const auto& fields : m_groupMessages)
-                AppendSatellites(fields, satellites);
+            satellites.reserve(m_storedMessages * 4);
+            for (size_t i = 0; i < m_storedMessages; ++i)
+                AppendSatellites(m_groupMessages[i], satellites);
             m_collecting = false;
         }
     }
     if (!satellites.empty())
         events.SatellitesInView(satellites);
     return true;
+}
+
+// Called with the state lock held.
+void CNmeaInterpreter::StoreGroupMessage(const std::vector<std::wstring_view>& fields)
+{
+    if (m_storedMessages == m_groupMessages.size())
+        m_groupMessages.emplace_back();
+    auto& stored = m_groupMessages[m_storedMessages];
+    stored.resize(fields.size());
+    for (size_t i = 0; i < fields.size(); ++i)
+        stored[i].assign(fields[i]);
+    ++m_storedMessages;
 }

@@ -38,6 +38,8 @@ struct NmeaSentence
 // "$GPGLL,a,b,*hh" gives the name $GPGLL and the fields a, b and "". The
 // views point into the line.
 NmeaSentence SplitSentence(std::wstring_view line);
+// The same into an existing sentence, whose field list keeps its room.
+void SplitSentence(std::wstring_view line, NmeaSentence& sentence);
 
 // Leading white space, an optional sign, then digits up to the first other
 // character: "12abc" gives 12, "" gives 0.
@@ -133,8 +135,12 @@ public:
 
 private:
     bool SatelliteGroupMessage(const NmeaSentence& sentence, NmeaEvents& events);
+    void StoreGroupMessage(const std::vector<std::wstring_view>& fields);
 
     CriticalSection m_stateLock;
     bool m_collecting = false;
-    std::vector<std::vector<std::wstring>> m_groupMessages; // fields of each stored $GPGSV
+    // Fields of each stored $GPGSV; entries beyond m_storedMessages are kept
+    // for their room only.
+    std::vector<std::vector<std::wstring>> m_groupMessages;
+    size_t m_storedMessages = 0;
 };

@@ -9,7 +9,10 @@
 namespace {
 
 const wchar_t c_windowClassName[] = L"TervolinSerialConnectionWindow";
-constexpr size_t c_maximumQueuedLines = 10000;
+// Room for minutes of a fast receiver whose client is busy; a line counts
+// its bytes and the bookkeeping around them.
+constexpr size_t c_maximumQueuedBytes = 16 * 1024 * 1024;
+constexpr size_t c_queuedLineOverhead = 32;
 constexpr size_t c_maximumPendingNotices = 64;
 UINT g_privateMessage = 0; // "WM_PRIVATE", registered at class initialisation
 
@@ -266,10 +269,14 @@ LONG CSerialConnection::SilenceInterval()
 void CSerialConnection::QueueLines(std::vector<std::string>& lines)
 {
     CriticalSectionLock lock(m_lineQueueLock);
-    m_lineQueue.insert(m_lineQueue.end(), std::make_move_iterator(lines.begin()),
-                       std::make_move_iterator(lines.end()));
-    if (m_lineQueue.size() > c_maximumQueuedLines) {
-        m_lineQueue.erase(m_lineQueue.begin(), m_lineQueue.end() - c_maximumQueuedLines);
+    for (auto& line : lines) {
+        const size_t bytes = line.size() + c_queuedLineOverhead;
+        m_lineQueue.push_back(std::move(line));
+        m_queuedBytes += bytes;
+    }
+    while (m_queuedBytes > c_maximumQueuedBytes && !m_lineQueue.empty()) {
+        m_queuedBytes -= m_lineQueue.front().size() + c_queuedLineOverhead;
+        m_lineQueue.pop_front();
         m_linesDropped = true;
     }
 }
@@ -354,6 +361,7 @@ void CSerialConnection::DeliverLines()
     {
         CriticalSectionLock lock(m_lineQueueLock);
         lines.swap(m_lineQueue);
+        m_queuedBytes = 0;
         dropped = std::exchange(m_linesDropped, false);
     }
     if (dropped)

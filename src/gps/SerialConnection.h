@@ -79,6 +79,7 @@ private:
     };
     CriticalSection m_lineQueueLock;
     std::deque<std::string> m_lineQueue;
+    size_t m_queuedBytes = 0;
     bool m_linesDropped = false;
     std::vector<Notice> m_notices; // never grows beyond its reserved capacity
     bool m_noticePosted = false;

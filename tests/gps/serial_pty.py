@@ -83,11 +83,12 @@ class PtyPort:
 class Host:
     """tervolin.exe nmea on a port, its JSON events collected as they come."""
 
-    def __init__(self, build, prefix, shim, arguments):
+    def __init__(self, build, prefix, shim, arguments, errors=subprocess.DEVNULL):
+        """errors: where the host's standard error goes (a file to read it)."""
         environment = dict(os.environ, TERVOLIN_WINEPREFIX=prefix, WINEPREFIX=prefix, LD_PRELOAD=shim)
         self.process = subprocess.Popen(
             [os.path.join(TOP, "scripts", "wine-run"), os.path.join(build, "bin", "tervolin.exe"), "nmea"]
-            + arguments, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=environment)
+            + arguments, stdout=subprocess.PIPE, stderr=errors, env=environment)
         self.events = queue.Queue()
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()

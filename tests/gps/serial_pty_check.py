@@ -3,6 +3,7 @@ tervolin nmea reads COM ports backed by socat pairs while this script
 writes the far end. Exit 77 (skipped) when socat or gcc -m32 is missing."""
 import os
 import queue
+import subprocess
 import sys
 import tempfile
 import time
@@ -107,12 +108,25 @@ def many_lines(port, shim):
 
 
 def missing_port(shim):
-    print("== missing port")
-    host = serial_pty.Host(BUILD, PREFIX, shim, ["COM42", "--seconds", "2"])
-    code, events = host.finish(30)
-    errors = [event for event in events if event["event"] == "Error"]
-    check(code == 0, "missing port: exit code %d" % code)
-    check([event["code"] for event in errors] == ["0x80070002"], "missing port: %r" % events)
+    """The port cannot be opened: one Error event, then exit code 1 and a
+    message naming the port, at once whether or not --seconds is given."""
+    for options in (["--seconds", "20"], []):
+        print("== missing port " + " ".join(options))
+        with tempfile.TemporaryFile() as errors:
+            host = serial_pty.Host(BUILD, PREFIX, shim, ["COM42"] + options, errors=errors)
+            started = time.monotonic()
+            try:
+                code, events = host.finish(15)
+            except subprocess.TimeoutExpired:
+                host.kill()
+                code, events = None, []
+            errors.seek(0)
+            message = errors.read().decode("utf-8", "replace")
+        codes = [event["code"] for event in events if event["event"] == "Error"]
+        check(code == 1, "missing port: exit code %r" % code)
+        check(time.monotonic() - started < 10, "missing port: the host waited")
+        check(codes == ["0x80070002"], "missing port: %r" % events)
+        check("COM42" in message and "0x80070002" in message, "missing port: message %r" % message)
 
 
 def main():

@@ -8,8 +8,10 @@
 #include <windows.h>
 #include <ocidl.h>
 
+#include <charconv>
 #include <cmath>
 #include <cwchar>
+#include <functional>
 #include <span>
 
 #include "Commands.h"
@@ -18,6 +20,7 @@
 #include "ServerModule.h"
 #include "base/Text.h"
 #include "gps/LineAssembler.h"
+#include "gps/SerialReader.h"
 #include "gps/Tervolin_h.h"
 
 namespace {
@@ -32,130 +35,266 @@ const wchar_t c_usage[] =
     L"one JSON line per event. SOURCE is a capture file or a serial port (COM7, or \"auto\"\n"
     L"for the first USB serial port). A port is read until Ctrl+C, or for N seconds; its\n"
     L"Error and Timeout events are printed too, and with --raw every received line.\n"
-    L"--timeout sets the silence interval of the connection in milliseconds.\n";
+    L"--timeout sets the silence interval of the connection in milliseconds.\n"
+    L"\n"
+    L"Exit codes: 0 when the file was read, or the port was read until Ctrl+C or the end of\n"
+    L"--seconds; 1 when the file cannot be read, when the connection ends with an Error (the\n"
+    L"port cannot be opened, or fails before any line arrived, or fails and cannot be opened\n"
+    L"again), or when output was lost; 2 for wrong usage. A reader that closes the output\n"
+    L"pipe ends the command quietly.\n";
 
 // How one event is printed: its name and the names of its arguments; a
 // name starting with '#' prints an integer in hexadecimal.
 struct EventFormat
 {
     DISPID id;
-    const wchar_t* name;
-    std::initializer_list<const wchar_t*> arguments;
+    std::string_view name;
+    std::initializer_list<std::string_view> arguments;
 };
 
 const EventFormat c_interpreterEvents[] = {
-    {100, L"SatellitesInView", {L"satellites"}},
-    {101, L"GeographicLatitudeAndLongitude", {L"latitude", L"longitude", L"time", L"active"}},
-    {102, L"RecommendedMinimumC", {L"time", L"active", L"latitude", L"longitude", L"speed", L"course", L"date"}},
+    {100, "SatellitesInView", {"satellites"}},
+    {101, "GeographicLatitudeAndLongitude", {"latitude", "longitude", "time", "active"}},
+    {102, "RecommendedMinimumC", {"time", "active", "latitude", "longitude", "speed", "course", "date"}},
     {103,
-     L"SatellitesActive",
-     {L"automatic", L"fixType", L"numbers", L"positionDilution", L"horizontalDilution", L"verticalDilution"}},
+     "SatellitesActive",
+     {"automatic", "fixType", "numbers", "positionDilution", "horizontalDilution", "verticalDilution"}},
     {200,
-     L"Status",
-     {L"softwareVersion", L"fixType", L"fixAvailable", L"batteryLevel", L"estimatedBatteryHours",
-      L"oscillatorOffset", L"proprietaryInformation"}},
+     "Status",
+     {"softwareVersion", "fixType", "fixAvailable", "batteryLevel", "estimatedBatteryHours",
+      "oscillatorOffset", "proprietaryInformation"}},
 };
 
 const EventFormat c_connectionEvents[] = {
-    {1, L"Error", {L"#code"}},
-    {2, L"Input", {L"lines"}},
-    {3, L"Timeout", {L"milliseconds"}},
+    {1, "Error", {"#code"}},
+    {2, "Input", {"lines"}},
+    {3, "Timeout", {"milliseconds"}},
 };
 
-void AppendJsonString(std::wstring& out, std::wstring_view text)
+// value in decimal, at least width digits (zeros in front).
+void AppendDecimal(std::string& out, unsigned long value, int width = 1)
 {
-    out += L'"';
-    for (wchar_t c : text) {
-        if (c == L'"' || c == L'\\') {
-            out += L'\\';
-            out += c;
-        } else if (c < 0x20) {
-            wchar_t escaped[8];
-            std::swprintf(escaped, std::size(escaped), L"\\u%04x", static_cast<unsigned>(c));
-            out += escaped;
-        } else {
-            out += c;
-        }
+    char digits[16];
+    char* start = std::end(digits);
+    do {
+        *--start = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0 || std::end(digits) - start < width);
+    out.append(start, std::end(digits));
+}
+
+void AppendInteger(std::string& out, LONG value)
+{
+    if (value < 0)
+        out += '-';
+    AppendDecimal(out, value < 0 ? 0ul - static_cast<unsigned long>(value) : static_cast<unsigned long>(value));
+}
+
+// "0x0000ABCD", quoted: HRESULTs read best in hexadecimal.
+void AppendHexadecimal(std::string& out, LONG value)
+{
+    static const char c_digits[] = "0123456789ABCDEF";
+    out += "\"0x";
+    for (int shift = 28; shift >= 0; shift -= 4)
+        out += c_digits[(static_cast<unsigned long>(value) >> shift) & 0xF];
+    out += '"';
+}
+
+// value as printf's "%.10g" writes it: ten significant digits rounded to
+// the nearest, fixed notation for decimal exponents -4 to 9 (all that a
+// receiver sends), trailing zeros removed. The common case scales the value
+// by an exact power of ten; a product too close to a rounding tie, and
+// every other value, take the exact (slower) conversion.
+size_t FormatTenDigits(double value, char* text, size_t capacity)
+{
+    const auto exact = [&] {
+        return static_cast<size_t>(
+            std::to_chars(text, text + capacity, value, std::chars_format::general, 10).ptr - text);
+    };
+    static constexpr double c_powers[] = {1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1, 1e2, 1e3, 1e4,
+                                          1e5,  1e6,  1e7,  1e8,  1e9, 1e10, 1e11, 1e12, 1e13};
+    constexpr int c_lowest = -4;
+    const double magnitude = std::fabs(value);
+    if (!(magnitude >= 1e-4 && magnitude < 1e9))
+        return exact();
+    int exponent = c_lowest;
+    while (magnitude >= c_powers[exponent + 1 - c_lowest])
+        ++exponent;
+    const double scaled = magnitude * c_powers[9 - exponent - c_lowest]; // 1e9 <= scaled < 1e10
+    const double whole = std::floor(scaled);
+    if (std::fabs(scaled - whole - 0.5) < 1e-5)
+        return exact();
+    // Two halves of five digits each: 32-bit arithmetic is much faster here.
+    const double rounded = whole + (scaled - whole > 0.5 ? 1 : 0);
+    auto high = static_cast<unsigned long>(rounded / 100000);
+    auto low = static_cast<unsigned long>(rounded - high * 100000.0);
+    if (high == 100000) {
+        high = 10000;
+        ++exponent;
     }
-    out += L'"';
+    char significant[10];
+    for (int i = 9; i >= 5; --i, low /= 10)
+        significant[i] = static_cast<char>('0' + low % 10);
+    for (int i = 4; i >= 0; --i, high /= 10)
+        significant[i] = static_cast<char>('0' + high % 10);
+    int last = 9; // the last significant digit that is not a trailing zero
+    while (last > 0 && significant[last] == '0')
+        --last;
+    size_t length = 0;
+    if (value < 0)
+        text[length++] = '-';
+    if (exponent >= 0) {
+        for (int i = 0; i <= exponent; ++i)
+            text[length++] = significant[i];
+        if (last > exponent) {
+            text[length++] = '.';
+            for (int i = exponent + 1; i <= last; ++i)
+                text[length++] = significant[i];
+        }
+    } else {
+        text[length++] = '0';
+        text[length++] = '.';
+        for (int i = exponent; i < -1; ++i)
+            text[length++] = '0';
+        for (int i = 0; i <= last; ++i)
+            text[length++] = significant[i];
+    }
+    return length;
+}
+
+// JSON has no infinities and no NaN: those are null.
+void AppendDouble(std::string& out, double value)
+{
+    if (!std::isfinite(value)) {
+        out += "null";
+        return;
+    }
+    char text[40];
+    out.append(text, FormatTenDigits(value, text, std::size(text)));
+}
+
+// A JSON string in UTF-8; control characters are escaped.
+void AppendJsonString(std::string& out, std::wstring_view text)
+{
+    static const char c_hex[] = "0123456789abcdef";
+    out += '"';
+    for (size_t i = 0; i < text.size();) {
+        const wchar_t c = text[i];
+        if (c >= 0x80) {
+            size_t end = i + 1;
+            while (end < text.size() && text[end] >= 0x80)
+                ++end;
+            out += WideToUtf8(text.substr(i, end - i));
+            i = end;
+            continue;
+        }
+        if (c == L'"' || c == L'\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            out += "\\u00";
+            out += c_hex[c >> 4];
+            out += c_hex[c & 0xF];
+        } else {
+            out += static_cast<char>(c);
+        }
+        ++i;
+    }
+    out += '"';
 }
 
 // An automation date: "yyyy-mm-dd" for a day, "hh:mm:ss.sss" for a time of
-// day (day part 0), both for anything else.
-void AppendDate(std::wstring& out, double date)
+// day (day part 0), both for anything else; null for no number at all
+// (NaN, infinities).
+void AppendDate(std::string& out, double date)
 {
-    SYSTEMTIME time{};
     const double day = std::floor(date);
     const double milliseconds = std::round((date - day) * 86400000.0);
-    wchar_t text[40];
+    if (!std::isfinite(milliseconds)) {
+        out += "null";
+        return;
+    }
     // The platform's conversion is slow and a capture holds few days.
     static double lastDay = 0;
-    static std::wstring lastDayText;
+    static std::string lastDayText;
+    SYSTEMTIME time{};
     if (day != 0 && day != lastDay && VariantTimeToSystemTime(day, &time)) {
         lastDay = day;
-        lastDayText.assign(text, std::swprintf(text, std::size(text), L"%04u-%02u-%02u", time.wYear, time.wMonth,
-                                               time.wDay));
+        lastDayText.clear();
+        AppendDecimal(lastDayText, time.wYear, 4);
+        lastDayText += '-';
+        AppendDecimal(lastDayText, time.wMonth, 2);
+        lastDayText += '-';
+        AppendDecimal(lastDayText, time.wDay, 2);
     }
+    out += '"';
     if (day != 0 && day == lastDay)
         out += lastDayText;
-    if (day != 0 && milliseconds == 0)
-        return;
-    const auto total = static_cast<unsigned long long>(milliseconds);
-    out += std::wstring(text, std::swprintf(text, std::size(text), L"%s%02llu:%02llu:%02llu.%03llu",
-                                            day != 0 ? L"T" : L"", total / 3600000, total / 60000 % 60,
-                                            total / 1000 % 60, total % 1000));
+    if (day == 0 || milliseconds != 0) {
+        const auto total = static_cast<unsigned long>(milliseconds); // at most 86,400,000
+        if (day != 0)
+            out += 'T';
+        AppendDecimal(out, total / 3600000, 2);
+        out += ':';
+        AppendDecimal(out, total / 60000 % 60, 2);
+        out += ':';
+        AppendDecimal(out, total / 1000 % 60, 2);
+        out += '.';
+        AppendDecimal(out, total % 1000, 3);
+    }
+    out += '"';
 }
 
-void AppendValue(std::wstring& out, const VARIANT& value, bool hexadecimal);
+void AppendValue(std::string& out, const VARIANT& value, bool hexadecimal);
 
-void AppendArray(std::wstring& out, SAFEARRAY* array)
+void AppendArray(std::string& out, SAFEARRAY* array)
 {
     LONG lower = 0;
     LONG upper = -1;
     SafeArrayGetLBound(array, 1, &lower);
     SafeArrayGetUBound(array, 1, &upper);
     const auto* elements = static_cast<const VARIANT*>(array->pvData);
-    out += L'[';
+    out += '[';
     for (LONG i = 0; i <= upper - lower; ++i) {
         if (i > 0)
-            out += L',';
+            out += ',';
         AppendValue(out, elements[i], false);
     }
-    out += L']';
+    out += ']';
 }
 
-void AppendValue(std::wstring& out, const VARIANT& value, bool hexadecimal)
+void AppendValue(std::string& out, const VARIANT& value, bool hexadecimal)
 {
-    wchar_t number[32];
     switch (value.vt) {
     case VT_I4:
         if (hexadecimal)
-            out += L'"' + std::wstring(number, std::swprintf(number, 32, L"0x%08lX", value.lVal)) + L'"';
+            AppendHexadecimal(out, value.lVal);
         else
-            out += std::to_wstring(value.lVal);
+            AppendInteger(out, value.lVal);
         break;
     case VT_R8:
-        out.append(number, std::swprintf(number, 32, L"%.10g", value.dblVal));
+        AppendDouble(out, value.dblVal);
         break;
     case VT_BOOL:
-        out += value.boolVal ? L"true" : L"false";
+        out += value.boolVal ? "true" : "false";
         break;
     case VT_BSTR:
         AppendJsonString(out, std::wstring_view(value.bstrVal, SysStringLen(value.bstrVal)));
         break;
     case VT_DATE:
-        out += L'"';
         AppendDate(out, value.date);
-        out += L'"';
         break;
     case VT_ARRAY | VT_VARIANT:
         AppendArray(out, value.parray);
         break;
     default:
-        out += L"null";
+        out += "null";
         break;
     }
 }
+
+// Sees every event of a sink before it is printed.
+using EventObserver = std::function<void(DISPID id, const DISPPARAMS& parameters)>;
 
 // An event sink that prints each event it knows as one JSON line into the
 // output buffer. Lives on the stack of the command; COM references are
@@ -163,8 +302,10 @@ void AppendValue(std::wstring& out, const VARIANT& value, bool hexadecimal)
 class PrintingSink final : public IDispatch
 {
 public:
-    PrintingSink(REFIID events, std::span<const EventFormat> formats, std::wstring& output, bool printInput)
-        : m_events(events), m_formats(formats), m_output(output), m_printInput(printInput)
+    PrintingSink(REFIID events, std::span<const EventFormat> formats, std::string& output, bool printInput,
+                 EventObserver observer = nullptr)
+        : m_events(events), m_formats(formats), m_output(output), m_printInput(printInput),
+          m_observer(std::move(observer))
     {
     }
 
@@ -190,25 +331,27 @@ public:
 
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* parameters, VARIANT*, EXCEPINFO*, UINT*) override
     {
+        if (m_observer)
+            m_observer(id, *parameters);
         if (id == 2 && &m_events == &DIID__SerialConnectionEvents && !m_printInput)
             return S_OK;
         for (const auto& format : m_formats) {
             if (format.id != id)
                 continue;
-            m_output += L"{\"event\":\"";
+            m_output += "{\"event\":\"";
             m_output += format.name;
-            m_output += L'"';
+            m_output += '"';
             UINT index = parameters->cArgs;
-            for (const wchar_t* name : format.arguments) {
+            for (const std::string_view name : format.arguments) {
                 if (index == 0)
                     break;
-                const bool hexadecimal = name[0] == L'#';
-                m_output += L",\"";
-                m_output += name + (hexadecimal ? 1 : 0);
-                m_output += L"\":";
+                const bool hexadecimal = name[0] == '#';
+                m_output += ",\"";
+                m_output += name.substr(hexadecimal ? 1 : 0);
+                m_output += "\":";
                 AppendValue(m_output, parameters->rgvarg[--index], hexadecimal);
             }
-            m_output += L"}\n";
+            m_output += "}\n";
         }
         return S_OK;
     }
@@ -230,49 +373,76 @@ public:
 private:
     const IID& m_events;
     std::span<const EventFormat> m_formats;
-    std::wstring& m_output;
+    std::string& m_output;
     bool m_printInput;
+    EventObserver m_observer;
     ULONG m_references = 1;
     ComPtr<IConnectionPoint> m_point;
     DWORD m_cookie = 0;
 };
 
-void Flush(std::wstring& output)
+void Flush(std::string& output)
 {
     if (!output.empty())
-        PrintOut(output);
+        PrintOutUtf8(output);
     output.clear();
 }
 
-// A VT_ARRAY|VT_VARIANT of the lines as BSTRs, as a connection sends them.
+// Lines gathered into the VT_ARRAY|VT_VARIANT of BSTRs that a connection
+// sends, c_batchLines at a time.
 class LineBatch
 {
 public:
-    explicit LineBatch(std::span<const std::string> lines)
-    {
-        SAFEARRAYBOUND bound{static_cast<ULONG>(lines.size()), 0};
-        VariantInit(&m_value);
-        m_value.parray = SafeArrayCreate(VT_VARIANT, 1, &bound);
-        if (!m_value.parray)
-            ThrowHr(E_OUTOFMEMORY);
-        m_value.vt = VT_ARRAY | VT_VARIANT;
-        auto* elements = static_cast<VARIANT*>(m_value.parray->pvData);
-        for (size_t i = 0; i < lines.size(); ++i) {
-            const std::wstring line = AnsiToWide(lines[i]);
-            elements[i].bstrVal = SysAllocStringLen(line.data(), static_cast<UINT>(line.size()));
-            if (!elements[i].bstrVal)
-                ThrowHr(E_OUTOFMEMORY);
-            elements[i].vt = VT_BSTR;
-        }
-    }
-    ~LineBatch() { VariantClear(&m_value); }
+    LineBatch() { m_lines.reserve(c_batchLines); }
+    ~LineBatch() { Clear(); }
     LineBatch(const LineBatch&) = delete;
     LineBatch& operator=(const LineBatch&) = delete;
 
-    const VARIANT& Value() const { return m_value; }
+    void Add(std::string_view line)
+    {
+        AnsiToWide(line, m_wide);
+        m_lines.push_back(AllocateString(m_wide));
+    }
+    bool Full() const { return m_lines.size() == c_batchLines; }
+    bool Empty() const { return m_lines.empty(); }
+
+    // Hands the lines to Input as one batch and starts a new one.
+    void Send(ISerialConnectionEvents& input)
+    {
+        VARIANT batch;
+        VariantInit(&batch);
+        batch.parray = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(m_lines.size()));
+        if (!batch.parray)
+            ThrowHr(E_OUTOFMEMORY);
+        batch.vt = VT_ARRAY | VT_VARIANT;
+        auto* elements = static_cast<VARIANT*>(batch.parray->pvData);
+        for (size_t i = 0; i < m_lines.size(); ++i) {
+            elements[i].vt = VT_BSTR;
+            elements[i].bstrVal = m_lines[i];
+        }
+        m_lines.clear(); // the array owns them now
+        const HRESULT hr = input.Input(batch);
+        VariantClear(&batch);
+        ThrowIfFailed(hr);
+    }
 
 private:
-    VARIANT m_value;
+    static BSTR AllocateString(std::wstring_view text)
+    {
+        BSTR result = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        if (!result)
+            ThrowHr(E_OUTOFMEMORY);
+        return result;
+    }
+    void Clear()
+    {
+        for (BSTR line : m_lines)
+            SysFreeString(line);
+        m_lines.clear();
+    }
+
+    std::vector<BSTR> m_lines;
+    std::wstring m_wide;
 };
 
 std::string ReadWholeFile(const std::wstring& path)
@@ -284,7 +454,9 @@ std::string ReadWholeFile(const std::wstring& path)
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.Get(), &size))
         ThrowLastErrorFor(path);
-    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    std::string bytes;
+    bytes.reserve(static_cast<size_t>(size.QuadPart) + 1); // room for a final line end
+    bytes.resize(static_cast<size_t>(size.QuadPart));
     size_t done = 0;
     while (done < bytes.size()) {
         DWORD read = 0;
@@ -298,25 +470,35 @@ std::string ReadWholeFile(const std::wstring& path)
     return bytes;
 }
 
+// The lines of the file go to the interpreter in batches as a connection
+// would send them; output is printed as it grows, and stops when its
+// reader has gone.
 void InterpretFile(const ServerModule& server, const std::wstring& path)
 {
     std::string bytes = ReadWholeFile(path);
     bytes += '\n'; // the last line may lack its line end
-    std::vector<std::string> lines;
-    CLineAssembler().Append(bytes, lines);
-    bytes.clear();
 
     ComPtr<ISerialInterpreter> interpreter = server.Create<ISerialInterpreter>(__uuidof(CSerialInterpreter));
-    std::wstring output;
+    std::string output;
+    output.reserve(c_flushCharacters + 4096);
     PrintingSink sink(DIID__SerialInterpreterEvents, c_interpreterEvents, output, false);
     sink.Advise(interpreter.Get());
     ComPtr<ISerialConnectionEvents> input = interpreter.As<ISerialConnectionEvents>();
-    for (size_t start = 0; start < lines.size(); start += c_batchLines) {
-        const LineBatch batch(std::span<const std::string>(lines).subspan(start, std::min(c_batchLines, lines.size() - start)));
-        ThrowIfFailed(input->Input(batch.Value()));
+    LineBatch batch;
+    const auto send = [&] {
+        batch.Send(*input.Get());
         if (output.size() >= c_flushCharacters)
             Flush(output);
-    }
+    };
+    CLineAssembler().ForEachLine(bytes, [&](std::string_view line) {
+        if (OutputClosed())
+            return;
+        batch.Add(line);
+        if (batch.Full())
+            send();
+    });
+    if (!batch.Empty() && !OutputClosed())
+        send();
     Flush(output);
 }
 
@@ -328,9 +510,49 @@ BOOL WINAPI StopOnControl(DWORD)
     return TRUE;
 }
 
+// Follows the connection's events to tell when it has ended: an Error
+// before any line arrived (the port cannot be opened or fails at once), or
+// an Error right after another (the worker's new attempt to open the port
+// failed too, and it has given up).
+class ConnectionWatch
+{
+public:
+    void Observe(DISPID id, const DISPPARAMS& parameters)
+    {
+        const VARIANT* argument = parameters.cArgs == 1 ? &parameters.rgvarg[0] : nullptr;
+        switch (id) {
+        case 1: {
+            const HRESULT code = argument && argument->vt == VT_I4 ? argument->lVal : E_FAIL;
+            if (code == MakeOwnFailure(SerialFailure::LinesDropped))
+                return; // the lines follow
+            if (!m_lineReceived || m_lastWasError)
+                m_failure = code;
+            m_lastWasError = true;
+            break;
+        }
+        case 2:
+            m_lineReceived = m_lineReceived || (argument && argument->vt == (VT_ARRAY | VT_VARIANT));
+            m_lastWasError = false;
+            break;
+        default:
+            m_lastWasError = false;
+            break;
+        }
+    }
+
+    bool Ended() const { return FAILED(m_failure); }
+    HRESULT Failure() const { return m_failure; }
+
+private:
+    bool m_lineReceived = false;
+    bool m_lastWasError = false;
+    HRESULT m_failure = S_OK;
+};
+
 // Pumps the thread's messages (the connection's window fires its events
-// here) until Ctrl+C or the time limit; prints after each round.
-void RunMessageLoop(DWORD seconds, std::wstring& output)
+// here) until Ctrl+C, the time limit, the end of the connection or of the
+// output's reader; prints after each round.
+void RunMessageLoop(DWORD seconds, std::string& output, const ConnectionWatch& watch)
 {
     g_mainThread = GetCurrentThreadId();
     SetConsoleCtrlHandler(StopOnControl, TRUE);
@@ -348,7 +570,7 @@ void RunMessageLoop(DWORD seconds, std::wstring& output)
             DispatchMessageW(&message);
         }
         Flush(output);
-        if (quit)
+        if (quit || watch.Ended() || OutputClosed())
             break;
     }
     SetConsoleCtrlHandler(StopOnControl, FALSE);
@@ -362,6 +584,7 @@ struct PortOptions
     DWORD seconds = 0;
 };
 
+// Raises the connection's last Error, naming the port, when it has ended.
 void InterpretPort(const ServerModule& server, const std::wstring& port, const PortOptions& options)
 {
     ComPtr<ISerialConnection> connection = server.Create<ISerialConnection>(__uuidof(CSerialConnection));
@@ -382,9 +605,11 @@ void InterpretPort(const ServerModule& server, const std::wstring& port, const P
     if (options.timeoutGiven)
         ThrowIfFailed(connection->put_Timeout(options.timeout));
 
-    std::wstring output;
+    std::string output;
+    ConnectionWatch watch;
     PrintingSink events(DIID__SerialInterpreterEvents, c_interpreterEvents, output, false);
-    PrintingSink connectionEvents(DIID__SerialConnectionEvents, c_connectionEvents, output, options.raw);
+    PrintingSink connectionEvents(DIID__SerialConnectionEvents, c_connectionEvents, output, options.raw,
+                                  [&watch](DISPID id, const DISPPARAMS& parameters) { watch.Observe(id, parameters); });
     events.Advise(interpreter.Get());
     connectionEvents.Advise(connection.Get());
     ThrowIfFailed(interpreter->Initialize(connection.Get()));
@@ -393,7 +618,12 @@ void InterpretPort(const ServerModule& server, const std::wstring& port, const P
         interpreter->Terminate();
     });
     ThrowIfFailed(connection->Connect());
-    RunMessageLoop(options.seconds, output);
+    RunMessageLoop(options.seconds, output, watch);
+    if (watch.Ended()) {
+        CAtlException failure(watch.Failure());
+        failure.SetPathIfUnknown(name);
+        throw failure;
+    }
 }
 
 bool IsPortName(const std::wstring& source)

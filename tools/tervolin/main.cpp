@@ -60,13 +60,13 @@ int wmain(int argc, wchar_t** argv)
 {
     if (argc < 2 || wcscmp(argv[1], L"--help") == 0 || wcscmp(argv[1], L"-h") == 0) {
         PrintHelp();
-        return argc < 2 ? c_exitUsage : c_exitSuccess;
+        return FinalExitCode(argc < 2 ? c_exitUsage : c_exitSuccess);
     }
     ComApartment apartment;
     const Arguments arguments(argv + 2, argv + argc);
     for (const auto& command : c_commands)
         if (wcscmp(argv[1], command.name) == 0)
-            return command.run(arguments);
+            return FinalExitCode(command.run(arguments));
     PrintError(std::wstring(L"tervolin: unknown command \"") + argv[1] + L"\" (see tervolin --help)\n");
-    return c_exitUsage;
+    return FinalExitCode(c_exitUsage);
 }
