@@ -23,20 +23,23 @@ HRESULT RunReadLoop(PortOperations& port, HANDLE stop, LONG silenceInterval, Rea
         const HANDLE stopOrIo[] = {stop, port.CompletionEvent()};
         const auto stopping = [stop] { return WaitForSingleObject(stop, 0) != WAIT_TIMEOUT; };
         DWORD silence = 0;
-        // True when the pending operation completed, false when stopped.
-        const auto awaitCompletion = [&] {
+        // Waits for the operation that start began: S_OK with its byte
+        // count when it completed, S_FALSE when stopped, else the failure.
+        const auto complete = [&](HRESULT start, DWORD& transferred) -> HRESULT {
+            if (start != S_FALSE)
+                return start;
             for (;;) {
                 const DWORD waited = WaitForMultipleObjects(2, stopOrIo, FALSE, limit);
                 if (waited == WAIT_OBJECT_0 + 1)
-                    return true;
+                    return port.Finish(transferred);
                 if (waited == WAIT_OBJECT_0)
-                    return false;
+                    return S_FALSE;
                 if (waited != WAIT_TIMEOUT)
-                    ThrowHr(LastErrorResult());
+                    return LastErrorResult();
                 silence += limit;
                 client.Notify(ReaderNotice::Timeout, static_cast<LONG>(silence));
                 if (stopping())
-                    return false;
+                    return S_FALSE;
             }
         };
         CLineAssembler assembler;
@@ -48,19 +51,14 @@ HRESULT RunReadLoop(PortOperations& port, HANDLE stop, LONG silenceInterval, Rea
         ScopeExit cancel([&port] { port.Cancel(); });
         for (;;) {
             mask = 0;
-            if (!port.StartEventWait(mask)) {
-                if (!awaitCompletion())
-                    return S_OK;
-                port.Finish();
-            }
+            DWORD ignored = 0;
+            if (const HRESULT hr = complete(port.StartEventWait(mask), ignored); hr != S_OK)
+                return hr == S_FALSE ? S_OK : hr;
             if (!(mask & EV_RXCHAR))
                 continue;
             DWORD read = 0;
-            if (!port.StartRead(buffer, sizeof buffer, read)) {
-                if (!awaitCompletion())
-                    return S_OK;
-                read = port.Finish();
-            }
+            if (const HRESULT hr = complete(port.StartRead(buffer, sizeof buffer, read), read); hr != S_OK)
+                return hr == S_FALSE ? S_OK : hr;
             if (read == 0)
                 continue;
             silence = 0;

@@ -31,18 +31,19 @@ protected:
 };
 
 // The overlapped operations the read loop starts on an open port. A start
-// returns true when the operation completed at once (its results written),
-// false when it is pending: the completion event is then signalled when it
-// ends, and Finish collects it. Failures are raised.
+// returns S_OK when the operation completed at once (its results written),
+// S_FALSE when it is pending: the completion event is then signalled when
+// it ends, and Finish collects it. Failures are returned, not raised: a
+// receiver that goes away is an ordinary event on a serial line.
 class PortOperations
 {
 public:
     virtual HANDLE CompletionEvent() const noexcept = 0;
     // Waits for a port event; mask receives the events (EV_RXCHAR).
-    virtual bool StartEventWait(DWORD& mask) = 0;
-    virtual bool StartRead(char* buffer, DWORD size, DWORD& read) = 0;
+    virtual HRESULT StartEventWait(DWORD& mask) noexcept = 0;
+    virtual HRESULT StartRead(char* buffer, DWORD size, DWORD& read) noexcept = 0;
     // The byte count of the pending operation after its event was signalled.
-    virtual DWORD Finish() = 0;
+    virtual HRESULT Finish(DWORD& transferred) noexcept = 0;
     // Ends a pending operation and waits until it no longer writes.
     virtual void Cancel() noexcept = 0;
 

@@ -31,18 +31,19 @@ public:
     COverlappedPort& operator=(const COverlappedPort&) = delete;
 
     HANDLE CompletionEvent() const noexcept override { return m_overlapped.hEvent; }
-    bool StartEventWait(DWORD& mask) override { return Started(WaitCommEvent(m_port, &mask, &m_overlapped)); }
-    bool StartRead(char* buffer, DWORD size, DWORD& read) override
+    HRESULT StartEventWait(DWORD& mask) noexcept override
+    {
+        return Started(WaitCommEvent(m_port, &mask, &m_overlapped));
+    }
+    HRESULT StartRead(char* buffer, DWORD size, DWORD& read) noexcept override
     {
         return Started(ReadFile(m_port, buffer, size, &read, &m_overlapped));
     }
-    DWORD Finish() override
+    HRESULT Finish(DWORD& transferred) noexcept override
     {
         m_pending = false;
-        DWORD transferred = 0;
-        if (!GetOverlappedResult(m_port, &m_overlapped, &transferred, FALSE))
-            ThrowHr(LastErrorResult());
-        return transferred;
+        transferred = 0;
+        return GetOverlappedResult(m_port, &m_overlapped, &transferred, FALSE) ? S_OK : LastErrorResult();
     }
     void Cancel() noexcept override
     {
@@ -56,14 +57,14 @@ public:
     }
 
 private:
-    bool Started(BOOL completed)
+    HRESULT Started(BOOL completed) noexcept
     {
         if (completed)
-            return true;
+            return S_OK;
         if (GetLastError() != ERROR_IO_PENDING)
-            ThrowHr(LastErrorResult());
+            return LastErrorResult();
         m_pending = true;
-        return false;
+        return S_FALSE;
     }
 
     HANDLE m_port;

@@ -27,25 +27,29 @@ public:
     }
 
     HANDLE CompletionEvent() const noexcept override { return m_io.Get(); }
-    bool StartEventWait(DWORD& mask) override
+    HRESULT StartEventWait(DWORD& mask) noexcept override
     {
         if (m_script.empty())
-            return false;
+            return S_FALSE;
         mask = m_script.front().mask;
         m_script.pop_front();
-        return true;
+        return S_OK;
     }
-    bool StartRead(char* buffer, DWORD size, DWORD& read) override
+    HRESULT StartRead(char* buffer, DWORD size, DWORD& read) noexcept override
     {
         if (m_script.empty())
-            return false;
-        const std::string bytes = m_script.front().bytes;
-        m_script.pop_front();
+            return S_FALSE;
+        const std::string& bytes = m_script.front().bytes;
         read = static_cast<DWORD>(std::min<size_t>(size, bytes.size()));
         std::copy_n(bytes.data(), read, buffer);
-        return true;
+        m_script.pop_front();
+        return S_OK;
     }
-    DWORD Finish() override { return 0; }
+    HRESULT Finish(DWORD& transferred) noexcept override
+    {
+        transferred = 0;
+        return S_OK;
+    }
     void Cancel() noexcept override {}
 
 private:
