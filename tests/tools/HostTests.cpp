@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include "base/Handle.h"
+
 namespace {
 
 std::wstring Quoted(const std::wstring& path)
@@ -99,4 +101,76 @@ TEST(Host, BothBinariesCarryTheProductAndFileVersion)
                                    reinterpret_cast<void**>(&product), &length));
         EXPECT_STREQ(L"Tervolin", product);
     }
+}
+
+namespace {
+
+// Runs tervolin.exe with its standard output on the given handle and its
+// standard error into a file; returns the exit code and the errors.
+std::pair<DWORD, std::string> RunHostWithOutput(const std::wstring& arguments, HANDLE output, const TempFolder& folder)
+{
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    const std::wstring errorsPath = folder.File(L"errors.txt");
+    UniqueHFile errors(CreateFileW(errorsPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS,
+                                   0, nullptr));
+    SetHandleInformation(output, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+    startup.hStdError = errors.Get();
+    std::wstring commandLine = L"\"" + EnvironmentValue(L"TERVOLIN_BIN") + L"\\tervolin.exe\" " + arguments;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &process))
+        return {0xFFFFFFFF, "cannot start the host"};
+    UniqueHandle processHandle(process.hProcess);
+    UniqueHandle threadHandle(process.hThread);
+    if (WaitForSingleObject(processHandle.Get(), 60000) != WAIT_OBJECT_0)
+        TerminateProcess(processHandle.Get(), 0xDEAD);
+    DWORD exitCode = 0;
+    GetExitCodeProcess(processHandle.Get(), &exitCode);
+    errors.Reset();
+    return {exitCode, ReadFileBytes(errorsPath)};
+}
+
+} // namespace
+
+// Output that cannot be written fails the run with a message; a reader
+// that closed its pipe ends it without one.
+TEST(Host, LostOutputFailsTheRun)
+{
+    TempFolder folder;
+    std::string capture;
+    for (int i = 0; i < 20000; ++i)
+        capture += "$GPGLL,4916.45,N,12311.12,W,225444,A\r\n";
+    WriteFileBytes(folder.File(L"capture.nmea"), capture);
+    const std::wstring arguments = L"nmea " + Quoted(folder.File(L"capture.nmea"));
+
+    UniqueHFile readOnly(CreateFileW(folder.File(L"capture.nmea").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+    const auto [deniedCode, deniedErrors] = RunHostWithOutput(arguments, readOnly.Get(), folder);
+    EXPECT_EQ(1u, deniedCode);
+    EXPECT_NE(std::string::npos, deniedErrors.find("tervolin: output lost: ")) << deniedErrors;
+
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, nullptr, 0));
+    UniqueHandle pipeWrite(writeEnd);
+    CloseHandle(readEnd);
+    const auto [closedCode, closedErrors] = RunHostWithOutput(arguments, pipeWrite.Get(), folder);
+    EXPECT_EQ(1u, closedCode);
+    EXPECT_EQ("", closedErrors);
+}
+
+// Numbers beyond the range of a double print as JSON null, not nan or inf.
+TEST(Host, NmeaNumbersOutOfRangeAreNull)
+{
+    TempFolder folder;
+    WriteFileBytes(folder.File(L"huge.nmea"), "$GPGLL," + std::string(400, '9') + ",N,12311.12,W,225444,A\r\n");
+    const ProcessResult result = RunHost(L"nmea " + Quoted(folder.File(L"huge.nmea")));
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ("{\"event\":\"GeographicLatitudeAndLongitude\",\"latitude\":null,\"longitude\":-123.1853333,"
+              "\"time\":\"22:54:44.000\",\"active\":true}\n",
+              result.output);
 }
