@@ -1,5 +1,6 @@
 #include "support/TestSupport.h"
 
+#include <atomic>
 #include <cmath>
 
 #include "base/Text.h"
@@ -615,4 +616,89 @@ TEST_F(Automation, RealCapturesThroughTheInterpreterObject)
         }
     } while (FindNextFileW(search.Get(), &found));
     EXPECT_GT(fixes, 50u);
+}
+
+namespace {
+
+// A client that reconnects inside the first Timeout event, on the worker
+// thread of the multithreaded apartment, and then records the events.
+class ReconnectingSink final : public IDispatch
+{
+public:
+    explicit ReconnectingSink(ISerialConnection& connection) : m_connection(connection)
+    {
+        m_input.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    }
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** result) override
+    {
+        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == __uuidof(_SerialConnectionEvents)) {
+            *result = static_cast<IDispatch*>(this);
+            return S_OK;
+        }
+        *result = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override
+    {
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        if (id == 3 && !m_reconnected.exchange(true)) {
+            reconnectResults[0] = m_connection.Disconnect();
+            reconnectResults[1] = m_connection.Connect();
+            return S_OK;
+        }
+        if (id == 1)
+            ++errors;
+        if (id == 2 && m_reconnected)
+            SetEvent(m_input.Get());
+        return S_OK;
+    }
+
+    HANDLE InputAfterReconnect() const { return m_input.Get(); }
+
+    std::atomic<int> errors{0};
+    HRESULT reconnectResults[2] = {E_PENDING, E_PENDING};
+
+private:
+    ISerialConnection& m_connection;
+    std::atomic<bool> m_reconnected{false};
+    UniqueHandle m_input;
+};
+
+} // namespace
+
+// Run by the pseudo-terminal checks, which name the port and write lines
+// to it a few seconds after the start.
+TEST_F(Automation, ReconnectInsideAnEventOnTheWorker)
+{
+    const std::wstring port = EnvironmentValue(L"TERVOLIN_TEST_PORT");
+    if (port.empty())
+        GTEST_SKIP() << "needs a port fed with lines (TERVOLIN_TEST_PORT)";
+    RunInMultithreadedApartment([&] {
+        auto connection = Connection();
+        EXPECT_EQ(S_OK, connection->put_Port(SysAllocString(port.c_str())));
+        EXPECT_EQ(S_OK, connection->put_Timeout(300));
+        ReconnectingSink sink(*connection.Get());
+        ComPtr<IConnectionPoint> point;
+        DWORD cookie = 0;
+        ASSERT_EQ(S_OK, connection.As<IConnectionPointContainer>()->FindConnectionPoint(
+                            __uuidof(_SerialConnectionEvents), point.Put()));
+        ASSERT_EQ(S_OK, point->Advise(&sink, &cookie));
+        EXPECT_EQ(S_OK, connection->Connect());
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(sink.InputAfterReconnect(), 20000));
+        EXPECT_EQ(S_OK, sink.reconnectResults[0]);
+        EXPECT_EQ(S_OK, sink.reconnectResults[1]);
+        EXPECT_EQ(0, sink.errors.load());
+        EXPECT_EQ(S_OK, connection->Disconnect());
+        EXPECT_EQ(S_OK, connection->put_Port(SysAllocString(port.c_str())));
+        point->Unadvise(cookie);
+    });
 }

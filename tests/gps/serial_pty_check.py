@@ -110,6 +110,27 @@ def many_lines(port, shim):
         host.kill()
 
 
+def reconnect_in_event(port, shim):
+    """A client in the multithreaded apartment calls Disconnect and Connect
+    inside a Timeout event (on the worker thread); lines written later
+    arrive without any Error (the automation test says what it checks)."""
+    environment = dict(os.environ, TERVOLIN_WINEPREFIX=PREFIX, WINEPREFIX=PREFIX, LD_PRELOAD=shim,
+                       TERVOLIN_BIN="Z:" + os.path.join(BUILD, "bin"), TERVOLIN_TEST_PORT=port.name)
+    test = subprocess.Popen(
+        [os.path.join(serial_pty.TOP, "scripts", "wine-run"), os.path.join(BUILD, "tests", "gps", "gps_automation_tests.exe"),
+         "--gtest_filter=Automation.ReconnectInsideAnEventOnTheWorker"],
+        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=environment)
+    time.sleep(3)
+    deadline = time.monotonic() + 30
+    while test.poll() is None and time.monotonic() < deadline:
+        port.write(b"$GPGGA,1\r\n")
+        time.sleep(0.1)
+    if test.poll() is None:
+        test.kill()
+    output = test.communicate()[0].decode("utf-8", "replace")
+    check(test.returncode == 0 and "[  PASSED  ] 1 test" in output, "reconnect in an event:\n" + output)
+
+
 def missing_port(shim):
     """The port cannot be opened: one Error event, then exit code 1 and a
     message naming the port, at once whether or not --seconds is given."""
@@ -138,7 +159,7 @@ def main():
         with tempfile.TemporaryDirectory() as folder:
             missing_port(shim)
             cases = [("line assembly", line_assembly), ("silence", silence), ("far end closes", far_end_closes),
-                     ("100000 lines", many_lines)]
+                     ("100000 lines", many_lines), ("reconnect in an event", reconnect_in_event)]
             for number, (name, function) in enumerate(cases, start=21):
                 run_case(name, function, shim, folder, number)
     except serial_pty.Unavailable as reason:
