@@ -43,7 +43,8 @@ TEST(SentenceFile, FixedPointTruncatesAndSigns)
         {L"%d", -12.5, L"-12.50000"},
         {L"%d", -0.5, L"-0.50000"},
         {L"%d", 1234.567891, L"1234.56789"}, // truncated, not rounded
-        {L"%d", 0.3, L"0.29999"},            // floating-point error is not corrected
+        {L"%d", 0.3, L"0.30000"},            // 0.3 * 100000 rounds to 30000 in double precision
+        {L"%d", 0.29, L"0.28999"},           // and 0.29 * 100000 to just below 29000: not corrected
         {L"%02d", 5.25, L"05.25000"},
         {L"%d", 1e30, L"2147483647.00000"}, // absurd values saturate instead of overflowing
     };
