@@ -1,5 +1,7 @@
 #include "import/KmlConversion.h"
 
+#include <shlwapi.h>
+
 #include <charconv>
 #include <string>
 #include <vector>
@@ -13,8 +15,10 @@ namespace {
 
 using ElementList = std::vector<ComPtr<KmlElement>>;
 
-constexpr unsigned c_deepestFolderLevel = 9; // folders below the top level, counted from 0
-constexpr size_t c_coordinateFields = 3;
+constexpr size_t c_leastCoordinateFields = 2; // longitude, latitude; the altitude may be left out
+constexpr const wchar_t* c_containers[] = {L"Folder", L"Document"};
+constexpr const wchar_t* c_linkAddresses[] = {L"Url", L"Link"}; // KML 2.0's name first
+constexpr size_t c_longestUrl = 2084;
 constexpr wchar_t c_terminator[] = L"$PMGNCMD,END";
 
 bool HasName(const KmlElement& element, std::wstring_view name)
@@ -29,26 +33,55 @@ void AppendPlacemarks(const ElementList& children, ElementList& placemarks)
             placemarks.push_back(child);
 }
 
-void CollectFolderPlacemarks(const ElementList& children, unsigned depth, ElementList& placemarks)
+bool IsContainer(const KmlElement& element)
 {
-    if (depth > c_deepestFolderLevel)
-        return;
-    for (const auto& child : children) {
-        if (!HasName(*child.Get(), L"Folder"))
-            continue;
-        const ElementList folderChildren = child->Children();
-        AppendPlacemarks(folderChildren, placemarks);
-        CollectFolderPlacemarks(folderChildren, depth + 1, placemarks);
-    }
+    for (const wchar_t* name : c_containers)
+        if (HasName(element, name))
+            return true;
+    return false;
 }
 
-ElementList CollectPlacemarks(const KmlElement& container)
+// The placemarks of the container and of every Folder and Document inside
+// it at any depth: each container's own placemarks first, then those of the
+// containers it holds, depth first in document order. The walk keeps its
+// own list of containers to visit, so a deep document needs no deep stack.
+ElementList CollectPlacemarks(const KmlElement& top)
 {
-    const ElementList children = container.Children();
     ElementList placemarks;
-    AppendPlacemarks(children, placemarks);
-    CollectFolderPlacemarks(children, 0, placemarks);
+    ElementList pending; // containers still to visit, the next one last
+    auto visit = [&](const KmlElement& container) {
+        const ElementList children = container.Children();
+        AppendPlacemarks(children, placemarks);
+        for (auto child = children.rbegin(); child != children.rend(); ++child)
+            if (IsContainer(*child->Get()))
+                pending.push_back(*child);
+    };
+    visit(top);
+    while (!pending.empty()) {
+        const ComPtr<KmlElement> next = std::move(pending.back());
+        pending.pop_back();
+        visit(*next.Get());
+    }
     return placemarks;
+}
+
+bool StartsRooted(std::wstring_view path)
+{
+    return (!path.empty() && (path[0] == L'\\' || path[0] == L'/')) || (path.size() >= 2 && path[1] == L':');
+}
+
+std::wstring CombineUrl(const std::wstring& base, const std::wstring& relative)
+{
+    std::wstring combined(c_longestUrl, L'\0');
+    DWORD length = static_cast<DWORD>(combined.size());
+    HRESULT hr = UrlCombineW(base.c_str(), relative.c_str(), combined.data(), &length, 0);
+    if (hr == E_POINTER) {
+        combined.resize(length);
+        hr = UrlCombineW(base.c_str(), relative.c_str(), combined.data(), &length, 0);
+    }
+    ThrowIfFailed(hr);
+    combined.resize(length);
+    return combined;
 }
 
 std::wstring FirstChildText(const KmlElement& parent, std::wstring_view name)
@@ -57,17 +90,23 @@ std::wstring FirstChildText(const KmlElement& parent, std::wstring_view name)
     return child ? child->Text() : std::wstring();
 }
 
-// The Document that the link's Url/href names, loaded in place of the first;
-// its location is added to sources.
-ElementList CollectLinkedPlacemarks(const KmlElement& networkLink, std::vector<std::wstring>& sources)
+ComPtr<KmlElement> LinkAddress(const KmlElement& networkLink)
 {
-    const ComPtr<KmlElement> url = networkLink.FirstChild(L"Url");
-    if (!url)
-        ThrowOwnFailure(KmlFailure::NoUrl);
-    const ComPtr<KmlElement> href = url->FirstChild(L"href");
+    for (const wchar_t* name : c_linkAddresses)
+        if (ComPtr<KmlElement> address = networkLink.FirstChild(name))
+            return address;
+    ThrowHr(MakeOwnFailure(KmlFailure::NoUrl));
+}
+
+// The Document that the link's Url/href (or Link/href) names, loaded in
+// place of the first; its location is added to sources.
+ElementList CollectLinkedPlacemarks(const KmlElement& networkLink, const std::wstring& linkingLocation,
+                                    std::vector<std::wstring>& sources)
+{
+    const ComPtr<KmlElement> href = LinkAddress(networkLink)->FirstChild(L"href");
     if (!href)
         ThrowOwnFailure(KmlFailure::NoHref);
-    const std::wstring location = href->Text();
+    const std::wstring location = ResolveKmlHref(linkingLocation, href->Text());
     sources.push_back(location);
     try {
         const ComPtr<KmlElement> root = LoadKmlDocument(location);
@@ -100,7 +139,7 @@ ElementList LoadPlacemarks(const std::wstring& sourceLocation, std::vector<std::
     if (!networkLink)
         return CollectPlacemarks(*document.Get());
     root.Reset(); // the first document is released once the link is read
-    return CollectLinkedPlacemarks(*networkLink.Get(), sources);
+    return CollectLinkedPlacemarks(*networkLink.Get(), sourceLocation, sources);
 }
 
 std::wstring BuildPlacemarkSentence(const KmlElement& placemark)
@@ -112,11 +151,11 @@ std::wstring BuildPlacemarkSentence(const KmlElement& placemark)
     if (!coordinates)
         ThrowOwnFailure(KmlFailure::NoCoordinates);
     const std::vector<std::wstring> fields = SplitCommaSeparated(coordinates->Text());
-    if (fields.size() < c_coordinateFields)
+    if (fields.size() < c_leastCoordinateFields)
         ThrowOwnFailure(KmlFailure::CoordinateFields);
     const double longitude = ParseKmlCoordinate(fields[0]);
     const double latitude = ParseKmlCoordinate(fields[1]);
-    const double altitude = ParseKmlCoordinate(fields[2]);
+    const double altitude = fields.size() > 2 ? ParseKmlCoordinate(fields[2]) : 0.0;
 
     std::wstring sentence = L"$PMGNWPL,";
     sentence += FormatDegreeMinutes(2, latitude);
@@ -132,13 +171,26 @@ std::wstring BuildPlacemarkSentence(const KmlElement& placemark)
     return sentence;
 }
 
-std::vector<std::wstring> BuildSentences(const ElementList& placemarks)
+struct Sentences
 {
-    std::vector<std::wstring> sentences;
-    sentences.reserve(placemarks.size());
+    std::vector<std::wstring> lines;
+    size_t skipped = 0;
+};
+
+// One sentence per point placemark; placemarks keep their number in the
+// collected list also when others before them are skipped.
+Sentences BuildSentences(const ElementList& placemarks, NonPointPlacemarks nonPoints)
+{
+    Sentences sentences;
+    sentences.lines.reserve(placemarks.size());
     for (size_t index = 0; index < placemarks.size(); ++index) {
+        const KmlElement& placemark = *placemarks[index].Get();
+        if (nonPoints == NonPointPlacemarks::Skip && !placemark.FirstChild(L"Point")) {
+            ++sentences.skipped;
+            continue;
+        }
         try {
-            sentences.push_back(BuildPlacemarkSentence(*placemarks[index].Get()));
+            sentences.lines.push_back(BuildPlacemarkSentence(placemark));
         } catch (CAtlException& e) {
             e.SetPositionIfUnknown(static_cast<unsigned>(index + 1));
             throw;
@@ -195,12 +247,26 @@ std::wstring FlattenKmlText(std::wstring_view text)
     return flat;
 }
 
-void ImportKmlPlacemarks(const std::wstring& sourceLocation, const std::wstring& destinationPath)
+std::wstring ResolveKmlHref(const std::wstring& documentLocation, std::wstring_view href)
 {
-    std::vector<std::wstring> sentences;
+    const std::wstring target(TrimWhiteSpace(href));
+    if (IsKmlUrl(documentLocation))
+        return CombineUrl(documentLocation, target);
+    if (IsKmlUrl(target) || StartsRooted(target))
+        return target;
+    const size_t folderEnd = documentLocation.find_last_of(L"\\/");
+    if (folderEnd == std::wstring::npos)
+        return target;
+    return documentLocation.substr(0, folderEnd + 1) + target;
+}
+
+KmlImportCounts ImportKmlPlacemarks(const std::wstring& sourceLocation, const std::wstring& destinationPath,
+                                    NonPointPlacemarks nonPoints)
+{
+    Sentences sentences;
     std::vector<std::wstring> sources;
     try {
-        sentences = BuildSentences(LoadPlacemarks(sourceLocation, sources));
+        sentences = BuildSentences(LoadPlacemarks(sourceLocation, sources), nonPoints);
     } catch (CAtlException& e) {
         e.SetPathIfUnknown(sourceLocation);
         throw;
@@ -208,5 +274,6 @@ void ImportKmlPlacemarks(const std::wstring& sourceLocation, const std::wstring&
     // Neither the document nor the one its link names is written over.
     for (const auto& source : sources)
         ThrowIfSameFile(source, destinationPath);
-    WriteWaypointFile(destinationPath, sentences);
+    WriteWaypointFile(destinationPath, sentences.lines);
+    return {sentences.lines.size(), sentences.skipped};
 }

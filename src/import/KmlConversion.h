@@ -2,19 +2,24 @@
 // waypoint file (.upt).
 //
 // The placemarks are those directly in the Document (or directly in kml
-// when there is no Document), then those of its Folders, depth first, down
-// to ten levels of folders. A Document with a NetworkLink is replaced by
-// the Document its Url/href names (followed once; the href is used as it
-// stands). Every placemark needs a Point with "lon,lat,alt" coordinates:
+// when there is no Document), then those of every Folder and Document
+// inside it at any depth, each container's own before those of the
+// containers it holds, depth first in document order. A Document with a
+// NetworkLink is replaced by the Document its Url/href (or Link/href) names,
+// followed once; a relative href is taken from the folder or URL of the
+// document that holds it. Every placemark needs a Point with "lon,lat" or
+// "lon,lat,alt" coordinates (a missing altitude is 0):
 //
 //   <Placemark><name>Hut</name><Point><coordinates>8.5,47.25,1200</coordinates></Point></Placemark>
 //   $PMGNWPL,4715.00000,N,00830.00000,E,1200.00000,M,Hut,,a*hh
 //
-// The file ends with $PMGNCMD,END without a checksum. Every sentence is
-// built before the destination is created, so a document or placemark that
-// fails its check leaves an existing destination untouched; a failure while
-// writing closes and deletes the destination. Placemark failures carry the
-// 1-based number of the placemark in CAtlException::Position().
+// unless the caller asks to skip the placemarks without a Point (lines,
+// polygons, overlays), which are then only counted. The file ends with
+// $PMGNCMD,END without a checksum. Every sentence is built before the
+// destination is created, so a document or placemark that fails its check
+// leaves an existing destination untouched; a failure while writing closes
+// and deletes the destination. Placemark failures carry the 1-based number
+// of the placemark in CAtlException::Position().
 #pragma once
 
 #include <string>
@@ -29,4 +34,19 @@ double ParseKmlCoordinate(std::wstring_view text);
 // Name and description text for a sentence: CR removed, LF made a space.
 std::wstring FlattenKmlText(std::wstring_view text);
 
-void ImportKmlPlacemarks(const std::wstring& sourceLocation, const std::wstring& destinationPath);
+// The location a network link's href names, seen from the document at
+// documentLocation: relative to its URL or its folder; an http(s) address
+// or a rooted path stands as it is. White space around the href is dropped.
+std::wstring ResolveKmlHref(const std::wstring& documentLocation, std::wstring_view href);
+
+// What the import does with a placemark that has no Point.
+enum class NonPointPlacemarks { Refuse, Skip };
+
+struct KmlImportCounts
+{
+    size_t written = 0; // waypoints
+    size_t skipped = 0; // placemarks without a Point
+};
+
+KmlImportCounts ImportKmlPlacemarks(const std::wstring& sourceLocation, const std::wstring& destinationPath,
+                                    NonPointPlacemarks nonPoints = NonPointPlacemarks::Refuse);

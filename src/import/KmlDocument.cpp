@@ -7,7 +7,9 @@
 
 #include "base/Exception.h"
 #include "base/Pattern.h"
+#include "base/ResourceString.h"
 #include "base/Text.h"
+#include "ErrorStrings.h"
 
 namespace {
 
@@ -29,7 +31,8 @@ constexpr CLSID c_saxReaderClasses[] = {
     {0x3124c396, 0xfb13, 0x4836, {0xa6, 0xad, 0x13, 0x17, 0xf1, 0x71, 0x36, 0x88}},
 };
 
-constexpr wchar_t c_httpScheme[] = L"http://";
+// Locations the reader fetches itself.
+constexpr const wchar_t* c_urlSchemes[] = {L"http://", L"https://"};
 
 struct ChildRule
 {
@@ -39,10 +42,18 @@ struct ChildRule
     WORD secondFailure; // 0: a later element replaces the earlier one
 };
 
+// What the namespace of an element that starts inside a node decides.
+enum class NamespaceRule
+{
+    None,          // not checked
+    KmlOnly,       // anything but a KML namespace fails
+    OthersIgnored, // an element of another namespace is ignored with its content
+};
+
 struct KindRules
 {
     bool keepsText;
-    bool checksNamespace; // of the elements that start inside it
+    NamespaceRule namespaces; // of the elements that start inside it
     KmlKind otherChildren;
     bool storesOtherChildren;
     std::span<const ChildRule> named;
@@ -61,11 +72,11 @@ constexpr ChildRule c_documentChildren[] = {
 
 // Indexed by KmlKind.
 constexpr KindRules c_kindRules[] = {
-    {false, true, KmlKind::Ignored, false, c_rootChildren},     // Root
-    {false, true, KmlKind::Plain, true, c_kmlChildren},         // Kml
-    {false, true, KmlKind::Plain, true, c_documentChildren},    // Document
-    {true, true, KmlKind::Plain, true, {}},                     // Plain
-    {false, false, KmlKind::Ignored, false, {}},                // Ignored
+    {false, NamespaceRule::KmlOnly, KmlKind::Ignored, false, c_rootChildren},        // Root
+    {false, NamespaceRule::OthersIgnored, KmlKind::Plain, true, c_kmlChildren},      // Kml
+    {false, NamespaceRule::OthersIgnored, KmlKind::Plain, true, c_documentChildren}, // Document
+    {true, NamespaceRule::OthersIgnored, KmlKind::Plain, true, {}},                  // Plain
+    {false, NamespaceRule::None, KmlKind::Ignored, false, {}},                       // Ignored
 };
 
 const KindRules& RulesOf(KmlKind kind)
@@ -81,14 +92,18 @@ unsigned long VersionNumber(std::wstring_view digits)
     return value;
 }
 
-// Raises 0xA76501E0 for a URI outside the KML namespace, 0xA76501E4 for a
-// KML namespace below version 2.0.
-void CheckKmlNamespace(std::wstring_view uri)
+// True for a KML namespace of version 2.0 or later, false for any other
+// namespace (also none); a KML namespace below version 2.0 raises 0xA76501E4.
+bool IsKmlNamespace(std::wstring_view uri)
 {
-    // Documents use one namespace throughout; remember the last one accepted.
-    thread_local std::wstring t_accepted;
-    if (!t_accepted.empty() && uri == t_accepted)
-        return;
+    // Documents use one KML namespace and a few others throughout; remember
+    // the last answer of each kind.
+    thread_local std::optional<std::wstring> t_kml;
+    thread_local std::optional<std::wstring> t_other;
+    if (t_kml && uri == *t_kml)
+        return true;
+    if (t_other && uri == *t_other)
+        return false;
 
     static const std::vector<CPattern> patterns = [] {
         std::vector<CPattern> result;
@@ -102,10 +117,44 @@ void CheckKmlNamespace(std::wstring_view uri)
             continue;
         if (VersionNumber(version[0]) < c_lowestMajorVersion)
             ThrowOwnFailure(KmlFailure::NamespaceVersion);
-        t_accepted = uri;
-        return;
+        t_kml = uri;
+        return true;
     }
-    ThrowOwnFailure(KmlFailure::Namespace);
+    t_other = uri;
+    return false;
+}
+
+// Whether an element of the namespace is taken into the tree under the rule:
+// false for an element to ignore with its content; raises 0xA76501E0 where
+// only KML is allowed and 0xA76501E4 for KML below version 2.0.
+bool AcceptsNamespace(NamespaceRule rule, std::wstring_view uri)
+{
+    if (rule == NamespaceRule::None || IsKmlNamespace(uri))
+        return true;
+    if (rule == NamespaceRule::KmlOnly)
+        ThrowOwnFailure(KmlFailure::Namespace);
+    return false;
+}
+
+// "not well-formed XML at line 12, column 5: <the reader's words>", or the
+// reader's words alone where the string table lacks the frame.
+std::wstring DescribeReaderError(int line, int column, std::wstring_view message)
+{
+    const std::wstring words(message);
+    const std::optional<std::wstring> frame = TryLoadResourceString(IDS_FAILURE_KML_NOT_WELL_FORMED);
+    if (!frame)
+        return words;
+    DWORD_PTR arguments[] = {static_cast<DWORD_PTR>(line), static_cast<DWORD_PTR>(column),
+                             reinterpret_cast<DWORD_PTR>(words.c_str())};
+    wchar_t* buffer = nullptr;
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                       frame->c_str(), 0, 0, reinterpret_cast<wchar_t*>(&buffer), 0,
+                       reinterpret_cast<va_list*>(arguments));
+    std::wstring text = length != 0 && buffer ? std::wstring(buffer, length) : words;
+    if (buffer)
+        LocalFree(buffer);
+    return text;
 }
 
 // The document root, which is also the handler the reader reports to.
@@ -114,13 +163,18 @@ class KmlDocumentRoot final : public KmlElement, public ISAXContentHandler, publ
 public:
     KmlDocumentRoot() : KmlElement(KmlKind::Root, {}) {}
 
-    // Raises the first failure of a handler, else the reader's own.
+    // Raises the first failure of a handler, else the reader's own with the
+    // words and the position it reported.
     void RaiseParseResult(HRESULT readerResult)
     {
         m_open.clear();
         if (m_failure)
             throw *m_failure;
-        ThrowIfFailed(readerResult);
+        if (SUCCEEDED(readerResult))
+            return;
+        CAtlException failure(readerResult);
+        failure.SetDetailIfUnknown(m_readerError);
+        throw failure;
     }
 
     // IUnknown
@@ -184,9 +238,16 @@ public:
     HRESULT STDMETHODCALLTYPE processingInstruction(const wchar_t*, int, const wchar_t*, int) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE skippedEntity(const wchar_t*, int) override { return S_OK; }
 
-    // ISAXErrorHandler: the reader reports its own failure from parse.
-    HRESULT STDMETHODCALLTYPE error(ISAXLocator*, const wchar_t*, HRESULT) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE fatalError(ISAXLocator*, const wchar_t*, HRESULT) override { return S_OK; }
+    // ISAXErrorHandler: the reader returns its failure from parse; its words
+    // and position are kept for the message.
+    HRESULT STDMETHODCALLTYPE error(ISAXLocator* locator, const wchar_t* message, HRESULT) override
+    {
+        return Guarded([&] { KeepReaderError(locator, message); });
+    }
+    HRESULT STDMETHODCALLTYPE fatalError(ISAXLocator* locator, const wchar_t* message, HRESULT) override
+    {
+        return Guarded([&] { KeepReaderError(locator, message); });
+    }
     HRESULT STDMETHODCALLTYPE ignorableWarning(ISAXLocator*, const wchar_t*, HRESULT) override { return S_OK; }
 
 private:
@@ -199,6 +260,19 @@ private:
     {
         if (!m_hasLocator)
             ThrowOwnFailure(failure);
+    }
+
+    void KeepReaderError(ISAXLocator* locator, const wchar_t* message)
+    {
+        if (!m_readerError.empty())
+            return;
+        int line = 0;
+        int column = 0;
+        if (locator) {
+            locator->getLineNumber(&line);
+            locator->getColumnNumber(&column);
+        }
+        m_readerError = DescribeReaderError(line, column, TrimWhiteSpace(message ? message : L""));
     }
 
     KmlElement& Innermost() noexcept { return m_open.empty() ? *this : *m_open.back().Get(); }
@@ -226,6 +300,7 @@ private:
     bool m_hasLocator = false;
     std::vector<ComPtr<KmlElement>> m_open; // below the root, outermost first
     std::optional<CAtlException> m_failure;
+    std::wstring m_readerError;
 };
 
 ComPtr<ISAXXMLReader> CreateSaxReader()
@@ -242,49 +317,10 @@ ComPtr<ISAXXMLReader> CreateSaxReader()
     ThrowHr(hr);
 }
 
-// A VARIANT that owns what it holds.
-class OwnedVariant
-{
-public:
-    OwnedVariant() noexcept { VariantInit(&m_value); }
-    ~OwnedVariant() { VariantClear(&m_value); }
-    OwnedVariant(const OwnedVariant&) = delete;
-    OwnedVariant& operator=(const OwnedVariant&) = delete;
-
-    VARIANT& Get() noexcept { return m_value; }
-
-private:
-    VARIANT m_value;
-};
-
-// White space appended after the document, in the document's own code
-// unit: the reader in Wine takes one byte less than the array holds, which
-// would cut the last character of a document that ends right after its
-// root element. Trailing white space is part of no document.
-struct LineEndPadding
-{
-    BYTE first[2]; // the first two bytes of the document
-    BYTE padding[2];
-    DWORD length;
-};
-constexpr LineEndPadding c_utf16Padding[] = {
-    {{0xFF, 0xFE}, {'\n', 0}, 2},
-    {{'<', 0}, {'\n', 0}, 2},
-    {{0xFE, 0xFF}, {0, '\n'}, 2},
-    {{0, '<'}, {0, '\n'}, 2},
-};
-constexpr LineEndPadding c_bytePadding = {{}, {'\n', 0}, 1};
-
-const LineEndPadding& PaddingFor(const BYTE* document, DWORD length)
-{
-    for (const auto& entry : c_utf16Padding)
-        if (length >= 2 && document[0] == entry.first[0] && document[1] == entry.first[1])
-            return entry;
-    return c_bytePadding;
-}
-
-// The whole file, then a line end, as a one-dimensional byte SAFEARRAY.
-void ReadFileBytes(const std::wstring& path, OwnedVariant& bytes)
+// The whole file as a stream over memory. The reader takes a stream in
+// pieces; given one byte array it rescans the current line from its start
+// for every event, which makes a document on one line quadratic to read.
+ComPtr<IStream> ReadFileStream(const std::wstring& path)
 {
     UniqueHFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -294,38 +330,30 @@ void ReadFileBytes(const std::wstring& path, OwnedVariant& bytes)
     if (size.QuadPart >= MAXLONG)
         ThrowHr(E_OUTOFMEMORY);
     const DWORD length = static_cast<DWORD>(size.QuadPart);
-    constexpr DWORD c_largestPadding = 2;
-    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, length + c_largestPadding);
-    if (!array)
+    const HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, length);
+    if (!memory)
         ThrowHr(E_OUTOFMEMORY);
-    bytes.Get().vt = VT_ARRAY | VT_UI1;
-    bytes.Get().parray = array;
+    ComPtr<IStream> stream;
+    const HRESULT created = CreateStreamOnHGlobal(memory, TRUE, stream.Put());
+    if (FAILED(created)) {
+        GlobalFree(memory);
+        ThrowHr(created);
+    }
 
-    void* data = nullptr;
-    ThrowIfFailed(SafeArrayAccessData(array, &data));
-    ScopeExit unaccess([array] { SafeArrayUnaccessData(array); });
+    BYTE* data = static_cast<BYTE*>(GlobalLock(memory));
+    ScopeExit unlock([memory] { GlobalUnlock(memory); });
     DWORD total = 0;
     while (total < length) {
         DWORD read = 0;
-        ThrowLastErrorIf(!ReadFile(file.Get(), static_cast<BYTE*>(data) + total, length - total, &read, nullptr));
+        ThrowLastErrorIf(!ReadFile(file.Get(), data + total, length - total, &read, nullptr));
         if (read == 0)
             break; // the file shrank while it was read
         total += read;
     }
-    const LineEndPadding& padding = PaddingFor(static_cast<const BYTE*>(data), total);
-    CopyMemory(static_cast<BYTE*>(data) + total, padding.padding, padding.length);
-    unaccess.Dismiss();
-    SafeArrayUnaccessData(array);
-    if (total + padding.length < length + c_largestPadding) {
-        SAFEARRAYBOUND bound{total + padding.length, 0};
-        ThrowIfFailed(SafeArrayRedim(array, &bound));
-    }
-}
-
-bool IsHttpLocation(const std::wstring& location)
-{
-    const std::wstring_view scheme(c_httpScheme);
-    return location.size() >= scheme.size() && EqualsIgnoreCase(std::wstring_view(location).substr(0, scheme.size()), scheme);
+    ULARGE_INTEGER streamSize;
+    streamSize.QuadPart = total;
+    ThrowIfFailed(stream->SetSize(streamSize));
+    return stream;
 }
 
 } // namespace
@@ -400,8 +428,8 @@ ComPtr<KmlElement> KmlElement::FirstChild(std::wstring_view name) const
 ComPtr<KmlElement> KmlElement::StartChild(std::wstring_view namespaceUri, std::wstring_view localName)
 {
     const KindRules& rules = RulesOf(m_kind);
-    if (rules.checksNamespace)
-        CheckKmlNamespace(namespaceUri);
+    if (!AcceptsNamespace(rules.namespaces, namespaceUri))
+        return ComPtr<KmlElement>(new KmlElement(KmlKind::Ignored, localName));
 
     CriticalSectionLock lock(m_lock);
     for (const ChildRule& rule : rules.named) {
@@ -427,6 +455,16 @@ void KmlElement::AppendText(std::wstring_view text)
     m_text += text;
 }
 
+bool IsKmlUrl(std::wstring_view location)
+{
+    for (const wchar_t* scheme : c_urlSchemes) {
+        const std::wstring_view prefix(scheme);
+        if (location.size() >= prefix.size() && EqualsIgnoreCase(location.substr(0, prefix.size()), prefix))
+            return true;
+    }
+    return false;
+}
+
 ComPtr<KmlElement> LoadKmlDocument(const std::wstring& location)
 {
     try {
@@ -436,12 +474,14 @@ ComPtr<KmlElement> LoadKmlDocument(const std::wstring& location)
             ComPtr<ISAXXMLReader> reader = CreateSaxReader();
             ThrowIfFailed(reader->putContentHandler(root.Get()));
             ThrowIfFailed(reader->putErrorHandler(root.Get()));
-            if (IsHttpLocation(location)) {
+            if (IsKmlUrl(location)) {
                 hr = reader->parseURL(location.c_str());
             } else {
-                OwnedVariant bytes;
-                ReadFileBytes(location, bytes);
-                hr = reader->parse(bytes.Get());
+                const ComPtr<IStream> stream = ReadFileStream(location);
+                VARIANT input;
+                input.vt = VT_UNKNOWN;
+                input.punkVal = stream.Get();
+                hr = reader->parse(input);
             }
         }
         root->RaiseParseResult(hr);

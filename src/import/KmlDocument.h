@@ -1,8 +1,8 @@
 // KML documents read with the MSXML SAX2 reader into a small element tree.
 //
-// LoadKmlDocument reads a local file (handed to the reader as bytes, so the
-// reader detects the encoding) or an http:// resource, and builds a tree of
-// KmlElement nodes. The tree keeps only what the placemark import needs:
+// LoadKmlDocument reads a local file (handed to the reader as a stream of
+// its bytes, so the reader detects the encoding) or an http:// or https://
+// resource, and builds a tree of KmlElement nodes. The tree keeps only what the placemark import needs:
 //
 //   <kml xmlns="http://www.opengis.net/kml/2.2">      kml element (root slot)
 //     <Document>                                      Document (kml slot)
@@ -11,10 +11,14 @@
 //       <Folder><Placemark>...</Placemark></Folder>   plain elements, with text
 //
 // A root element other than kml, and everything inside it, is ignored. The
-// root element and every element inside kml must carry a KML namespace of
-// version 2.0 or later, under either host the namespace has been published
-// at (earth.google.com, www.opengis.net); anything else fails the load.
-// Element names are compared ignoring letter case. Nesting depth is limited
+// root element must carry a KML namespace of version 2.0 or later, under
+// either host the namespace has been published at (earth.google.com,
+// www.opengis.net). Inside kml, an element of any other namespace (the
+// extensions programs write, such as gx: or atom:) is ignored with all it
+// holds; a KML namespace below version 2.0 fails the load anywhere.
+// Element names are compared ignoring letter case. A document that is not
+// well-formed fails with the reader's code, and the failure's detail gives
+// the reader's words with their line and column. Nesting depth is limited
 // only by memory: events go straight to the innermost open element and the
 // tree is released without recursion.
 #pragma once
@@ -36,17 +40,17 @@ namespace KmlFailure {
 constexpr WORD SecondLocator = 0x0070;           // the reader gave a second document locator
 constexpr WORD DocumentBeforeLocator = 0x007F;   // start of document before any locator
 constexpr WORD NoKml = 0x00B1;                   // the document has no kml root element
-constexpr WORD NoUrl = 0x00B9;                   // the NetworkLink has no Url
-constexpr WORD NoHref = 0x00BB;                  // the Url has no href
+constexpr WORD NoUrl = 0x00B9;                   // the NetworkLink has neither Url nor Link
+constexpr WORD NoHref = 0x00BB;                  // the Url or Link has no href
 constexpr WORD LinkedNoKml = 0x00BD;             // the linked document has no kml root element
 constexpr WORD LinkedNoDocument = 0x00BE;        // the linked document has no Document
 constexpr WORD NoPoint = 0x00D5;                 // a placemark has no Point
 constexpr WORD NoCoordinates = 0x00D7;           // a Point has no coordinates
-constexpr WORD CoordinateFields = 0x00DA;        // fewer than three coordinate fields
+constexpr WORD CoordinateFields = 0x00DA;        // fewer than two coordinate fields
 constexpr WORD ElementBeforeLocator = 0x0140;    // an element before any locator
 constexpr WORD CharactersBeforeLocator = 0x0164; // character data before any locator
-constexpr WORD Namespace = 0x01E0;               // not a KML namespace
-constexpr WORD NamespaceVersion = 0x01E4;        // KML namespace below version 2.0
+constexpr WORD Namespace = 0x01E0;               // a root element not in a KML namespace
+constexpr WORD NamespaceVersion = 0x01E4;        // a KML namespace below version 2.0
 constexpr WORD SecondDocument = 0x0293;          // a second Document inside kml
 constexpr WORD SecondKml = 0x02D8;               // a second kml root element
 } // namespace KmlFailure
@@ -99,8 +103,11 @@ private:
     ComPtr<KmlElement> m_slots[static_cast<size_t>(KmlSlot::Count)];
 };
 
-// Reads the document at the location: "http://..." (any letter case) is
-// fetched by the reader, anything else is a file path. Returns the document
-// root, whose Kml slot holds the kml element when there is one. Failures
-// carry the location as their path.
+// Whether the location is one the reader fetches: "http://..." or
+// "https://..." in any letter case. Every other location is a file path.
+bool IsKmlUrl(std::wstring_view location);
+
+// Reads the document at the location. Returns the document root, whose Kml
+// slot holds the kml element when there is one. Failures carry the location
+// as their path.
 ComPtr<KmlElement> LoadKmlDocument(const std::wstring& location);

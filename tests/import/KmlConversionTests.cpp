@@ -63,6 +63,7 @@ struct DocumentRow
     std::string expected; // the whole output, when the import succeeds
     HRESULT result = S_OK;
     unsigned position = 0;
+    const wchar_t* detailStart = L""; // of the failure's words
 };
 
 } // namespace
@@ -78,14 +79,15 @@ TEST_F(KmlConversion, DocumentsConvertOrFailWithTheirCode)
          Kml("<document><placemark><NAME>C</NAME><POINT><Coordinates>1,2,0</Coordinates></POINT></placemark>"
              "<FOLDER>" + Placemark("D") + "</FOLDER></document>"),
          Waypoint("C") + Waypoint("D") + c_terminator},
-        {"folders depth first, ten levels",
-         Kml("<Document>" + Folders(11, "") + Folders(1, "") + "</Document>"),
+        {"twelve nested folders, depth first",
+         Kml("<Document>" + Folders(12, "") + Folders(1, "") + "</Document>"),
          Waypoint("L1") + Waypoint("L2") + Waypoint("L3") + Waypoint("L4") + Waypoint("L5") + Waypoint("L6") +
-             Waypoint("L7") + Waypoint("L8") + Waypoint("L9") + Waypoint("L10") + Waypoint("L1") + c_terminator},
-        {"other containers are not searched",
-         Kml("<Document><Document>" + Placemark("N") + "</Document><Folder><Document>" + Placemark("M") +
-             "</Document></Folder>" + Placemark("P") + "</Document>"),
-         Waypoint("P") + c_terminator},
+             Waypoint("L7") + Waypoint("L8") + Waypoint("L9") + Waypoint("L10") + Waypoint("L11") +
+             Waypoint("L12") + Waypoint("L1") + c_terminator},
+        {"Documents are containers too, a Document in a Folder in a Document",
+         Kml("<Document><Folder><Document>" + Placemark("M") + "</Document>" + Placemark("F") +
+             "</Folder><Document>" + Placemark("N") + "</Document>" + Placemark("P") + "</Document>"),
+         Waypoint("P") + Waypoint("F") + Waypoint("M") + Waypoint("N") + c_terminator},
         {"empty document", Kml("<Document/>"), c_terminator},
         {"coordinates", Kml(Placemark("X", " -8.5 , -47.25 ,-12.5,7")),
          Sentence("$PMGNWPL,4715.00000,S,00830.00000,W,-12.50000,M,X,,a") + c_terminator},
@@ -104,9 +106,15 @@ TEST_F(KmlConversion, DocumentsConvertOrFailWithTheirCode)
         {"other host", Kml(Placemark("A"), "http://example.com/kml/2.2"), {}, MakeOwnFailure(KmlFailure::Namespace)},
         {"version 1", Kml(Placemark("A"), "http://earth.google.com/kml/1.9"), {},
          MakeOwnFailure(KmlFailure::NamespaceVersion)},
-        {"foreign element inside kml",
-         Kml("<Document xmlns:gx=\"http://www.google.com/kml/ext/2.2\"><gx:Tour/></Document>"), {},
-         MakeOwnFailure(KmlFailure::Namespace)},
+        {"extension elements between placemarks are ignored with their content",
+         Kml("<Document xmlns:gx=\"http://www.google.com/kml/ext/2.2\">" + Placemark("A") +
+             "<gx:Tour><Placemark><LineString/></Placemark></gx:Tour><atom:author xmlns:atom=\"http://www.w3.org/"
+             "2005/Atom\"><atom:name>x</atom:name></atom:author><Placemark><gx:balloonVisibility>1"
+             "</gx:balloonVisibility><name>B</name><Point><coordinates>1,2,0</coordinates></Point></Placemark>"
+             "<Folder xmlns=\"\"><Placemark/></Folder></Document>"),
+         Waypoint("A") + Waypoint("B") + c_terminator},
+        {"KML 1.x inside kml", Kml("<Folder xmlns=\"http://earth.google.com/kml/1.0\"/>"), {},
+         MakeOwnFailure(KmlFailure::NamespaceVersion)},
         {"other root element", "<gpx xmlns=\"" + c_opengis + "\"><x xmlns=\"urn:y\"/></gpx>", {},
          MakeOwnFailure(KmlFailure::NoKml)},
         {"other root element in another namespace", "<gpx xmlns=\"urn:gpx\"/>", {},
@@ -116,13 +124,17 @@ TEST_F(KmlConversion, DocumentsConvertOrFailWithTheirCode)
          MakeOwnFailure(KmlFailure::NoPoint), 2},
         {"Point without coordinates", Kml("<Placemark><Point/></Placemark>"), {},
          MakeOwnFailure(KmlFailure::NoCoordinates), 1},
-        {"no altitude", Kml(Placemark("A", "8.5,47.25")), {}, MakeOwnFailure(KmlFailure::CoordinateFields), 1},
-        {"NetworkLink with Link instead of Url",
-         Kml("<Document><NetworkLink><Link><href>x.kml</href></Link></NetworkLink></Document>"), {},
+        {"no altitude", Kml(Placemark("A", "8.5,47.25")),
+         Sentence("$PMGNWPL,4715.00000,N,00830.00000,E,0.00000,M,A,,a") + c_terminator},
+        {"one coordinate", Kml(Placemark("A") + Placemark("B", "8.5")), {},
+         MakeOwnFailure(KmlFailure::CoordinateFields), 2},
+        {"NetworkLink with neither Url nor Link",
+         Kml("<Document><NetworkLink><href>x.kml</href></NetworkLink></Document>"), {},
          MakeOwnFailure(KmlFailure::NoUrl)},
         {"Url without href", Kml("<Document><NetworkLink><Url/></NetworkLink></Document>"), {},
          MakeOwnFailure(KmlFailure::NoHref)},
-        {"not well-formed", Kml("<Document>"), {}, E_FAIL},
+        {"not well-formed", Kml("<Document>\n<Placemark></Document>"), {}, E_FAIL, 0,
+         L"not well-formed XML at line "},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -139,6 +151,7 @@ TEST_F(KmlConversion, DocumentsConvertOrFailWithTheirCode)
             EXPECT_EQ(row.result, raised.m_hr);
         }
         EXPECT_EQ(row.position, raised.Position());
+        EXPECT_TRUE(raised.Detail().starts_with(row.detailStart)) << WideToUtf8(raised.Detail());
         if (row.result == S_OK)
             EXPECT_EQ(row.expected, ReadFileBytes(Destination()));
         else
@@ -160,6 +173,64 @@ TEST_F(KmlConversion, NetworkLinkReplacesTheDocument)
     Source(Kml("<Document>" + Placemark("Second") + link + "</Document>"), L"linked.kml");
     ASSERT_EQ(S_OK, Import(Kml("<Document>" + link + "</Document>")));
     EXPECT_EQ(Waypoint("Second") + c_terminator, ReadFileBytes(Destination()));
+
+    // A relative href in today's Link element names a file beside the
+    // linking document, wherever the process runs.
+    CreateDirectoryW(m_folder.File(L"sub").c_str(), nullptr);
+    Source(Kml("<Document>" + Placemark("Beside") + "</Document>"), L"sub\\linked.kml");
+    const std::wstring linking = Source(
+        Kml("<Document><NetworkLink><Link><href>\n  linked.kml </href></Link></NetworkLink></Document>"),
+        L"sub\\linking.kml");
+    ASSERT_EQ(S_OK, RaisedResult([&] { ImportKmlPlacemarks(linking, Destination()); }));
+    EXPECT_EQ(Waypoint("Beside") + c_terminator, ReadFileBytes(Destination()));
+}
+
+TEST(KmlHref, ResolvedAgainstTheLinkingDocument)
+{
+    const struct
+    {
+        const wchar_t* document;
+        const wchar_t* href;
+        const wchar_t* location;
+    } rows[] = {
+        {L"C:\\maps\\huts.kml", L"more.kml", L"C:\\maps\\more.kml"},
+        {L"C:\\maps\\huts.kml", L" \n sub/more.kml\n", L"C:\\maps\\sub/more.kml"},
+        {L"C:/maps/huts.kml", L"../more.kml", L"C:/maps/../more.kml"},
+        {L"huts.kml", L"more.kml", L"more.kml"},
+        {L"C:\\maps\\huts.kml", L"D:\\more.kml", L"D:\\more.kml"},
+        {L"C:\\maps\\huts.kml", L"\\\\server\\more.kml", L"\\\\server\\more.kml"},
+        {L"C:\\maps\\huts.kml", L"https://example.org/more.kml", L"https://example.org/more.kml"},
+        {L"http://example.org/maps/huts.kml", L"more.kml", L"http://example.org/maps/more.kml"},
+        {L"HTTPS://example.org/maps/huts.kml", L"../more.kml?x=1", L"https://example.org/more.kml?x=1"},
+        {L"http://example.org/maps/huts.kml", L"/more.kml", L"http://example.org/more.kml"},
+        {L"http://example.org/maps/huts.kml", L"https://other.org/more.kml", L"https://other.org/more.kml"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(std::wstring(row.location), ResolveKmlHref(row.document, row.href)) << WideToUtf8(row.href);
+}
+
+TEST_F(KmlConversion, PointsOnlySkipsAndCountsOtherPlacemarks)
+{
+    const std::string document = Kml("<Document>" + Placemark("A") + "<Placemark><LineString/></Placemark>" +
+                                     "<Folder>" + Placemark("B") + "<Placemark><name>empty</name></Placemark>" +
+                                     "</Folder></Document>");
+    KmlImportCounts counts;
+    ASSERT_EQ(S_OK, RaisedResult([&] {
+                  counts = ImportKmlPlacemarks(Source(document), Destination(), NonPointPlacemarks::Skip);
+              }));
+    EXPECT_EQ(Waypoint("A") + Waypoint("B") + c_terminator, ReadFileBytes(Destination()));
+    EXPECT_EQ(2u, counts.written);
+    EXPECT_EQ(2u, counts.skipped);
+
+    // Skipped placemarks keep their numbers; a bad Point still fails.
+    const std::string bad = Kml("<Placemark><Polygon/></Placemark>" + Placemark("C", "1"));
+    try {
+        ImportKmlPlacemarks(Source(bad), Destination(), NonPointPlacemarks::Skip);
+        ADD_FAILURE() << "a Point with one coordinate was accepted";
+    } catch (const CAtlException& e) {
+        EXPECT_EQ(MakeOwnFailure(KmlFailure::CoordinateFields), e.m_hr);
+        EXPECT_EQ(2u, e.Position());
+    }
 }
 
 TEST_F(KmlConversion, LinkedDocumentFailuresNameTheLinkedDocument)
@@ -259,13 +330,14 @@ TEST(KmlCoordinate, ParsesTheLeadingNumber)
 TEST_F(KmlConversion, DeepNestingDoesNotCrash)
 {
     std::string open, close;
-    for (int i = 0; i < 20000; ++i) {
+    for (int i = 0; i < 100000; ++i) {
         open += "<Folder>\n";
         close += "</Folder>\n";
     }
+    // Either the reader refuses the depth, or nothing is lost.
     const HRESULT hr = Import(Kml("<Document>" + Placemark("Top") + open + Placemark("Deep") + close + "</Document>"));
     if (SUCCEEDED(hr))
-        EXPECT_EQ(Waypoint("Top") + c_terminator, ReadFileBytes(Destination()));
+        EXPECT_EQ(Waypoint("Top") + Waypoint("Deep") + c_terminator, ReadFileBytes(Destination()));
     else
         EXPECT_FALSE(FileExists(Destination()));
 }
@@ -290,24 +362,26 @@ TEST(KmlRealFiles, ConvertOrFailWithTheirCode)
 {
     const std::wstring folder = TestDataFolder();
     SKIP_WITHOUT_TESTDATA(folder);
+    constexpr NonPointPlacemarks refuse = NonPointPlacemarks::Refuse;
     const struct
     {
         const wchar_t* file;
+        NonPointPlacemarks nonPoints;
         HRESULT result;
         unsigned position; // of the failing placemark
         size_t sentences;  // on success, without the terminator
     } rows[] = {
-        {L"gpsbabel-kml-points.kml", MakeOwnFailure(KmlFailure::CoordinateFields), 1, 0},
-        {L"gpsbabel-earth-gc-nonascii.kml", MakeOwnFailure(KmlFailure::Namespace), 0, 0}, // gx:TimeSpan
-        {L"libkml-kmlsamples.kml", MakeOwnFailure(KmlFailure::NoPoint), 4, 0},
-        {L"libkml-points-puntas-nonascii.kml", MakeOwnFailure(KmlFailure::CoordinateFields), 1, 0},
-        // The placemarks sit in a Document inside a Folder, which is not searched.
-        {L"libkml-time-kml21.kml", S_OK, 0, 0},
-        {L"libkml-unknown-elements-kml20.kml", S_OK, 0, 2},
-        // The link names foo.kml, relative to the current folder, where there is none.
-        {L"libkml-deprecated-networklink-url.kml", HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), 0, 0},
-        {L"libkml-all-balloons.kml", MakeOwnFailure(KmlFailure::NoUrl), 0, 0},
-        {L"libkml-invalid-descriptions.kml", MakeOwnFailure(KmlFailure::NoPoint), 1, 0},
+        {L"gpsbabel-kml-points.kml", refuse, S_OK, 0, 9},         // lon,lat without altitude
+        {L"gpsbabel-earth-gc-nonascii.kml", refuse, S_OK, 0, 2},  // gx:TimeSpan
+        {L"libkml-kmlsamples.kml", refuse, MakeOwnFailure(KmlFailure::NoPoint), 4, 0},
+        {L"libkml-kmlsamples.kml", NonPointPlacemarks::Skip, S_OK, 0, 4},
+        {L"libkml-points-puntas-nonascii.kml", refuse, S_OK, 0, 11},
+        {L"libkml-time-kml21.kml", refuse, S_OK, 0, 361}, // in a Document inside a Folder
+        {L"libkml-unknown-elements-kml20.kml", refuse, S_OK, 0, 2},
+        // The link names foo.kml beside the document, where there is none.
+        {L"libkml-deprecated-networklink-url.kml", refuse, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), 0, 0},
+        {L"libkml-all-balloons.kml", refuse, MakeOwnFailure(KmlFailure::NoUrl), 0, 0},
+        {L"libkml-invalid-descriptions.kml", refuse, MakeOwnFailure(KmlFailure::NoPoint), 1, 0},
     };
     TempFolder temp;
     const std::wstring output = temp.File(L"out.upt");
@@ -315,7 +389,7 @@ TEST(KmlRealFiles, ConvertOrFailWithTheirCode)
         SCOPED_TRACE(WideToUtf8(row.file));
         CAtlException raised(S_OK);
         try {
-            ImportKmlPlacemarks(folder + L"\\kml\\" + row.file, output);
+            ImportKmlPlacemarks(folder + L"\\kml\\" + row.file, output, row.nonPoints);
         } catch (const CAtlException& e) {
             raised = e;
         }

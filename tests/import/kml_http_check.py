@@ -1,13 +1,20 @@
 #!/usr/bin/env python3
-"""Imports KML documents over http with tervolin.exe: a small HTTP server
-bound to 127.0.0.1 on a free port serves documents from a temporary folder,
-among them one whose NetworkLink names a second document on the same
-server. A missing document (404) and a refused connection must fail with
-exit code 1, a message, and no output file."""
+"""Imports KML documents over http and https with tervolin.exe: small
+servers bound to 127.0.0.1 on free ports serve documents from a temporary
+folder, among them ones whose NetworkLink names a second document on the
+same server, absolutely or relative to the linking document. The https
+server's certificate comes from a throw-away certificate authority that is
+trusted only inside the test's Wine prefix, for the time of the test. A
+missing document (404) and a refused connection must fail with exit code 1,
+a message, and no output file."""
+import contextlib
 import functools
+import hashlib
 import http.server
 import os
 import socket
+import ssl
+import struct
 import subprocess
 import sys
 import tempfile
@@ -41,6 +48,62 @@ def free_port():
         return s.getsockname()[1]
 
 
+def make_certificates(folder):
+    """A throw-away certificate authority and a server certificate for
+    127.0.0.1 that it signs; returns the authority's DER bytes."""
+    def openssl(*arguments):
+        subprocess.run(["openssl", *arguments], cwd=folder, check=True, capture_output=True)
+
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem", "-days", "2",
+            "-subj", "/CN=Tervolin test authority", "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "server.key", "-out", "server.csr",
+            "-subj", "/CN=127.0.0.1")
+    with open(os.path.join(folder, "server.ext"), "w") as f:
+        # Wine compares the host of the URL with the DNS names only.
+        f.write("subjectAltName=IP:127.0.0.1,DNS:127.0.0.1\nbasicConstraints=CA:FALSE\n"
+                "keyUsage=critical,digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\n")
+    openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
+            "-out", "server.pem", "-days", "2", "-extfile", "server.ext")
+    openssl("x509", "-in", "ca.pem", "-outform", "DER", "-out", "ca.der")
+    with open(os.path.join(folder, "ca.der"), "rb") as f:
+        return f.read()
+
+
+@contextlib.contextmanager
+def trusted_in_prefix(host, authority):
+    """The authority among the trusted roots of the Wine prefix only (its
+    registry), removed again afterwards. The value is the certificate as a
+    serialized store element: property 32 (the encoded certificate)."""
+    key = ("HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\"
+           + hashlib.sha1(authority).hexdigest().upper())
+    blob = struct.pack("<III", 32, 1, len(authority)) + authority
+    host.wine("reg", "add", key, "/v", "Blob", "/t", "REG_BINARY", "/d", blob.hex().upper(), "/f")
+    try:
+        yield
+    finally:
+        host.wine("reg", "delete", key, "/f")
+
+
+@contextlib.contextmanager
+def serving(folder, tls_folder=None):
+    """A server for the folder on a free port of 127.0.0.1; yields its base URL."""
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(QuietHandler, directory=folder))
+    scheme = "http"
+    if tls_folder:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(os.path.join(tls_folder, "server.pem"), os.path.join(tls_folder, "server.key"))
+        server.socket = context.wrap_socket(server.socket, server_side=True)
+        scheme = "https"
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    try:
+        yield f"{scheme}://127.0.0.1:{server.server_address[1]}"
+    finally:
+        server.shutdown()
+        server.server_close()
+
+
 class Host:
     def __init__(self, build):
         here = os.path.dirname(os.path.abspath(__file__))
@@ -53,8 +116,11 @@ class Host:
             self.env.setdefault("TERVOLIN_WINEPREFIX", os.environ["WINEPREFIX"])
 
     def convert(self, location, output):
-        return subprocess.run([self.wine_run, self.exe, "convert", "kml", location, output],
+        return subprocess.run([self.wine_run, self.exe, "convert", "kml", "--quiet", location, output],
                               capture_output=True, text=True, timeout=60, env=self.env)
+
+    def wine(self, *arguments):
+        subprocess.run([self.wine_run, *arguments], check=True, capture_output=True, timeout=60, env=self.env)
 
 
 def main():
@@ -65,35 +131,38 @@ def main():
         if not condition:
             failures.append(f"{what}: {detail}")
 
-    with tempfile.TemporaryDirectory() as folder:
-        server = http.server.ThreadingHTTPServer(
-            ("127.0.0.1", 0), functools.partial(QuietHandler, directory=folder))
-        base = f"http://127.0.0.1:{server.server_address[1]}"
-        thread = threading.Thread(target=server.serve_forever, daemon=True)
-        thread.start()
-        try:
-            def write(name, text):
-                with open(os.path.join(folder, name), "w", encoding="utf-8") as f:
-                    f.write(text)
+    def expect_output(what, result, output, expected):
+        check(what, result.returncode == 0, result.stderr)
+        if result.returncode == 0:
+            written = open(output, "rb").read()
+            check(what, written == expected, written)
 
-            write("huts.kml", KML.format(placemark("Hut", "8.5,47.25,1200")))
-            write("second.kml", KML.format(placemark("Linked", "-1,-2,0") + placemark("Other", "1,2,3")))
-            write("first.kml", KML.format(placemark("Own", "0,0,0") +
-                                          f"<NetworkLink><Url><href>{base}/second.kml</href></Url></NetworkLink>"))
-            output = os.path.join(folder, "out.upt")
+    linked = (sentence("$PMGNWPL,0200.00000,S,00100.00000,W,0.00000,M,Linked,,a") +
+              sentence("$PMGNWPL,0200.00000,N,00100.00000,E,3.00000,M,Other,,a") + TERMINATOR)
 
+    with tempfile.TemporaryDirectory() as folder, tempfile.TemporaryDirectory() as tls_folder:
+        def write(name, text):
+            os.makedirs(os.path.dirname(os.path.join(folder, name)), exist_ok=True)
+            with open(os.path.join(folder, name), "w", encoding="utf-8") as f:
+                f.write(text)
+
+        output = os.path.join(tls_folder, "out.upt")
+        write("huts.kml", KML.format(placemark("Hut", "8.5,47.25,1200")))
+        write("maps/second.kml", KML.format(placemark("Linked", "-1,-2,0") + placemark("Other", "1,2,3")))
+        write("maps/relative.kml", KML.format(placemark("Own", "0,0,0") +
+                                              "<NetworkLink><Link><href>second.kml</href></Link></NetworkLink>"))
+
+        with serving(folder) as base:
+            write("maps/first.kml", KML.format(placemark("Own", "0,0,0") +
+                                               f"<NetworkLink><Url><href>{base}/maps/second.kml</href></Url>"
+                                               "</NetworkLink>"))
             result = host.convert(f"{base}/huts.kml", output)
-            check("plain document", result.returncode == 0, result.stderr)
-            if result.returncode == 0:
-                expected = sentence("$PMGNWPL,4715.00000,N,00830.00000,E,1200.00000,M,Hut,,a") + TERMINATOR
-                check("plain document", open(output, "rb").read() == expected, open(output, "rb").read())
-
-            result = host.convert("HTTP" + base[4:] + "/first.kml", output)
-            check("network link", result.returncode == 0, result.stderr)
-            if result.returncode == 0:
-                expected = (sentence("$PMGNWPL,0200.00000,S,00100.00000,W,0.00000,M,Linked,,a") +
-                            sentence("$PMGNWPL,0200.00000,N,00100.00000,E,3.00000,M,Other,,a") + TERMINATOR)
-                check("network link", open(output, "rb").read() == expected, open(output, "rb").read())
+            expect_output("plain document", result, output,
+                          sentence("$PMGNWPL,4715.00000,N,00830.00000,E,1200.00000,M,Hut,,a") + TERMINATOR)
+            expect_output("network link", host.convert("HTTP" + base[4:] + "/maps/first.kml", output), output,
+                          linked)
+            expect_output("relative network link", host.convert(f"{base}/maps/relative.kml", output), output,
+                          linked)
 
             os.remove(output)
             refused = f"http://127.0.0.1:{free_port()}/huts.kml"
@@ -103,9 +172,16 @@ def main():
                 check(what, result.stderr.startswith("tervolin: "), result.stderr)
                 print(f"{what}: {result.stderr.strip()}")
                 check(what, not os.path.exists(output), "an output file was written")
-        finally:
-            server.shutdown()
-            server.server_close()
+
+        authority = make_certificates(tls_folder)
+        with serving(folder, tls_folder) as base:
+            result = host.convert(f"{base}/huts.kml", output)
+            check("https without a trusted authority", result.returncode == 1 and not os.path.exists(output),
+                  f"exit code {result.returncode}, {result.stderr}")
+            print(f"untrusted https: {result.stderr.strip()}")
+            with trusted_in_prefix(host, authority):
+                expect_output("https network link", host.convert(f"{base}/maps/relative.kml", output), output,
+                              linked)
 
     for failure in failures:
         print(failure)

@@ -1,4 +1,4 @@
-// tervolin convert waypoints|track IN OUT
+// tervolin convert waypoints|track|kml [OPTIONS] IN OUT
 #include <windows.h>
 
 #include "Commands.h"
@@ -9,21 +9,64 @@
 
 namespace {
 
+struct ConvertOptions
+{
+    bool pointsOnly = false;
+    bool quiet = false;
+};
+
+// Runs one conversion; returns the line that reports what was written, or
+// nothing when the conversion does not count its output.
+using Converter = std::wstring (*)(const std::wstring& input, const std::wstring& output,
+                                   const ConvertOptions& options);
+
 struct Conversion
 {
     const wchar_t* kind;
     const wchar_t* usage;
     const wchar_t* positionNoun;
-    void (*convert)(const std::wstring& input, const std::wstring& output);
+    bool takesPointsOnly;
+    Converter convert;
 };
+
+std::wstring ConvertOziWaypoints(const std::wstring& input, const std::wstring& output, const ConvertOptions&)
+{
+    ConvertWaypoints(input, output);
+    return {};
+}
+
+std::wstring ConvertOziTrack(const std::wstring& input, const std::wstring& output, const ConvertOptions&)
+{
+    ConvertTrack(input, output);
+    return {};
+}
+
+// "1 waypoint", "2 waypoints"
+std::wstring Count(size_t count, const wchar_t* noun)
+{
+    return std::to_wstring(count) + L' ' + noun + (count == 1 ? L"" : L"s");
+}
+
+std::wstring ConvertKml(const std::wstring& input, const std::wstring& output, const ConvertOptions& options)
+{
+    const KmlImportCounts counts = ImportKmlPlacemarks(
+        input, output, options.pointsOnly ? NonPointPlacemarks::Skip : NonPointPlacemarks::Refuse);
+    std::wstring line = L"tervolin: " + Count(counts.written, L"waypoint") + L" written to " + output;
+    if (options.pointsOnly)
+        line += L", " + Count(counts.skipped, L"placemark") + L" without a Point skipped";
+    return line + L"\n";
+}
 
 const Conversion c_conversions[] = {
     {L"waypoints", L"tervolin convert waypoints IN.wpt OUT.upt   OziExplorer waypoints to a Magellan waypoint file",
-     L"line", ConvertWaypoints},
+     L"line", false, ConvertOziWaypoints},
     {L"track", L"tervolin convert track IN.plt OUT.log        OziExplorer track to a Magellan track log", L"line",
-     ConvertTrack},
-    {L"kml", L"tervolin convert kml LOCATION OUT.upt       KML placemarks (a file or an http:// address) to a Magellan waypoint file",
-     L"placemark", ImportKmlPlacemarks},
+     false, ConvertOziTrack},
+    {L"kml",
+     L"tervolin convert kml [--points-only] LOCATION OUT.upt\n"
+     L"                                             KML placemarks (a file, an http:// or https:// address)\n"
+     L"                                             to a Magellan waypoint file",
+     L"placemark", true, ConvertKml},
 };
 
 void PrintConvertHelp()
@@ -36,8 +79,30 @@ void PrintConvertHelp()
     }
     text += L"\nThe output is created or replaced; the input is never changed. A header that fails its\n"
             L"check leaves an existing output untouched. On failure the exit code is 1 and one line\n"
-            L"on standard error names the file, the line and the problem.\n";
+            L"on standard error names the file, the line and the problem.\n"
+            L"\nOptions:\n"
+            L"  --points-only   (kml) skip placemarks without a Point (lines, polygons) instead of failing\n"
+            L"  --quiet         do not report on standard error how many waypoints were written\n";
     PrintOut(text);
+}
+
+// Takes the options out of the arguments after the conversion's name;
+// false for an option the conversion does not know.
+bool TakeOptions(const Conversion& conversion, Arguments& arguments, ConvertOptions& options)
+{
+    Arguments rest;
+    for (auto& argument : arguments) {
+        if (argument == L"--quiet")
+            options.quiet = true;
+        else if (argument == L"--points-only" && conversion.takesPointsOnly)
+            options.pointsOnly = true;
+        else if (argument.starts_with(L"--"))
+            return false;
+        else
+            rest.push_back(std::move(argument));
+    }
+    arguments = std::move(rest);
+    return true;
 }
 
 } // namespace
@@ -51,14 +116,18 @@ int RunConvertCommand(const Arguments& arguments)
     for (const auto& conversion : c_conversions) {
         if (arguments[0] != conversion.kind)
             continue;
-        if (arguments.size() != 3) {
+        Arguments paths(arguments.begin() + 1, arguments.end());
+        ConvertOptions options;
+        if (!TakeOptions(conversion, paths, options) || paths.size() != 2) {
             PrintError(std::wstring(L"usage: ") + conversion.usage + L"\n");
             return c_exitUsage;
         }
-        const std::wstring& input = arguments[1];
-        const std::wstring& output = arguments[2];
+        const std::wstring& input = paths[0];
+        const std::wstring& output = paths[1];
         try {
-            conversion.convert(input, output);
+            const std::wstring report = conversion.convert(input, output, options);
+            if (!options.quiet && !report.empty())
+                PrintError(report);
             return c_exitSuccess;
         } catch (const CAtlException& failure) {
             PrintError(L"tervolin: " + DescribeFailure(failure, input, conversion.positionNoun) + L"\n");
