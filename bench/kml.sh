@@ -1,26 +1,38 @@
 #!/usr/bin/env bash
 # Times "tervolin convert kml" (under Wine, start-up included) on a generated
 # KML document of placemarks in folders against GPSBabel 1.8 reading the
-# same placemarks and writing its Magellan format, in one run.
+# same placemarks and writing its Magellan format, in one run: once as KML
+# editors format it, once with the same document on a single line.
 #   bench/kml.sh [PLACEMARKS]     (default 100000)
 set -euo pipefail
 placemarks="${1:-100000}"
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-python3 "$top/bench/generate_kml.py" "$work/placemarks.kml" "$placemarks" "$work/parts-500"
+python3 "$top/bench/generate_kml.py" "$work/formatted.kml" "$placemarks" "$work/formatted-parts"
+
+# The same bytes without line breaks and indentation.
+one_line() {
+    sed 's/^ *//' "$1" | tr -d '\n' >"$2"
+}
+one_line "$work/formatted.kml" "$work/one-line.kml"
+mkdir -p "$work/one-line-parts"
+for f in "$work"/formatted-parts/*.kml; do one_line "$f" "$work/one-line-parts/$(basename "$f")"; done
 
 # GPSBabel's Magellan writers refuse more than 500 waypoints per file: it
 # converts the same placemarks in files of 500, and the whole document to
 # GPX for its reading speed in one piece.
-gpsbabel_parts='for f in "$0"/parts-500/*.kml; do gpsbabel -w -i kml -f "$f" -o magellanx -F "$f.upt"; done'
+gpsbabel_parts='for f in "$0"/*.kml; do gpsbabel -w -i kml -f "$f" -o magellanx -F "$f.upt"; done'
 
-echo "KML: $placemarks placemarks in folders, $(du -m "$work/placemarks.kml" | cut -f1) MB"
-measure "tervolin convert kml" "$top/scripts/wine-run" "$host" convert kml "$work/placemarks.kml" "$work/t.upt"
-t_kml=$(cat "$work/last")
-measure "gpsbabel kml -> magellanx, $(( (placemarks + 499) / 500 )) files of 500" bash -c "$gpsbabel_parts" "$work"
-g_parts=$(cat "$work/last")
-measure "gpsbabel kml -> gpx, one file" gpsbabel -w -i kml -f "$work/placemarks.kml" -o gpx -F "$work/g.gpx"
-g_whole=$(cat "$work/last")
-echo "waypoints written: $(grep -c '^\$PMGNWPL' "$work/t.upt")"
-ratio "gpsbabel magellanx parts cpu / tervolin cpu" "$g_parts" "$t_kml"
-ratio "gpsbabel one-file gpx cpu / tervolin cpu" "$g_whole" "$t_kml"
+for form in formatted one-line; do
+    echo "KML: $placemarks placemarks in folders, $form, $(du -m "$work/$form.kml" | cut -f1) MB"
+    measure "tervolin convert kml" "$top/scripts/wine-run" "$host" convert kml --quiet "$work/$form.kml" "$work/t.upt"
+    t_kml=$(cat "$work/last")
+    measure "gpsbabel kml -> magellanx, $(( (placemarks + 499) / 500 )) files of 500" \
+        bash -c "$gpsbabel_parts" "$work/$form-parts"
+    g_parts=$(cat "$work/last")
+    measure "gpsbabel kml -> gpx, one file" gpsbabel -w -i kml -f "$work/$form.kml" -o gpx -F "$work/g.gpx"
+    g_whole=$(cat "$work/last")
+    echo "waypoints written: $(grep -c '^\$PMGNWPL' "$work/t.upt")"
+    ratio "gpsbabel magellanx parts cpu / tervolin cpu" "$g_parts" "$t_kml"
+    ratio "gpsbabel one-file gpx cpu / tervolin cpu" "$g_whole" "$t_kml"
+done
