@@ -44,3 +44,5 @@
 // The words of a KML document that is not well-formed XML: line, column and
 // the XML reader's own words.
 #define IDS_FAILURE_KML_NOT_WELL_FORMED 20518
+// A placemark's failure with its name: the name, the failure's words.
+#define IDS_FAILURE_KML_NAMED_PLACEMARK 20519

@@ -36,6 +36,28 @@ std::wstring LoadResourceString(UINT id)
     ThrowWin32(ERROR_RESOURCE_NAME_NOT_FOUND);
 }
 
+std::optional<std::wstring> TryFormatResourceString(UINT id, std::initializer_list<std::wstring_view> inserts)
+{
+    const std::optional<std::wstring> frame = TryLoadResourceString(id);
+    if (!frame)
+        return std::nullopt;
+    std::vector<std::wstring> texts(inserts.begin(), inserts.end()); // terminated
+    std::vector<DWORD_PTR> arguments;
+    for (const auto& text : texts)
+        arguments.push_back(reinterpret_cast<DWORD_PTR>(text.c_str()));
+    wchar_t* buffer = nullptr;
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                       frame->c_str(), 0, 0, reinterpret_cast<wchar_t*>(&buffer), 0,
+                       reinterpret_cast<va_list*>(arguments.data()));
+    std::optional<std::wstring> result;
+    if (length != 0 && buffer)
+        result.emplace(buffer, length);
+    if (buffer)
+        LocalFree(buffer);
+    return result;
+}
+
 std::wstring TextOrResourceString(LPCWSTR text)
 {
     if (!text)

@@ -9,8 +9,11 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 // Makes `instance` the source of every later resource load; null returns to
 // the executable's own resources.
@@ -25,6 +28,10 @@ std::wstring LoadResourceString(UINT id);
 
 // The same string, or nothing when the string table lacks it.
 std::optional<std::wstring> TryLoadResourceString(UINT id);
+
+// The string with %1, %2, ... replaced by the texts as FormatMessage inserts
+// them, or nothing when the string table lacks the string.
+std::optional<std::wstring> TryFormatResourceString(UINT id, std::initializer_list<std::wstring_view> inserts);
 
 // The text of a string argument: a pointer value of at most 0xFFFF is a
 // string resource id, a null pointer an empty text.

@@ -6,8 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "base/ErrorText.h"
 #include "base/Exception.h"
+#include "base/ResourceString.h"
 #include "base/Text.h"
+#include "ErrorStrings.h"
 #include "import/KmlDocument.h"
 #include "import/SentenceFile.h"
 
@@ -19,6 +22,7 @@ constexpr size_t c_leastCoordinateFields = 2; // longitude, latitude; the altitu
 constexpr const wchar_t* c_containers[] = {L"Folder", L"Document"};
 constexpr const wchar_t* c_linkAddresses[] = {L"Url", L"Link"}; // KML 2.0's name first
 constexpr size_t c_longestUrl = 2084;
+constexpr wchar_t c_positionNoun[] = L"placemark"; // what failure positions count
 constexpr wchar_t c_terminator[] = L"$PMGNCMD,END";
 
 bool HasName(const KmlElement& element, std::wstring_view name)
@@ -171,6 +175,18 @@ std::wstring BuildPlacemarkSentence(const KmlElement& placemark)
     return sentence;
 }
 
+// Gives a placemark's failure the placemark's name, which is what people
+// know it by: "Hut": no Point (...).
+void NameFailingPlacemark(CAtlException& failure, const KmlElement& placemark)
+{
+    const std::wstring name(TrimWhiteSpace(FlattenKmlText(FirstChildText(placemark, L"name"))));
+    if (name.empty() || !failure.Detail().empty())
+        return;
+    const std::wstring words = DescribeResult(failure.m_hr, c_positionNoun);
+    if (auto detail = TryFormatResourceString(IDS_FAILURE_KML_NAMED_PLACEMARK, {name, words}))
+        failure.SetDetailIfUnknown(*detail);
+}
+
 struct Sentences
 {
     std::vector<std::wstring> lines;
@@ -193,6 +209,7 @@ Sentences BuildSentences(const ElementList& placemarks, NonPointPlacemarks nonPo
             sentences.lines.push_back(BuildPlacemarkSentence(placemark));
         } catch (CAtlException& e) {
             e.SetPositionIfUnknown(static_cast<unsigned>(index + 1));
+            NameFailingPlacemark(e, placemark);
             throw;
         }
     }

@@ -140,21 +140,9 @@ bool AcceptsNamespace(NamespaceRule rule, std::wstring_view uri)
 // reader's words alone where the string table lacks the frame.
 std::wstring DescribeReaderError(int line, int column, std::wstring_view message)
 {
-    const std::wstring words(message);
-    const std::optional<std::wstring> frame = TryLoadResourceString(IDS_FAILURE_KML_NOT_WELL_FORMED);
-    if (!frame)
-        return words;
-    DWORD_PTR arguments[] = {static_cast<DWORD_PTR>(line), static_cast<DWORD_PTR>(column),
-                             reinterpret_cast<DWORD_PTR>(words.c_str())};
-    wchar_t* buffer = nullptr;
-    const DWORD length =
-        FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                       frame->c_str(), 0, 0, reinterpret_cast<wchar_t*>(&buffer), 0,
-                       reinterpret_cast<va_list*>(arguments));
-    std::wstring text = length != 0 && buffer ? std::wstring(buffer, length) : words;
-    if (buffer)
-        LocalFree(buffer);
-    return text;
+    return TryFormatResourceString(IDS_FAILURE_KML_NOT_WELL_FORMED,
+                                   {std::to_wstring(line), std::to_wstring(column), message})
+        .value_or(std::wstring(message));
 }
 
 // The document root, which is also the handler the reader reports to.

@@ -23,9 +23,9 @@ CASES = [
     ("libkml-points-puntas-nonascii.kml", [], None, 11),
     ("gpsbabel-earth-gc-nonascii.kml", [], None, 2),  # gx: extension elements
     ("libkml-kmlsamples.kml", ["--points-only"], None, 4),
-    ("libkml-kmlsamples.kml", [], "placemark 4: no Point", 0),
+    ("libkml-kmlsamples.kml", [], 'placemark 4: "Descriptive HTML": no Point', 0),
     ("libkml-all-balloons.kml", [], "the NetworkLink has neither a Url nor a Link element", 0),
-    ("libkml-invalid-descriptions.kml", [], "placemark 1: no Point", 0),
+    ("libkml-invalid-descriptions.kml", [], 'placemark 1: "bad_description0": no Point', 0),
     ("libkml-deprecated-networklink-url.kml", [], "kml/foo.kml: File not found", 0),
 ]
 WITH_ALTITUDE = ["gpsbabel-kml-points.kml", "libkml-points-puntas-nonascii.kml"]
