@@ -115,6 +115,13 @@ struct HookTraits
     static void Close(Type h) noexcept { UnhookWindowsHookEx(h); }
 };
 
+struct IconTraits
+{
+    using Type = HICON;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { DestroyIcon(h); }
+};
+
 using UniqueHandle = UniqueAny<HandleTraits>;   // events, threads, mutexes
 using UniqueHFile = UniqueAny<FileHandleTraits>; // CreateFile results
 using UniqueHKey = UniqueAny<RegKeyTraits>;
@@ -123,6 +130,7 @@ using UniqueFindHandle = UniqueAny<FindTraits>;
 using UniqueGdiObject = UniqueAny<GdiObjectTraits>;
 using UniqueWindow = UniqueAny<WindowTraits>;
 using UniqueHook = UniqueAny<HookTraits>;
+using UniqueIcon = UniqueAny<IconTraits>;
 
 // A critical section that lives as long as its owner.
 class CriticalSection

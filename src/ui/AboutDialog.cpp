@@ -111,10 +111,10 @@ void CAboutDialog::OnInitDialog()
 
 void CAboutDialog::SetIcon()
 {
-    HANDLE icon = LoadImageW(ResourceInstance(), MAKEINTRESOURCEW(IDI_TERVOLIN), IMAGE_ICON, 48, 48,
-                             LR_DEFAULTCOLOR | LR_SHARED);
-    if (icon)
-        SendDlgItemMessageW(m_window, IDC_ABOUT_ICON, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
+    m_icon.Reset(static_cast<HICON>(
+        LoadImageW(ResourceInstance(), MAKEINTRESOURCEW(IDI_TERVOLIN), IMAGE_ICON, 48, 48, LR_DEFAULTCOLOR)));
+    if (m_icon)
+        SendDlgItemMessageW(m_window, IDC_ABOUT_ICON, STM_SETICON, reinterpret_cast<WPARAM>(m_icon.Get()), 0);
 }
 
 void CAboutDialog::SetFonts()

@@ -25,6 +25,7 @@ private:
     void ShowVersions();
 
     HWND m_window = nullptr;
+    UniqueIcon m_icon;
     UniqueGdiObject m_productFont;
     UniqueGdiObject m_warningFont;
     CHyperlinkLabel m_web;

@@ -137,17 +137,17 @@ std::optional<LRESULT> CHyperlinkLabel::HandleMessage(UINT message, WPARAM wPara
         return TRUE;
     }
     case WM_LBUTTONDOWN:
-        if (LinkAt(point)) {
-            SetFocus(m_window);
-            SetCapture(m_window);
-        }
+        if (!LinkAt(point))
+            return std::nullopt;
+        SetFocus(m_window);
+        SetCapture(m_window);
         return 0;
     case WM_LBUTTONUP:
-        if (GetCapture() == m_window) {
-            ReleaseCapture();
-            if (auto link = LinkAt(point))
-                Activate(*link);
-        }
+        if (GetCapture() != m_window)
+            return std::nullopt;
+        ReleaseCapture();
+        if (auto link = LinkAt(point))
+            Activate(*link);
         return 0;
     case WM_MOUSELEAVE:
     case WM_UPDATEUISTATE:
