@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Writes a large map through "tervolin map edit" (one layer removed) and
-# compares its throughput with a plain cp of the same file in the same run;
-# prints the peak resident memory of both.
+# Writes a large map with one layer removed through "tervolin map edit" and
+# through the map wizard (driven as a user would by the wizard's test
+# program) and compares both with a plain cp of the same file in the same
+# run; prints the peak resident memory of each.
 #   bench/map.sh [MEGABYTES] [LAYERS]     (default 512 MB, 99 layers = 200 entries)
 set -euo pipefail
 megabytes="${1:-512}"
@@ -28,5 +29,14 @@ rm -f "$work/copy.imi"
 measure_throughput "tervolin map edit --remove Layer_050" \
     "$top/scripts/wine-run" "$host" map edit "Z:$work/large.imi" "Z:$work/edited.imi" --remove Layer_050
 edit_seconds=$elapsed
-printf '%-44s %7.2fx the time of cp\n' "ratio" "$(echo "$edit_seconds / $cp_seconds" | bc -l)"
-"$top/scripts/wine-run" "$host" map list "Z:$work/edited.imi" | tail -n 1
+rm -f "$work/edited.imi"
+TERVOLIN_BIN="Z:$build/bin" TERVOLIN_MEASURE_SOURCE="Z:$work/large.imi" \
+    TERVOLIN_MEASURE_DESTINATION="Z:$work/wizard.imi" TERVOLIN_MEASURE_REMOVE=Layer_050 \
+    measure_throughput "map wizard, Layer_050 removed" \
+    "$top/scripts/wine-run" "$build/tests/map/map_wizard_tests.exe" --gtest_filter=MapWizardTest.MeasuredSave
+wizard_seconds=$elapsed
+[ -s "$work/wizard.imi" ] || { echo "the wizard wrote no map" >&2; exit 1; }
+printf '%-44s %7.2fx the time of cp\n' "ratio map edit / cp" "$(echo "$edit_seconds / $cp_seconds" | bc -l)"
+printf '%-44s %7.2fx the time of cp\n' "ratio wizard / cp" "$(echo "$wizard_seconds / $cp_seconds" | bc -l)"
+printf '%-44s %7.2fx\n' "ratio wizard / map edit" "$(echo "$wizard_seconds / $edit_seconds" | bc -l)"
+"$top/scripts/wine-run" "$host" map list "Z:$work/wizard.imi" | tail -n 1

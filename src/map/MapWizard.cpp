@@ -1,6 +1,7 @@
 #include "map/MapWizard.h"
 
 #include <commctrl.h>
+#include <commdlg.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <windowsx.h>

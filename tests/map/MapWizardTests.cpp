@@ -1,0 +1,485 @@
+// The map wizard run through its export and driven as a user would, on the
+// sample map and on the real map of the shared test data. What the wizard
+// writes is compared byte for byte with what "tervolin map extract" and
+// "tervolin map edit" write for the same choices.
+#include "support/TestSupport.h"
+
+#include <prsht.h>
+
+#include "MapTestSupport.h"
+#include "MapWizardDriver.h"
+#include "base/Handle.h"
+#include "map/MapContainer.h"
+#include "map/NumberFormat.h"
+
+namespace {
+
+enum MapWizardPage
+{
+    PAGE_INTRODUCTION,
+    PAGE_SOURCE,
+    PAGE_CONTENTS,
+    PAGE_ACTION,
+    PAGE_LAYERS,
+    PAGE_DESTINATION,
+    PAGE_COMPLETION,
+};
+
+constexpr int c_sourcePath = 215;
+constexpr int c_contentsList = 217;
+constexpr int c_selectAll = 218;
+constexpr int c_saveAs = 216;
+constexpr int c_actionList = 219;
+constexpr int c_layerList = 220;
+constexpr int c_remove = 218;
+constexpr int c_moveUp = 221;
+constexpr int c_properties = 225;
+constexpr int c_destinationPath = 223;
+constexpr int c_colourList = 1175;
+constexpr int c_styleList = 1176;
+constexpr int c_detailLevels = 300;
+constexpr int c_firstZoomList = 301;
+constexpr int c_next = 0x3024;
+
+constexpr wchar_t c_confirmationsKey[] = L"SOFTWARE\\Norvask\\Tervolin\\Confirmations";
+constexpr wchar_t c_singleFileSaved[] = L"CMapWizard::CSourceContentsPage::SingleFileSaved";
+const wchar_t* const c_storedChoices[] = {L"CMapWizard::CIntroductionPage", c_singleFileSaved,
+                                          L"CMapWizard::CSourceContentsPage::MultipleFilesSaved"};
+
+std::wstring Quoted(const std::wstring& text)
+{
+    return L"\"" + text + L"\"";
+}
+
+std::wstring SampleMap()
+{
+    return EnvironmentValue(L"TERVOLIN_SOURCE") + L"\\samples\\tervolin-sample.imi";
+}
+
+void SetStoredChoice(const wchar_t* name, DWORD value)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, c_confirmationsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                              nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    RegCloseKey(key);
+}
+
+int FindLayer(HWND list, const std::wstring& identifier)
+{
+    for (int item = 0; item < ListCount(list); ++item)
+        if (ListText(list, item) == identifier)
+            return item;
+    return -1;
+}
+
+std::vector<std::wstring> LayerNames(HWND list)
+{
+    std::vector<std::wstring> names;
+    for (int item = 0; item < ListCount(list); ++item)
+        names.push_back(ListText(list, item));
+    return names;
+}
+
+class MapWizardTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        for (const wchar_t* name : c_storedChoices)
+            RegDeleteKeyValueW(HKEY_CURRENT_USER, c_confirmationsKey, name);
+        m_source = m_folder.File(L"sample.imi");
+        ASSERT_TRUE(CopyFileW(SampleMap().c_str(), m_source.c_str(), FALSE));
+    }
+    void TearDown() override
+    {
+        for (const wchar_t* name : c_storedChoices)
+            RegDeleteKeyValueW(HKEY_CURRENT_USER, c_confirmationsKey, name);
+    }
+
+    void Start(const std::wstring& path, DWORD limitMilliseconds = 60000)
+    {
+        m_run = std::make_unique<WizardRun>("StartMapWizard2", &path, limitMilliseconds);
+    }
+
+    HWND Item(int id) { return GetDlgItem(m_run->Page(), id); }
+
+    // Presses Next once it is enabled and waits for the page.
+    void Next(int page)
+    {
+        HWND next = GetDlgItem(m_run->Sheet(), c_next);
+        ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(next) != FALSE; })) << "Next stays disabled";
+        m_run->Press(PSBTN_NEXT);
+        ASSERT_TRUE(m_run->WaitForPage(page)) << "page " << page << " does not show; at " << m_run->CurrentPage();
+    }
+
+    void Back(int page)
+    {
+        m_run->Press(PSBTN_BACK);
+        ASSERT_TRUE(m_run->WaitForPage(page)) << "page " << page << " does not show";
+    }
+
+    void ToLayers()
+    {
+        ASSERT_TRUE(m_run->WaitForPage(PAGE_INTRODUCTION));
+        Next(PAGE_SOURCE);
+        Next(PAGE_CONTENTS);
+        Next(PAGE_ACTION);
+        SelectListItems(Item(c_actionList), {0});
+        Next(PAGE_LAYERS);
+    }
+
+    void SelectLayers(const std::vector<std::wstring>& identifiers)
+    {
+        std::vector<int> items;
+        for (const auto& identifier : identifiers) {
+            items.push_back(FindLayer(Item(c_layerList), identifier));
+            ASSERT_GE(items.back(), 0) << "no layer " << WideToUtf8(identifier);
+        }
+        SelectListItems(Item(c_layerList), items);
+    }
+
+    // Opens the property sheet on the selected layers; its sheet window.
+    HWND OpenProperties()
+    {
+        Click(m_run->Page(), c_properties);
+        return m_run->WaitForDialog(IsPropertySheet);
+    }
+
+    static HWND SheetPage(HWND sheet) { return reinterpret_cast<HWND>(SendMessageW(sheet, PSM_GETCURRENTPAGEHWND, 0, 0)); }
+
+    static HWND ZoomLevelsPage(HWND sheet)
+    {
+        SendMessageW(sheet, PSM_SETCURSEL, 1, 0);
+        return SheetPage(sheet);
+    }
+
+    void CloseSheet(HWND sheet, int button)
+    {
+        PostMessageW(sheet, PSM_PRESSBUTTON, static_cast<WPARAM>(button), 0);
+        ASSERT_TRUE(WaitUntil([&] { return !IsWindow(sheet); })) << "the property sheet stays open";
+    }
+
+    // Saves to destination and finishes the wizard.
+    void SaveAndFinish(const std::wstring& destination)
+    {
+        Next(PAGE_DESTINATION);
+        SetControlText(m_run->Page(), c_destinationPath, destination);
+        Next(PAGE_COMPLETION);
+        m_run->Press(PSBTN_FINISH);
+        EXPECT_EQ(m_run->Wait(), S_OK);
+    }
+
+    // The map "tervolin map edit" writes from source with the edits.
+    std::string EditedByHost(const std::wstring& source, const std::wstring& edits)
+    {
+        const std::wstring destination = m_folder.File(L"host-" + std::to_wstring(++m_hostRuns) + L".imi");
+        const ProcessResult result = RunHost(L"map edit " + Quoted(source) + L" " + Quoted(destination) + L" " + edits);
+        EXPECT_EQ(result.exitCode, 0u) << result.errors;
+        return ReadFileBytes(destination);
+    }
+
+    static void ExpectCheckWordsVerify(const std::wstring& path)
+    {
+        MapContainer written;
+        OpenContainer(written, path);
+        const CheckWordResult checks = VerifyCheckWords(written);
+        EXPECT_TRUE(checks.header && checks.file) << WideToUtf8(path);
+    }
+
+    TempFolder m_folder;
+    std::wstring m_source;
+    std::unique_ptr<WizardRun> m_run;
+    int m_hostRuns = 0;
+};
+
+TEST_F(MapWizardTest, WholeRoadOnTheSampleMap)
+{
+    Start(m_source);
+    ASSERT_TRUE(m_run->WaitForPage(PAGE_INTRODUCTION));
+    Next(PAGE_SOURCE);
+    EXPECT_EQ(ControlText(Item(c_sourcePath)), m_source);
+    Next(PAGE_CONTENTS);
+
+    // Every entry with grouped offset and length.
+    MapContainer container;
+    OpenContainer(container, SampleMap());
+    const HWND contents = Item(c_contentsList);
+    ASSERT_EQ(ListCount(contents), static_cast<int>(container.entries.size()));
+    for (int item = 0; item < ListCount(contents); ++item) {
+        const ContainerEntry& entry = container.entries[static_cast<size_t>(item)];
+        EXPECT_EQ(ListText(contents, item, 0), entry.name);
+        EXPECT_EQ(ListText(contents, item, 1), FormatGroupedInteger(entry.offset));
+        EXPECT_EQ(ListText(contents, item, 2), FormatGroupedInteger(entry.length));
+    }
+    EXPECT_EQ(ListText(contents, 2, 1), L"1,386");
+    EXPECT_EQ(ListText(contents, 2, 2), L"1,500");
+    EXPECT_FALSE(IsWindowEnabled(Item(c_saveAs))) << "Save As without a selection";
+
+    // Extraction of one entry and of all, against the host's.
+    const std::wstring byHost = m_folder.File(L"by-host");
+    const ProcessResult extracted = RunHost(L"map extract " + Quoted(m_source) + L" " + Quoted(byHost));
+    ASSERT_EQ(extracted.exitCode, 0u) << extracted.errors;
+
+    SelectListItems(contents, {2});
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(Item(c_saveAs)) != FALSE; }));
+    Click(m_run->Page(), c_saveAs);
+    HWND saveDialog = m_run->WaitForDialog([](HWND dialog) { return GetDlgItem(dialog, 0x47c) != nullptr; });
+    ASSERT_TRUE(saveDialog);
+    const std::wstring one = m_folder.File(L"one.lay");
+    AnswerFileDialog(saveDialog, one);
+    HWND saved = m_run->WaitForMessageBox();
+    ASSERT_TRUE(saved);
+    EXPECT_NE(MessageBoxText(saved).find(L"\"00MWY.LAY\" was successfully saved into file \"" + one + L"\""),
+              std::wstring::npos)
+        << WideToUtf8(MessageBoxText(saved));
+    PostMessageW(saved, WM_COMMAND, IDNO, 0);
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(one) && !IsWindow(saved); }));
+    EXPECT_EQ(ReadFileBytes(one), ReadFileBytes(byHost + L"\\00MWY.LAY"));
+
+    Click(m_run->Page(), c_selectAll);
+    ASSERT_TRUE(WaitUntil([&] { return SelectedListItems(contents).size() == container.entries.size(); }));
+    Click(m_run->Page(), c_saveAs);
+    HWND browser = m_run->WaitForDialog(
+        [](HWND dialog) { return !IsMessageBox(dialog) && FindWindowExW(dialog, nullptr, L"Edit", nullptr); });
+    ASSERT_TRUE(browser);
+    const std::wstring all = m_folder.File(L"all");
+    ASSERT_TRUE(CreateDirectoryW(all.c_str(), nullptr));
+    AnswerFolderBrowser(browser, all);
+    saved = m_run->WaitForMessageBox();
+    ASSERT_TRUE(saved);
+    EXPECT_NE(MessageBoxText(saved).find(L"18 source map files were successfully saved into folder"),
+              std::wstring::npos)
+        << WideToUtf8(MessageBoxText(saved));
+    PostMessageW(saved, WM_COMMAND, IDNO, 0);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(saved); }));
+    for (const auto& entry : container.entries)
+        EXPECT_EQ(ReadFileBytes(all + L"\\" + entry.name), ReadFileBytes(byHost + L"\\" + entry.name))
+            << WideToUtf8(entry.name);
+
+    Next(PAGE_ACTION);
+    SelectListItems(Item(c_actionList), {0});
+    Next(PAGE_LAYERS);
+
+    // Remove one layer, move another, colour two at once, zoom range of two
+    // detail levels.
+    const HWND layers = Item(c_layerList);
+    ASSERT_EQ(ListCount(layers), 7);
+    SelectLayers({L"Footpaths"});
+    Click(m_run->Page(), c_remove);
+    ASSERT_TRUE(WaitUntil([&] { return ListCount(layers) == 6; }));
+    EXPECT_EQ(FindLayer(layers, L"Footpaths"), -1);
+    SelectLayers({L"Rivers"});
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(Item(c_moveUp)) != FALSE; }));
+    Click(m_run->Page(), c_moveUp);
+    ASSERT_TRUE(WaitUntil([&] { return FindLayer(layers, L"Rivers") == 1; }));
+    EXPECT_EQ(SelectedListItems(layers), std::vector<int>{1});
+
+    SelectLayers({L"Lakes", L"Woods"});
+    HWND sheet = OpenProperties();
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(SendDlgItemMessageW(SheetPage(sheet), c_colourList, CB_GETCURSEL, 0, 0), 5) << "Lakes' CYAN";
+    ChooseComboItem(SheetPage(sheet), c_colourList, 8); // RED
+    CloseSheet(sheet, PSBTN_OK);
+
+    SelectLayers({L"Lakes"});
+    sheet = OpenProperties();
+    ASSERT_TRUE(sheet);
+    HWND zoom = ZoomLevelsPage(sheet);
+    SelectListItems(GetDlgItem(zoom, c_detailLevels), {3, 4}); // Low and Lowest
+    ChooseComboItem(zoom, c_firstZoomList, 8);                 // 5.0 km
+    ChooseComboItem(zoom, c_firstZoomList + 1, 10);            // 20 km
+    CloseSheet(sheet, PSBTN_OK);
+
+    const std::wstring destination = m_folder.File(L"edited.imi");
+    SaveAndFinish(destination);
+    const std::string expected = EditedByHost(
+        m_source, L"--remove Footpaths --up Rivers --color Lakes=RED --color Woods=RED --zoom Lakes=Low:0=8 "
+                  L"--zoom Lakes=Lowest:0=8 --zoom Lakes=Low:1=10 --zoom Lakes=Lowest:1=10");
+    EXPECT_EQ(ReadFileBytes(destination), expected);
+    ExpectCheckWordsVerify(destination);
+    EXPECT_EQ(ReadFileBytes(m_source), ReadFileBytes(SampleMap())) << "the source is never changed";
+}
+
+TEST_F(MapWizardTest, RealMapOpenRemoveAndSave)
+{
+    const std::wstring folder = TestDataFolder();
+    SKIP_WITHOUT_TESTDATA(folder);
+    const std::wstring map = folder + L"\\maps\\public\\pymagellan_lund.imi";
+    Start(map);
+    ToLayers();
+    const HWND layers = Item(c_layerList);
+    ASSERT_EQ(ListCount(layers), 14);
+    const std::wstring removed = ListText(layers, 3);
+    SelectListItems(layers, {3});
+    Click(m_run->Page(), c_remove);
+    ASSERT_TRUE(WaitUntil([&] { return ListCount(layers) == 13; }));
+    const std::wstring destination = m_folder.File(L"lund.imi");
+    SaveAndFinish(destination);
+    EXPECT_EQ(ReadFileBytes(destination), EditedByHost(map, L"--remove " + Quoted(removed)));
+    ExpectCheckWordsVerify(destination);
+}
+
+TEST_F(MapWizardTest, AnotherSourceReloadsTheSameInOtherLetterCaseDoesNot)
+{
+    const std::wstring other = m_folder.File(L"other.imi");
+    ASSERT_TRUE(CopyFileW(m_source.c_str(), other.c_str(), FALSE));
+    Start(m_source);
+    ToLayers();
+    SelectLayers({L"Woods"});
+    Click(m_run->Page(), c_remove);
+    ASSERT_TRUE(WaitUntil([&] { return ListCount(Item(c_layerList)) == 6; }));
+
+    const auto returnWith = [&](const std::wstring& path) {
+        Back(PAGE_ACTION);
+        Back(PAGE_CONTENTS);
+        Back(PAGE_SOURCE);
+        SetControlText(m_run->Page(), c_sourcePath, path);
+        Next(PAGE_CONTENTS);
+        Next(PAGE_ACTION);
+        Next(PAGE_LAYERS);
+    };
+    std::wstring upper = m_source;
+    CharUpperW(upper.data());
+    returnWith(upper);
+    EXPECT_EQ(ListCount(Item(c_layerList)), 6) << "the layer edits are kept";
+    returnWith(other);
+    EXPECT_EQ(ListCount(Item(c_layerList)), 7) << "another map's layers";
+    EXPECT_NE(FindLayer(Item(c_layerList), L"Woods"), -1);
+}
+
+TEST_F(MapWizardTest, SavingOntoTheSourceFailsAndKeepsThePage)
+{
+    const std::string before = ReadFileBytes(m_source);
+    Start(m_source);
+    ToLayers();
+    SelectLayers({L"Woods"});
+    Click(m_run->Page(), c_remove);
+    Next(PAGE_DESTINATION);
+    SetControlText(m_run->Page(), c_destinationPath, m_source);
+    HWND next = GetDlgItem(m_run->Sheet(), c_next);
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(next) != FALSE; }));
+    m_run->Press(PSBTN_NEXT);
+    HWND error = m_run->WaitForMessageBox();
+    ASSERT_TRUE(error);
+    wchar_t sharing[512] = {};
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_SHARING_VIOLATION, 0,
+                   sharing, static_cast<DWORD>(std::size(sharing)), nullptr);
+    std::wstring words(sharing);
+    words = words.substr(0, words.find_last_not_of(L"\r\n .") + 1);
+    EXPECT_NE(MessageBoxText(error).find(words), std::wstring::npos) << WideToUtf8(MessageBoxText(error));
+    PostMessageW(error, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(error); }));
+    EXPECT_EQ(m_run->CurrentPage(), PAGE_DESTINATION);
+    EXPECT_EQ(ReadFileBytes(m_source), before);
+}
+
+TEST_F(MapWizardTest, SilencedSingleFileMessageExtractsWithoutAsking)
+{
+    SetStoredChoice(c_singleFileSaved, 2);
+    Start(m_source);
+    ASSERT_TRUE(m_run->WaitForPage(PAGE_INTRODUCTION));
+    Next(PAGE_SOURCE);
+    Next(PAGE_CONTENTS);
+    SelectListItems(Item(c_contentsList), {1});
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(Item(c_saveAs)) != FALSE; }));
+    Click(m_run->Page(), c_saveAs);
+    HWND saveDialog = m_run->WaitForDialog([](HWND dialog) { return GetDlgItem(dialog, 0x47c) != nullptr; });
+    ASSERT_TRUE(saveDialog);
+    const std::wstring path = m_folder.File(L"sample.ini");
+    AnswerFileDialog(saveDialog, path);
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(path) && !IsWindow(saveDialog); }));
+    EXPECT_TRUE(m_run->NoDialogShows()) << "no question, no folder window";
+    EXPECT_EQ(m_run->CurrentPage(), PAGE_CONTENTS);
+}
+
+// The property sheet on several layers: the first layer's values are shown,
+// only touched lists are applied, pending zoom choices per detail level, an
+// unknown colour name stays, Apply then Cancel keeps what was applied.
+TEST_F(MapWizardTest, PropertySheetCases)
+{
+    Start(m_source);
+    ToLayers();
+
+    SelectLayers({L"Rivers", L"Streets", L"Motorways"});
+    HWND sheet = OpenProperties();
+    ASSERT_TRUE(sheet);
+    ChooseComboItem(SheetPage(sheet), c_styleList, 443); // DOT_FILL
+    CloseSheet(sheet, PSBTN_OK);
+
+    SelectLayers({L"Woods"});
+    sheet = OpenProperties();
+    ASSERT_TRUE(sheet);
+    HWND zoom = ZoomLevelsPage(sheet);
+    const HWND levels = GetDlgItem(zoom, c_detailLevels);
+    SelectListItems(levels, {3, 4});
+    ChooseComboItem(zoom, c_firstZoomList, 8);
+    SelectListItems(levels, {0});
+    EXPECT_TRUE(WaitUntil([&] { return SendDlgItemMessageW(zoom, c_firstZoomList, CB_GETCURSEL, 0, 0) == 0; }))
+        << "Highest shows its own value";
+    SelectListItems(levels, {4});
+    EXPECT_TRUE(WaitUntil([&] { return SendDlgItemMessageW(zoom, c_firstZoomList, CB_GETCURSEL, 0, 0) == 8; }))
+        << "Lowest shows the pending choice";
+    CloseSheet(sheet, PSBTN_OK);
+
+    SelectLayers({L"Streets"});
+    sheet = OpenProperties();
+    ASSERT_TRUE(sheet);
+    ChooseComboItem(SheetPage(sheet), c_colourList, 14); // BLACK
+    PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_APPLYNOW, 0);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindowEnabled(GetDlgItem(sheet, 0x3021)); })) << "Apply done";
+    CloseSheet(sheet, PSBTN_CANCEL);
+
+    const std::wstring destination = m_folder.File(L"edited.imi");
+    SaveAndFinish(destination);
+    EXPECT_EQ(ReadFileBytes(destination),
+              EditedByHost(m_source, L"--style Rivers=DOT_FILL --style Streets=DOT_FILL --style Motorways=DOT_FILL "
+                                     L"--zoom Woods=Low:0=8 --zoom Woods=Lowest:0=8 --color Streets=BLACK"));
+}
+
+TEST_F(MapWizardTest, UnknownColourNameStays)
+{
+    const std::string configuration = "[LAYERS]\r\nNUMBER=1\r\n0=" +
+                                      LayerLine("Roads", "00rd", "DARK_GREY", "SOLID_FILL") +
+                                      "\r\nORDERDRAW=0\r\n";
+    const std::wstring map = m_folder.File(L"grey.imi");
+    WriteFileBytes(map, BuildContainer({{"ADD_MAPS.CFG", "1 MAP.INI\r\n"},
+                                        {"MAP.INI", configuration},
+                                        {"00RD.LAY", "layer"},
+                                        {"00RD.CLT", "cells"}}));
+    Start(map);
+    ToLayers();
+    SelectLayers({L"Roads"});
+    HWND sheet = OpenProperties();
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(SendDlgItemMessageW(SheetPage(sheet), c_colourList, CB_GETCURSEL, 0, 0), CB_ERR);
+    CloseSheet(sheet, PSBTN_OK);
+    const std::wstring destination = m_folder.File(L"grey-out.imi");
+    SaveAndFinish(destination);
+    EXPECT_EQ(ReadFileBytes(destination), EditedByHost(map, L""));
+    EXPECT_NE(ReadFileBytes(destination).find("DARK_GREY SOLID_FILL"), std::string::npos);
+}
+
+// Not a test of its own: bench/map_wizard.sh runs it on a large map to time
+// a save through the wizard (TERVOLIN_MEASURE_SOURCE, _DESTINATION, _REMOVE).
+TEST_F(MapWizardTest, MeasuredSave)
+{
+    const std::wstring source = EnvironmentValue(L"TERVOLIN_MEASURE_SOURCE");
+    if (source.empty())
+        GTEST_SKIP() << "run by bench/map_wizard.sh";
+    Start(source, 900000);
+    ToLayers();
+    SelectLayers({EnvironmentValue(L"TERVOLIN_MEASURE_REMOVE")});
+    Click(m_run->Page(), c_remove);
+    Next(PAGE_DESTINATION);
+    SetControlText(m_run->Page(), c_destinationPath, EnvironmentValue(L"TERVOLIN_MEASURE_DESTINATION"));
+    HWND next = GetDlgItem(m_run->Sheet(), c_next);
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(next) != FALSE; }));
+    m_run->Press(PSBTN_NEXT);
+    ASSERT_TRUE(WaitUntil([&] { return m_run->CurrentPage() == PAGE_COMPLETION; }, 600000));
+    m_run->Press(PSBTN_FINISH);
+    EXPECT_EQ(m_run->Wait(), S_OK);
+}
+
+} // namespace
