@@ -364,14 +364,16 @@ void CMapWizard::CSourceContentsPage::SaveOne(const ContainerEntry& entry)
 // the later ones are written as "NAME (2).EXT" and so on.
 void CMapWizard::CSourceContentsPage::SaveSeveral(const std::vector<const ContainerEntry*>& entries)
 {
-    const ExtractionNames names = PlanExtraction(entries);
+    for (const ContainerEntry* entry : entries)
+        if (!IsPlainFileName(entry->name))
+            ThrowWin32(ERROR_INVALID_NAME);
     const std::wstring folder = BrowseForFolder(Window());
     if (folder.empty())
         return;
     {
         WaitCursor wait;
         for (size_t i = 0; i < entries.size(); ++i)
-            ExtractEntry(m_wizard.m_container, *entries[i], JoinPath(folder, names.fileNames[i]));
+            ExtractEntry(m_wizard.m_container, *entries[i], JoinPath(folder, entries[i]->name));
     }
     const std::wstring text =
         FormatResourceString(IDS_MAP_MULTIPLE_FILES_SAVED, {std::to_wstring(entries.size()), folder});
@@ -431,13 +433,6 @@ std::optional<LRESULT> CMapWizard::CActionPage::OnMessage(UINT message, WPARAM, 
         return 0;
     }
     return std::nullopt;
-}
-
-LRESULT CMapWizard::CActionPage::OnWizardNext()
-{
-    // The one action edits the layers, on the next page.
-    m_wizard.m_layerActionChosen = true;
-    return 0;
 }
 
 // Layers ----------------------------------------------------------------------
@@ -591,11 +586,6 @@ LRESULT CMapWizard::CLayersPage::OnWizardNext()
     });
 }
 
-LRESULT CMapWizard::CLayersPage::OnWizardBack()
-{
-    return IDD_MAP_ACTION;
-}
-
 // Destination map -------------------------------------------------------------
 
 CMapWizard::CDestinationPage::CDestinationPage(CMapWizard& wizard)
@@ -651,9 +641,4 @@ LRESULT CMapWizard::CDestinationPage::OnWizardNext()
         WriteModifiedContainer(m_wizard.m_container, m_wizard.m_destinationPath, changes.dropNames,
                                changes.replacement);
     });
-}
-
-LRESULT CMapWizard::CDestinationPage::OnWizardBack()
-{
-    return m_wizard.m_layerActionChosen ? IDD_MAP_LAYERS : IDD_MAP_ACTION;
 }

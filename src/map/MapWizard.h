@@ -3,7 +3,8 @@
 // modified map as a new file. The source map is never changed.
 //
 // Pages: introduction, source map, its contents (with extraction of packed
-// files), action, layers, destination map, completion. The pages share the
+// files), action, layers, destination map, completion. The one action,
+// editing the layers, has no page of its own: the layer page follows. The pages share the
 // wizard's state below; the container and layer work is done by
 // map/MapContainer.h and map/LayerConfiguration.h, so the pages only show
 // their state and pass the user's choices on. Pages keep their state when
@@ -82,7 +83,6 @@ private:
     protected:
         BOOL OnInitDialog() override;
         LRESULT OnSetActive() override;
-        LRESULT OnWizardNext() override;
         std::optional<LRESULT> OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
     private:
@@ -100,7 +100,6 @@ private:
         BOOL OnInitDialog() override;
         LRESULT OnSetActive() override;
         LRESULT OnWizardNext() override;
-        LRESULT OnWizardBack() override;
         void OnCommand(WORD id, WORD code, HWND control) override;
         std::optional<LRESULT> OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
@@ -127,7 +126,6 @@ private:
         BOOL OnInitDialog() override;
         LRESULT OnSetActive() override;
         LRESULT OnWizardNext() override;
-        LRESULT OnWizardBack() override;
         void OnCommand(WORD id, WORD code, HWND control) override;
 
     private:
@@ -141,7 +139,6 @@ private:
     // Shared state, built before the pages that refer to it.
     std::wstring m_sourcePath;
     MapContainer m_container;
-    bool m_layerActionChosen = false;
     LayerConfiguration m_layers;
     std::wstring m_destinationPath;
 

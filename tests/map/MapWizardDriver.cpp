@@ -1,6 +1,7 @@
 #include "MapWizardDriver.h"
 
 #include <prsht.h>
+#include <shlobj.h>
 
 #include "support/TestSupport.h"
 
@@ -13,17 +14,17 @@ std::wstring ClassName(HWND window)
     return name;
 }
 
+BOOL CALLBACK CollectDialog(HWND window, LPARAM found)
+{
+    if (IsWindowVisible(window) && ClassName(window) == L"#32770")
+        reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
+    return TRUE;
+}
+
 std::vector<HWND> VisibleDialogs(DWORD threadId)
 {
     std::vector<HWND> dialogs;
-    EnumThreadWindows(
-        threadId,
-        [](HWND window, LPARAM found) -> BOOL {
-            if (IsWindowVisible(window) && ClassName(window) == L"#32770")
-                reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&dialogs));
+    EnumThreadWindows(threadId, CollectDialog, reinterpret_cast<LPARAM>(&dialogs));
     return dialogs;
 }
 
@@ -52,6 +53,8 @@ WizardRun::WizardRun(const char* exportName, const std::wstring* path, DWORD lim
     const bool withPath = path != nullptr;
     m_thread = std::thread([this, module, source, withPath, exportName] {
         m_threadId = GetCurrentThreadId();
+        DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &m_threadHandle, SYNCHRONIZE,
+                        FALSE, 0);
         SetEvent(m_started);
         HMODULE library = LoadLibraryW(module.c_str());
         if (!library) {
@@ -79,31 +82,36 @@ WizardRun::WizardRun(const char* exportName, const std::wstring* path, DWORD lim
     }).detach();
 }
 
+// A test that stopped half-way: close what is open over the wizard, then the
+// wizard itself (Finish on the completion page, else Cancel answered Yes).
+void WizardRun::Close()
+{
+    ULONGLONG pressed = 0;
+    for (int attempt = 0; attempt < 100 && WaitForSingleObject(m_threadHandle, 0) == WAIT_TIMEOUT; ++attempt) {
+        bool answered = false;
+        for (HWND dialog : VisibleDialogs(m_threadId))
+            if (dialog != m_sheet) {
+                PostMessageW(dialog, WM_COMMAND, IsMessageBox(dialog) ? IDYES : IDCANCEL, 0);
+                answered = true;
+            }
+        if (!answered && m_sheet && IsWindow(m_sheet) && GetTickCount64() - pressed > 1000) {
+            const HWND finish = GetDlgItem(m_sheet, 0x3025);
+            const bool last = IsWindowVisible(finish) && IsWindowEnabled(finish);
+            PostMessageW(m_sheet, PSM_PRESSBUTTON, last ? PSBTN_FINISH : PSBTN_CANCEL, 0);
+            pressed = GetTickCount64();
+        }
+        WaitForSingleObject(m_threadHandle, 50);
+    }
+}
+
 WizardRun::~WizardRun()
 {
-    if (!m_joined) {
-        // A test that failed half-way: close whatever is open, then the wizard.
-        for (int attempt = 0; attempt < 50 && !m_joined; ++attempt) {
-            for (HWND dialog : VisibleDialogs(m_threadId))
-                if (dialog != m_sheet)
-                    PostMessageW(dialog, WM_CLOSE, 0, 0);
-            if (m_sheet && IsWindow(m_sheet)) {
-                HWND cancel = GetDlgItem(m_sheet, IDCANCEL);
-                EnableWindow(cancel, TRUE);
-                PostMessageW(m_sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
-                PostMessageW(m_sheet, PSM_PRESSBUTTON, PSBTN_FINISH, 0);
-            }
-            Sleep(40);
-            for (HWND dialog : VisibleDialogs(m_threadId))
-                if (IsMessageBox(dialog))
-                    PostMessageW(dialog, WM_COMMAND, IDYES, 0);
-            if (m_sheet && !IsWindow(m_sheet))
-                break;
-        }
-        m_thread.join();
-    }
+    if (!m_joined)
+        Close();
+    Wait();
     SetEvent(m_watchdog);
     CloseHandle(m_started);
+    CloseHandle(m_threadHandle);
 }
 
 HRESULT WizardRun::Wait()
@@ -272,6 +280,9 @@ void AnswerFileDialog(HWND dialog, const std::wstring& path)
 
 void AnswerFolderBrowser(HWND dialog, const std::wstring& folder)
 {
+    // Wine's browser returns the folder selected in its tree, whatever the
+    // edit box says: select it there.
+    SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(folder.c_str()));
     HWND edit = FindWindowExW(dialog, nullptr, L"Edit", nullptr);
     SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(folder.c_str()));
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);

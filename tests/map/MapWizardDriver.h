@@ -46,7 +46,10 @@ public:
     DWORD ThreadId() const noexcept { return m_threadId; }
 
 private:
+    void Close();
+
     std::thread m_thread;
+    HANDLE m_threadHandle = nullptr;
     DWORD m_threadId = 0;
     HANDLE m_started = nullptr;
     HRESULT m_result = E_PENDING;
