@@ -278,12 +278,29 @@ void AnswerFileDialog(HWND dialog, const std::wstring& path)
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
 }
 
+std::wstring SelectedTreeText(HWND tree)
+{
+    wchar_t text[MAX_PATH] = {};
+    TVITEMW item = {};
+    item.mask = TVIF_TEXT;
+    item.hItem = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    item.pszText = text;
+    item.cchTextMax = static_cast<int>(std::size(text));
+    if (item.hItem)
+        SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    return text;
+}
+
 void AnswerFolderBrowser(HWND dialog, const std::wstring& folder)
 {
     // Wine's browser returns the folder selected in its tree, whatever the
-    // edit box says: select it there.
-    SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(folder.c_str()));
-    HWND edit = FindWindowExW(dialog, nullptr, L"Edit", nullptr);
-    SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(folder.c_str()));
+    // edit box says: select it there, again until the tree shows it (the
+    // browser may still be filling its tree).
+    HWND tree = FindWindowExW(dialog, nullptr, WC_TREEVIEWW, nullptr);
+    const std::wstring leaf = folder.substr(folder.find_last_of(L"\\/") + 1);
+    WaitUntil([&] {
+        SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(folder.c_str()));
+        return !tree || _wcsicmp(SelectedTreeText(tree).c_str(), leaf.c_str()) == 0;
+    });
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
 }

@@ -59,7 +59,7 @@ private:
 };
 
 // Polls until the condition holds or the time limit (ms) passes.
-bool WaitUntil(const std::function<bool()>& condition, DWORD milliseconds = 5000);
+bool WaitUntil(const std::function<bool()>& condition, DWORD milliseconds = 10000);
 
 std::wstring ControlText(HWND window);
 // The texts of a message box's static controls, joined.
