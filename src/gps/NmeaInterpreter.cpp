@@ -32,10 +32,19 @@ double LeadingValue(std::wstring_view text) noexcept
     return negative ? -value : value;
 }
 
+// 10 to the power of count; the table holds the exact values a receiver's
+// fields need.
+double PowerOfTen(size_t count) noexcept
+{
+    static constexpr double c_powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                          1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    return count < std::size(c_powers) ? c_powers[count] : std::pow(10.0, static_cast<double>(count));
+}
+
 // The text after a point as a fraction: "45" gives 0.45, "5x" gives 0.05.
 double FractionValue(std::wstring_view digits) noexcept
 {
-    return LeadingValue(digits) / std::pow(10.0, static_cast<double>(digits.size()));
+    return LeadingValue(digits) / PowerOfTen(digits.size());
 }
 
 // Splits "value.fraction" into the part before the first point and the
@@ -162,15 +171,26 @@ void SplitSentence(std::wstring_view line, NmeaSentence& sentence)
 {
     sentence.name = {};
     sentence.fields.clear();
-    line = line.substr(0, line.find(L'*'));
-    if (line.empty())
+    const wchar_t* const begin = line.data();
+    const wchar_t* end = begin;
+    while (end != begin + line.size() && *end != L'*')
+        ++end;
+    if (end == begin)
         return;
-    size_t comma = line.find(L',');
-    sentence.name = line.substr(0, comma);
-    while (comma != std::wstring_view::npos) {
-        const size_t start = comma + 1;
-        comma = line.find(L',', start);
-        sentence.fields.push_back(line.substr(start, comma == std::wstring_view::npos ? comma : comma - start));
+    const wchar_t* piece = begin;
+    bool named = false;
+    for (const wchar_t* p = begin;; ++p) {
+        if (p != end && *p != L',')
+            continue;
+        const std::wstring_view text(piece, static_cast<size_t>(p - piece));
+        if (named)
+            sentence.fields.push_back(text);
+        else
+            sentence.name = text;
+        named = true;
+        if (p == end)
+            return;
+        piece = p + 1;
     }
 }
 
@@ -237,9 +257,12 @@ std::optional<double> ParseUtcDate(std::wstring_view text)
 
 bool CNmeaInterpreter::InterpretLine(std::wstring_view line, NmeaEvents& events)
 {
-    // The field list is kept per thread, so that lines are cut without
-    // allocating; nothing reads it once the line's event has been reported.
-    thread_local NmeaSentence sentence;
+    NmeaSentence sentence;
+    return InterpretLine(line, sentence, events);
+}
+
+bool CNmeaInterpreter::InterpretLine(std::wstring_view line, NmeaSentence& sentence, NmeaEvents& events)
+{
     SplitSentence(line, sentence);
     const std::wstring_view name = sentence.name;
     if (name == L"$PMGNST")

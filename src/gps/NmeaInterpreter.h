@@ -132,6 +132,9 @@ public:
     // what the events raise (allocation failures); the satellite group
     // buffer stays consistent either way.
     bool InterpretLine(std::wstring_view line, NmeaEvents& events);
+    // The same, cutting the line into scratch, which a caller with many
+    // lines keeps so that its field list keeps its room.
+    bool InterpretLine(std::wstring_view line, NmeaSentence& scratch, NmeaEvents& events);
 
 private:
     bool SatelliteGroupMessage(const NmeaSentence& sentence, NmeaEvents& events);

@@ -168,7 +168,8 @@ void CSerialInterpreter::Input(const VARIANT& lines) noexcept
 
 void CSerialInterpreter::InterpretBatch(const VARIANT& lines)
 {
-    ForEachLine(lines, [this](std::wstring_view line) { return m_interpreter.InterpretLine(line, *this); });
+    NmeaSentence scratch;
+    ForEachLine(lines, [&](std::wstring_view line) { return m_interpreter.InterpretLine(line, scratch, *this); });
 }
 
 void CSerialInterpreter::SatellitesInView(const std::vector<SatelliteInView>& satellites)

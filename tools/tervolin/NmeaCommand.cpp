@@ -23,6 +23,76 @@
 #include "gps/SerialReader.h"
 #include "gps/Tervolin_h.h"
 
+// value as printf's "%.10g" writes it: ten significant digits rounded to
+// the nearest, fixed notation for decimal exponents -4 to 9 (all that a
+// receiver sends), trailing zeros removed. The common case scales the value
+// by an exact power of ten and cuts the product into two halves of five
+// digits; a product too close to a rounding tie, and every other value,
+// take the exact (slower) conversion. SSE2 arithmetic makes the
+// conversions to integers cheap; every step is exact or guarded by the tie
+// margin, so the digits are the same with any floating-point unit. (Outside
+// the unnamed namespace: a local function would get an SSE calling
+// convention that its x87 callers cannot use.)
+__attribute__((target("sse2,fpmath=sse"))) size_t FormatTenDigits(double value, char* text, size_t capacity)
+{
+    static constexpr double c_powers[] = {1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1, 1e2, 1e3, 1e4,
+                                          1e5,  1e6,  1e7,  1e8,  1e9, 1e10, 1e11, 1e12, 1e13};
+    constexpr int c_lowest = -4;
+    const auto exact = [&] {
+        return static_cast<size_t>(
+            std::to_chars(text, text + capacity, value, std::chars_format::general, 10).ptr - text);
+    };
+    const double magnitude = value < 0 ? -value : value;
+    if (!(magnitude >= 1e-4 && magnitude < 1e9))
+        return exact();
+    int exponent = c_lowest;
+    while (magnitude >= c_powers[exponent + 1 - c_lowest])
+        ++exponent;
+    const double scaled = magnitude * c_powers[9 - exponent - c_lowest]; // 1e9 <= scaled < 1e10
+    auto high = static_cast<unsigned long>(scaled / 100000);
+    const double rest = scaled - high * 100000.0; // exact: both are close
+    auto low = static_cast<unsigned long>(rest);
+    const double fraction = rest - low;
+    if (fraction > 0.5 - 1e-5 && fraction < 0.5 + 1e-5)
+        return exact();
+    if (fraction > 0.5 && ++low == 100000) {
+        low = 0;
+        ++high;
+    }
+    if (high == 100000) {
+        high = 10000;
+        ++exponent;
+    }
+    char significant[10];
+    for (int i = 9; i >= 5; --i, low /= 10)
+        significant[i] = static_cast<char>('0' + low % 10);
+    for (int i = 4; i >= 0; --i, high /= 10)
+        significant[i] = static_cast<char>('0' + high % 10);
+    int last = 9; // the last significant digit that is not a trailing zero
+    while (last > 0 && significant[last] == '0')
+        --last;
+    size_t length = 0;
+    if (value < 0)
+        text[length++] = '-';
+    if (exponent >= 0) {
+        for (int i = 0; i <= exponent; ++i)
+            text[length++] = significant[i];
+        if (last > exponent) {
+            text[length++] = '.';
+            for (int i = exponent + 1; i <= last; ++i)
+                text[length++] = significant[i];
+        }
+    } else {
+        text[length++] = '0';
+        text[length++] = '.';
+        for (int i = exponent; i < -1; ++i)
+            text[length++] = '0';
+        for (int i = 0; i <= last; ++i)
+            text[length++] = significant[i];
+    }
+    return length;
+}
+
 namespace {
 
 constexpr size_t c_batchLines = 64;
@@ -98,68 +168,6 @@ void AppendHexadecimal(std::string& out, LONG value)
     for (int shift = 28; shift >= 0; shift -= 4)
         out += c_digits[(static_cast<unsigned long>(value) >> shift) & 0xF];
     out += '"';
-}
-
-// value as printf's "%.10g" writes it: ten significant digits rounded to
-// the nearest, fixed notation for decimal exponents -4 to 9 (all that a
-// receiver sends), trailing zeros removed. The common case scales the value
-// by an exact power of ten; a product too close to a rounding tie, and
-// every other value, take the exact (slower) conversion.
-size_t FormatTenDigits(double value, char* text, size_t capacity)
-{
-    const auto exact = [&] {
-        return static_cast<size_t>(
-            std::to_chars(text, text + capacity, value, std::chars_format::general, 10).ptr - text);
-    };
-    static constexpr double c_powers[] = {1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1, 1e2, 1e3, 1e4,
-                                          1e5,  1e6,  1e7,  1e8,  1e9, 1e10, 1e11, 1e12, 1e13};
-    constexpr int c_lowest = -4;
-    const double magnitude = std::fabs(value);
-    if (!(magnitude >= 1e-4 && magnitude < 1e9))
-        return exact();
-    int exponent = c_lowest;
-    while (magnitude >= c_powers[exponent + 1 - c_lowest])
-        ++exponent;
-    const double scaled = magnitude * c_powers[9 - exponent - c_lowest]; // 1e9 <= scaled < 1e10
-    const double whole = std::floor(scaled);
-    if (std::fabs(scaled - whole - 0.5) < 1e-5)
-        return exact();
-    // Two halves of five digits each: 32-bit arithmetic is much faster here.
-    const double rounded = whole + (scaled - whole > 0.5 ? 1 : 0);
-    auto high = static_cast<unsigned long>(rounded / 100000);
-    auto low = static_cast<unsigned long>(rounded - high * 100000.0);
-    if (high == 100000) {
-        high = 10000;
-        ++exponent;
-    }
-    char significant[10];
-    for (int i = 9; i >= 5; --i, low /= 10)
-        significant[i] = static_cast<char>('0' + low % 10);
-    for (int i = 4; i >= 0; --i, high /= 10)
-        significant[i] = static_cast<char>('0' + high % 10);
-    int last = 9; // the last significant digit that is not a trailing zero
-    while (last > 0 && significant[last] == '0')
-        --last;
-    size_t length = 0;
-    if (value < 0)
-        text[length++] = '-';
-    if (exponent >= 0) {
-        for (int i = 0; i <= exponent; ++i)
-            text[length++] = significant[i];
-        if (last > exponent) {
-            text[length++] = '.';
-            for (int i = exponent + 1; i <= last; ++i)
-                text[length++] = significant[i];
-        }
-    } else {
-        text[length++] = '0';
-        text[length++] = '.';
-        for (int i = exponent; i < -1; ++i)
-            text[length++] = '0';
-        for (int i = 0; i <= last; ++i)
-            text[length++] = significant[i];
-    }
-    return length;
 }
 
 // JSON has no infinities and no NaN: those are null.
@@ -398,10 +406,22 @@ public:
     LineBatch(const LineBatch&) = delete;
     LineBatch& operator=(const LineBatch&) = delete;
 
+    // Every ANSI code page agrees with ASCII on bytes below 0x80, which is
+    // all a receiver sends: those lines are widened without the system's
+    // conversion.
+    // (The list has room for a whole batch, so adding to it cannot fail.)
     void Add(std::string_view line)
     {
+        if (std::all_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+            BSTR text = NewString(line.size());
+            std::copy(line.begin(), line.end(), text);
+            m_lines.push_back(text);
+            return;
+        }
         AnsiToWide(line, m_wide);
-        m_lines.push_back(AllocateString(m_wide));
+        BSTR text = NewString(m_wide.size());
+        std::copy(m_wide.begin(), m_wide.end(), text);
+        m_lines.push_back(text);
     }
     bool Full() const { return m_lines.size() == c_batchLines; }
     bool Empty() const { return m_lines.empty(); }
@@ -427,9 +447,9 @@ public:
     }
 
 private:
-    static BSTR AllocateString(std::wstring_view text)
+    static BSTR NewString(size_t length)
     {
-        BSTR result = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        BSTR result = SysAllocStringLen(nullptr, static_cast<UINT>(length));
         if (!result)
             ThrowHr(E_OUTOFMEMORY);
         return result;
