@@ -9,10 +9,8 @@
 namespace {
 
 const wchar_t c_windowClassName[] = L"TervolinSerialConnectionWindow";
-// Room for minutes of a fast receiver whose client is busy; a line counts
-// its bytes and the bookkeeping around them.
+// Room for minutes of a fast receiver whose client is busy.
 constexpr size_t c_maximumQueuedBytes = 16 * 1024 * 1024;
-constexpr size_t c_queuedLineOverhead = 32;
 constexpr size_t c_maximumPendingNotices = 64;
 UINT g_privateMessage = 0; // "WM_PRIVATE", registered at class initialisation
 
@@ -48,7 +46,8 @@ void ReturnString(const std::wstring& text, BSTR* result)
 } // namespace
 
 CSerialConnection::CSerialConnection(IUnknown* outer)
-    : CDualObject(outer, __uuidof(CSerialConnection), __uuidof(_SerialConnectionEvents), c_connectionNames)
+    : CDualObject(outer, __uuidof(CSerialConnection), __uuidof(_SerialConnectionEvents), c_connectionNames),
+      m_lineQueue(c_maximumQueuedBytes)
 {
     if (InSingleThreadedApartment()) {
         m_notices.reserve(c_maximumPendingNotices);
@@ -269,16 +268,7 @@ LONG CSerialConnection::SilenceInterval()
 void CSerialConnection::QueueLines(std::vector<std::string>& lines)
 {
     CriticalSectionLock lock(m_lineQueueLock);
-    for (auto& line : lines) {
-        const size_t bytes = line.size() + c_queuedLineOverhead;
-        m_lineQueue.push_back(std::move(line));
-        m_queuedBytes += bytes;
-    }
-    while (m_queuedBytes > c_maximumQueuedBytes && !m_lineQueue.empty()) {
-        m_queuedBytes -= m_lineQueue.front().size() + c_queuedLineOverhead;
-        m_lineQueue.pop_front();
-        m_linesDropped = true;
-    }
+    m_lineQueue.Append(lines);
 }
 
 // Without a window the event is fired here, on the worker thread. With
@@ -346,7 +336,7 @@ void CSerialConnection::HandlePendingNotices() noexcept
         HandleNotice(notice.notice, notice.argument);
     {
         CriticalSectionLock lock(m_lineQueueLock);
-        linesLeft = !m_lineQueue.empty() && m_notices.empty();
+        linesLeft = !m_lineQueue.Empty() && m_notices.empty();
     }
     if (linesLeft)
         HandleNotice(ReaderNotice::Input, 0);
@@ -360,9 +350,7 @@ void CSerialConnection::DeliverLines()
     bool dropped = false;
     {
         CriticalSectionLock lock(m_lineQueueLock);
-        lines.swap(m_lineQueue);
-        m_queuedBytes = 0;
-        dropped = std::exchange(m_linesDropped, false);
+        dropped = m_lineQueue.Take(lines);
     }
     if (dropped)
         CEventArguments().Long(MakeOwnFailure(SerialFailure::LinesDropped)).Fire(EventPoint().Sinks(), ErrorId);

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "gps/ComSupport.h"
+#include "gps/LineQueue.h"
 #include "gps/SerialReader.h"
 #include "gps/Tervolin_h.h"
 
@@ -78,9 +79,7 @@ private:
         LONG argument;
     };
     CriticalSection m_lineQueueLock;
-    std::deque<std::string> m_lineQueue;
-    size_t m_queuedBytes = 0;
-    bool m_linesDropped = false;
+    CLineQueue m_lineQueue;
     std::vector<Notice> m_notices; // never grows beyond its reserved capacity
     bool m_noticePosted = false;
 

@@ -1,6 +1,7 @@
 #include "support/TestSupport.h"
 
 #include "gps/LineAssembler.h"
+#include "gps/LineQueue.h"
 
 namespace {
 
@@ -83,4 +84,22 @@ TEST(LineAssembler, ClearDropsAPartialLine)
     assembler.Clear();
     assembler.Append(",2\n", lines);
     EXPECT_EQ(Lines{",2"}, lines);
+}
+
+// A client that does not take its lines loses the oldest, and learns so.
+TEST(LineQueue, OldestLinesGiveWayBeyondTheLimit)
+{
+    CLineQueue queue(3 * (CLineQueue::c_lineOverhead + 2));
+    Lines first = {"a1", "a2"};
+    Lines second = {"b1", "b2"};
+    queue.Append(first);
+    queue.Append(second);
+    std::deque<std::string> taken;
+    EXPECT_TRUE(queue.Take(taken));
+    EXPECT_EQ((std::deque<std::string>{"a2", "b1", "b2"}), taken);
+    Lines third = {"c1"};
+    queue.Append(third);
+    EXPECT_FALSE(queue.Take(taken));
+    EXPECT_EQ(std::deque<std::string>{"c1"}, taken);
+    EXPECT_TRUE(queue.Empty());
 }
