@@ -388,10 +388,12 @@ HRESULT MemberResult(HRESULT hr, EXCEPINFO* exception) noexcept
 
 // ---- Events
 
+// Numbers and flags own nothing: only strings and arrays need clearing.
 CEventArguments::~CEventArguments()
 {
     for (size_t i = 0; i < m_count; ++i)
-        VariantClear(&m_values[i]);
+        if (m_values[i].vt == VT_BSTR || (m_values[i].vt & VT_ARRAY) != 0)
+            VariantClear(&m_values[i]);
 }
 
 VARIANT& CEventArguments::Add(VARTYPE type)

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cwchar>
 #include <functional>
+#include <memory>
 #include <span>
 
 #include "Commands.h"
@@ -465,7 +466,9 @@ private:
     std::wstring m_wide;
 };
 
-std::string ReadWholeFile(const std::wstring& path)
+// The file's bytes followed by one line end (the last line may lack its
+// own); the buffer is not filled before it is read into.
+std::pair<std::unique_ptr<char[]>, size_t> ReadWholeFileWithLineEnd(const std::wstring& path)
 {
     UniqueHFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -474,20 +477,20 @@ std::string ReadWholeFile(const std::wstring& path)
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.Get(), &size))
         ThrowLastErrorFor(path);
-    std::string bytes;
-    bytes.reserve(static_cast<size_t>(size.QuadPart) + 1); // room for a final line end
-    bytes.resize(static_cast<size_t>(size.QuadPart));
+    const auto capacity = static_cast<size_t>(size.QuadPart);
+    std::unique_ptr<char[]> bytes(new char[capacity + 1]);
     size_t done = 0;
-    while (done < bytes.size()) {
+    while (done < capacity) {
         DWORD read = 0;
-        if (!ReadFile(file.Get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &read, nullptr))
+        if (!ReadFile(file.Get(), bytes.get() + done, static_cast<DWORD>(std::min<size_t>(capacity - done, 1u << 30)),
+                      &read, nullptr))
             ThrowLastErrorFor(path);
         if (read == 0)
             break;
         done += read;
     }
-    bytes.resize(done);
-    return bytes;
+    bytes[done] = '\n';
+    return {std::move(bytes), done + 1};
 }
 
 // The lines of the file go to the interpreter in batches as a connection
@@ -495,8 +498,7 @@ std::string ReadWholeFile(const std::wstring& path)
 // reader has gone.
 void InterpretFile(const ServerModule& server, const std::wstring& path)
 {
-    std::string bytes = ReadWholeFile(path);
-    bytes += '\n'; // the last line may lack its line end
+    const auto [bytes, size] = ReadWholeFileWithLineEnd(path);
 
     ComPtr<ISerialInterpreter> interpreter = server.Create<ISerialInterpreter>(__uuidof(CSerialInterpreter));
     std::string output;
@@ -510,7 +512,7 @@ void InterpretFile(const ServerModule& server, const std::wstring& path)
         if (output.size() >= c_flushCharacters)
             Flush(output);
     };
-    CLineAssembler().ForEachLine(bytes, [&](std::string_view line) {
+    CLineAssembler().ForEachLine(std::string_view(bytes.get(), size), [&](std::string_view line) {
         if (OutputClosed())
             return;
         batch.Add(line);
