@@ -30,7 +30,7 @@ measure_throughput "tervolin map edit --remove Layer_050" \
     "$top/scripts/wine-run" "$host" map edit "Z:$work/large.imi" "Z:$work/edited.imi" --remove Layer_050
 edit_seconds=$elapsed
 rm -f "$work/edited.imi"
-export TERVOLIN_BIN="Z:$build/bin" TERVOLIN_MEASURE_SOURCE="Z:$work/large.imi" \
+export TERVOLIN_BIN="Z:$build/bin" TERVOLIN_SOURCE="Z:$top" TERVOLIN_MEASURE_SOURCE="Z:$work/large.imi" \
     TERVOLIN_MEASURE_DESTINATION="Z:$work/wizard.imi" TERVOLIN_MEASURE_REMOVE=Layer_050
 measure_throughput "map wizard, Layer_050 removed" \
     "$top/scripts/wine-run" "$build/tests/map/map_wizard_tests.exe" --gtest_filter=MapWizardTest.MeasuredSave
