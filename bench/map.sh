@@ -22,14 +22,15 @@ measure_throughput() {
 }
 
 printf 'source: %d bytes, %d entries\n' "$bytes" $((2 * layers + 2))
-cat "$work/large.imi" >/dev/null # both runs read from the page cache
+sync; cat "$work/large.imi" >/dev/null # every run reads from the page cache
 measure_throughput "cp" cp "$work/large.imi" "$work/copy.imi"
 cp_seconds=$elapsed
-rm -f "$work/copy.imi"
+# Each run starts without the previous one's output waiting to be written.
+rm -f "$work/copy.imi"; sync
 measure_throughput "tervolin map edit --remove Layer_050" \
     "$top/scripts/wine-run" "$host" map edit "Z:$work/large.imi" "Z:$work/edited.imi" --remove Layer_050
 edit_seconds=$elapsed
-rm -f "$work/edited.imi"
+rm -f "$work/edited.imi"; sync
 export TERVOLIN_BIN="Z:$build/bin" TERVOLIN_SOURCE="Z:$top" TERVOLIN_MEASURE_SOURCE="Z:$work/large.imi" \
     TERVOLIN_MEASURE_DESTINATION="Z:$work/wizard.imi" TERVOLIN_MEASURE_REMOVE=Layer_050
 measure_throughput "map wizard, Layer_050 removed" \
