@@ -402,6 +402,9 @@ BOOL CMapWizard::CActionPage::OnInitDialog()
     item.pszText = action.data();
     ListView_InsertItem(list, &item);
     ListView_SetItemText(list, 0, 1, description.data());
+    // Wide enough for the texts in the dialog font, whatever its size.
+    ListView_SetColumnWidth(list, 0, LVSCW_AUTOSIZE);
+    ListView_SetColumnWidth(list, 1, LVSCW_AUTOSIZE_USEHEADER);
     return TRUE;
 }
 
