@@ -1,4 +1,5 @@
-; TervolinSetup.exe: installs Tervolin on a Windows machine.
+; TervolinSetup.exe: installs Tervolin on a Windows machine: Tervolin.dll with
+; its debug information and its German resources, and the command-line host.
 ;
 ;   TervolinSetup.exe [/S] [/AllUsers | /CurrentUser] [/D=FOLDER]
 ;
@@ -126,6 +127,7 @@ Section "Tervolin"
     SetOutPath "$INSTDIR"
     File "${BINDIR}\Tervolin.dll"
     File "${BINDIR}\Tervolin.dll.debug"
+    File "${BINDIR}\Tervolin.lang-1031.dll"
     File "${BINDIR}\tervolin.exe"
     WriteUninstaller "$INSTDIR\${UNINSTALLER}"
     Call WriteUninstallEntry
@@ -174,6 +176,7 @@ Section "Uninstall"
 
     Delete "$INSTDIR\Tervolin.dll"
     Delete "$INSTDIR\Tervolin.dll.debug"
+    Delete "$INSTDIR\Tervolin.lang-1031.dll"
     Delete "$INSTDIR\tervolin.exe"
     Delete "$INSTDIR\${UNINSTALLER}"
     RMDir "$INSTDIR"

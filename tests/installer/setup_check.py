@@ -26,7 +26,7 @@ ENV = dict(os.environ, WINEPREFIX=PREFIX, WINEARCH="win32", WINEDEBUG="-all",
 ENV.pop("DISPLAY", None)
 
 MACHINE_FOLDER = r"C:\Program Files\Norvask\Tervolin"
-INSTALLED_FILES = ["Tervolin.dll", "Tervolin.dll.debug", "tervolin.exe", "Uninstall.exe"]
+INSTALLED_FILES = ["Tervolin.dll", "Tervolin.dll.debug", "Tervolin.lang-1031.dll", "tervolin.exe", "Uninstall.exe"]
 UNINSTALL_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\Tervolin"
 MODULE_GUID = "{BE077F06-4827-42DE-B00F-6C083CAE540D}"
 CLASS_IDS = ["{FBA96C3A-E33F-4C9F-80B3-2216027DD3F7}", "{B3971D44-544A-4A0B-BF6D-E61BBD32E284}"]
