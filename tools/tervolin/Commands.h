@@ -17,3 +17,4 @@ int RunMapCommand(const Arguments& arguments);
 int RunNmeaCommand(const Arguments& arguments);
 int RunRegisterCommand(const Arguments& arguments);
 int RunUnregisterCommand(const Arguments& arguments);
+int RunWizardCommand(const Arguments& arguments);

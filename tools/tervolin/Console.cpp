@@ -63,8 +63,15 @@ void Print(DWORD stream, DWORD& failure, Text text)
     if (failure != 0 || text.empty())
         return;
     const HANDLE handle = GetStdHandle(stream);
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
-        return; // started without that stream: nobody reads it
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+        // Started without that stream: the console host has nobody to
+        // tell, the launcher shows the text.
+        if constexpr (std::is_same_v<Text, std::wstring_view>)
+            PrintWithoutConsole(stream == STD_ERROR_HANDLE, text);
+        else
+            PrintWithoutConsole(stream == STD_ERROR_HANDLE, Utf8ToWide(text));
+        return;
+    }
     DWORD mode = 0;
     if constexpr (std::is_same_v<Text, std::wstring_view>)
         failure = GetConsoleMode(handle, &mode) ? WriteToConsole(handle, text) : WriteToFile(handle, WideToUtf8(text));

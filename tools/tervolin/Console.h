@@ -22,3 +22,8 @@ bool OutputClosed();
 // when output was lost (with a message on standard error, unless the
 // reader had closed the pipe).
 int FinalExitCode(int commandResult);
+
+// Where the text goes when the program has no such stream: nowhere for the
+// console host (ConsoleOnly.cpp), a message box for the launcher without a
+// console (tervolinw.cpp).
+void PrintWithoutConsole(bool isError, std::wstring_view text);

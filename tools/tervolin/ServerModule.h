@@ -28,7 +28,8 @@ public:
     // (DllRegisterServer, DllUnregisterServer).
     HRESULT Call(const char* name) const { return Export<HRESULT(WINAPI*)()>(name)(); }
 
-private:
+    // The export of that name as a function of type F; raises the system
+    // error when the module has no such export.
     template <typename F>
     F Export(const char* name) const
     {
@@ -37,5 +38,6 @@ private:
         return reinterpret_cast<F>(address);
     }
 
+private:
     UniqueHModule m_module;
 };

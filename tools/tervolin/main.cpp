@@ -21,6 +21,7 @@ const Command c_commands[] = {
     {L"nmea", L"print the events of the NMEA interpreter for a capture file or a serial port", RunNmeaCommand},
     {L"register", L"register the automation classes of Tervolin.dll", RunRegisterCommand},
     {L"unregister", L"remove the registration of Tervolin.dll", RunUnregisterCommand},
+    {L"wizard", L"open an import wizard of Tervolin.dll", RunWizardCommand},
 };
 
 void PrintHelp()

@@ -1,0 +1,23 @@
+// When the content pages of the import wizards offer Next: the rules on
+// the texts of their edit controls, free of windows so that they can be
+// checked on their own.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// True when the path names an existing file or folder.
+bool IsExistingFileOrFolder(const std::wstring& path);
+
+// True when the location starts with "http://" or "https://", in any letter
+// case; whether the address answers is found out only by the import.
+bool IsHttpLocation(std::wstring_view location) noexcept;
+
+// The KML wizard's source and destination: a destination is typed and the
+// source is an existing file or folder or an http(s) address.
+bool CanImportLocations(const std::wstring& source, const std::wstring& destination);
+
+// The OziExplorer wizards' paths: the input names an existing file or
+// folder. The output is not looked at: an empty or unusable one fails on
+// Next with the system's words for it.
+bool CanConvertPaths(const std::wstring& input);

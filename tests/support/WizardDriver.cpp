@@ -1,0 +1,286 @@
+#include "support/WizardDriver.h"
+
+#include <commctrl.h>
+#include <prsht.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "support/TestSupport.h"
+
+namespace {
+
+constexpr DWORD c_pollInterval = 10;
+constexpr DWORD c_sendLimit = 2000;
+const wchar_t c_confirmationsKey[] = L"SOFTWARE\\Norvask\\Tervolin\\Confirmations";
+
+LRESULT SendWithLimit(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, c_sendLimit, &result);
+    return static_cast<LRESULT>(result);
+}
+
+std::wstring ClassName(HWND window)
+{
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, static_cast<int>(std::size(name)));
+    return name;
+}
+
+bool IsSheet(HWND window)
+{
+    return GetDlgItem(window, c_nextButton) != nullptr;
+}
+
+std::vector<HWND> VisibleDialogsOf(DWORD threadId)
+{
+    std::vector<HWND> dialogs;
+    EnumThreadWindows(
+        threadId,
+        [](HWND window, LPARAM context) -> BOOL {
+            if (IsWindowVisible(window) && ClassName(window) == L"#32770")
+                reinterpret_cast<std::vector<HWND>*>(context)->push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&dialogs));
+    return dialogs;
+}
+
+HWND FindVisibleDialog(DWORD threadId, bool sheet)
+{
+    for (HWND dialog : VisibleDialogsOf(threadId))
+        if (IsSheet(dialog) == sheet)
+            return dialog;
+    return nullptr;
+}
+
+void PostKey(HWND window, UINT down, UINT up, WPARAM key, LPARAM flags)
+{
+    PostMessageW(window, down, key, flags | 1);
+    PostMessageW(window, up, key, flags | 0xC0000001);
+}
+
+} // namespace
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMilliseconds)
+{
+    const ULONGLONG end = GetTickCount64() + timeoutMilliseconds;
+    for (;;) {
+        if (condition())
+            return true;
+        if (GetTickCount64() >= end)
+            return false;
+        Sleep(c_pollInterval);
+    }
+}
+
+Watchdog::Watchdog(DWORD limitMilliseconds) : m_limit(limitMilliseconds)
+{
+    m_done.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    m_thread.Reset(CreateThread(nullptr, 0, Watch, this, 0, nullptr));
+}
+
+Watchdog::~Watchdog()
+{
+    SetEvent(m_done.Get());
+    WaitForSingleObject(m_thread.Get(), INFINITE);
+}
+
+DWORD WINAPI Watchdog::Watch(void* context)
+{
+    auto* self = static_cast<Watchdog*>(context);
+    if (WaitForSingleObject(self->m_done.Get(), self->m_limit) == WAIT_TIMEOUT) {
+        std::fprintf(stderr, "watchdog: the test is still running after %lu ms; a window was left open\n",
+                     static_cast<unsigned long>(self->m_limit));
+        std::fflush(stderr);
+        TerminateProcess(GetCurrentProcess(), 3);
+    }
+    return 0;
+}
+
+FARPROC WizardExportAddress(const char* name)
+{
+    static const HMODULE module = [] {
+        const std::wstring path = EnvironmentValue(L"TERVOLIN_BIN") + L"\\Tervolin.dll";
+        const HMODULE loaded = LoadLibraryW(path.c_str());
+        if (!loaded)
+            ThrowLastErrorFor(path);
+        return loaded;
+    }();
+    const FARPROC address = GetProcAddress(module, name);
+    ThrowLastErrorIf(!address);
+    return address;
+}
+
+WizardRun::WizardRun(std::function<HRESULT()> start) : m_start(std::move(start))
+{
+    m_thread.Reset(CreateThread(nullptr, 0, Run, this, 0, &m_threadId));
+    ThrowLastErrorIf(!m_thread);
+}
+
+WizardRun::~WizardRun()
+{
+    while (WaitForSingleObject(m_thread.Get(), c_pollInterval * 5) == WAIT_TIMEOUT)
+        PostThreadMessageW(m_threadId, WM_QUIT, 0, 0);
+}
+
+DWORD WINAPI WizardRun::Run(void* context)
+{
+    auto* self = static_cast<WizardRun*>(context);
+    self->m_result = self->m_start();
+    return 0;
+}
+
+std::optional<HRESULT> WizardRun::Result(DWORD timeoutMilliseconds)
+{
+    if (WaitForSingleObject(m_thread.Get(), timeoutMilliseconds) != WAIT_OBJECT_0)
+        return std::nullopt;
+    return m_result;
+}
+
+HWND WizardRun::Sheet()
+{
+    HWND sheet = nullptr;
+    WaitUntil([&] { return (sheet = FindVisibleDialog(m_threadId, true)) != nullptr; });
+    return sheet;
+}
+
+HWND WizardRun::Page()
+{
+    const HWND sheet = FindVisibleDialog(m_threadId, true);
+    return sheet ? reinterpret_cast<HWND>(SendWithLimit(sheet, PSM_GETCURRENTPAGEHWND, 0, 0)) : nullptr;
+}
+
+int WizardRun::PageIndex()
+{
+    const HWND sheet = FindVisibleDialog(m_threadId, true);
+    const HWND page = Page();
+    if (!sheet || !page || !IsWindowVisible(page))
+        return -1;
+    return static_cast<int>(SendWithLimit(sheet, PSM_HWNDTOINDEX, reinterpret_cast<WPARAM>(page), 0));
+}
+
+HWND WizardRun::WaitForPage(int index)
+{
+    return WaitUntil([&] { return PageIndex() == index; }) ? Page() : nullptr;
+}
+
+HWND WizardRun::PageControl(int id)
+{
+    const HWND page = Page();
+    return page ? GetDlgItem(page, id) : nullptr;
+}
+
+HWND WizardRun::WaitForMessageBox()
+{
+    HWND box = nullptr;
+    WaitUntil([&] { return (box = FindVisibleDialog(m_threadId, false)) != nullptr; });
+    return box;
+}
+
+bool WizardRun::WaitForNoMessageBox()
+{
+    return WaitUntil([&] { return FindVisibleDialog(m_threadId, false) == nullptr; });
+}
+
+HWND WizardRun::Focus() const
+{
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    return GetGUIThreadInfo(m_threadId, &info) ? info.hwndFocus : nullptr;
+}
+
+void WizardRun::Press(int button)
+{
+    PostMessageW(Sheet(), PSM_PRESSBUTTON, button, 0);
+}
+
+bool WizardRun::ButtonEnabled(int id)
+{
+    const HWND button = GetDlgItem(Sheet(), id);
+    return button && IsWindowVisible(button) && IsWindowEnabled(button);
+}
+
+void WizardRun::Key(UINT virtualKey)
+{
+    PostKey(Focus(), WM_KEYDOWN, WM_KEYUP, virtualKey, 0);
+}
+
+void WizardRun::AltKey(wchar_t letter)
+{
+    // The context bit (29) says that Alt is held.
+    PostMessageW(Focus(), WM_SYSCHAR, letter, (1 << 29) | 1);
+}
+
+std::wstring WindowText(HWND window)
+{
+    wchar_t text[1024] = {};
+    SendWithLimit(window, WM_GETTEXT, std::size(text), reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+void SetText(HWND control, const std::wstring& text)
+{
+    SendWithLimit(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+std::wstring DialogText(HWND dialog)
+{
+    std::wstring text;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (_wcsicmp(ClassName(child).c_str(), L"Static") != 0)
+            continue;
+        const std::wstring part = WindowText(child);
+        if (part.empty())
+            continue;
+        if (!text.empty())
+            text += L'\n';
+        text += part;
+    }
+    return text;
+}
+
+void AnswerDialog(HWND dialog, int buttonId)
+{
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, buttonId)));
+}
+
+bool IsChecked(HWND checkBox)
+{
+    return SendWithLimit(checkBox, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+bool TickCheckBox(HWND dialog, int checkBoxId)
+{
+    HWND checkBox = nullptr;
+    if (!WaitUntil([&] { return (checkBox = GetDlgItem(dialog, checkBoxId)) != nullptr; }))
+        return false;
+    PostMessageW(checkBox, BM_CLICK, 0, 0);
+    return WaitUntil([&] { return IsChecked(checkBox); });
+}
+
+std::optional<DWORD> ConfirmationValue(const wchar_t* name)
+{
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    if (RegGetValueW(HKEY_CURRENT_USER, c_confirmationsKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size) !=
+        ERROR_SUCCESS)
+        return std::nullopt;
+    return value;
+}
+
+void SetConfirmationValue(const wchar_t* name, DWORD value)
+{
+    UniqueHKey key;
+    ThrowIfFailed(HResultFromWin32(RegCreateKeyExW(HKEY_CURRENT_USER, c_confirmationsKey, 0, nullptr, 0,
+                                                   KEY_SET_VALUE, nullptr, key.Put(), nullptr)));
+    ThrowIfFailed(HResultFromWin32(
+        RegSetValueExW(key.Get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value))));
+}
+
+void DeleteConfirmationValue(const wchar_t* name)
+{
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, c_confirmationsKey, name);
+}
