@@ -33,17 +33,17 @@ bool IsSheet(HWND window)
     return GetDlgItem(window, c_nextButton) != nullptr;
 }
 
+BOOL CALLBACK CollectVisibleDialog(HWND window, LPARAM context)
+{
+    if (IsWindowVisible(window) && ClassName(window) == L"#32770")
+        reinterpret_cast<std::vector<HWND>*>(context)->push_back(window);
+    return TRUE;
+}
+
 std::vector<HWND> VisibleDialogsOf(DWORD threadId)
 {
     std::vector<HWND> dialogs;
-    EnumThreadWindows(
-        threadId,
-        [](HWND window, LPARAM context) -> BOOL {
-            if (IsWindowVisible(window) && ClassName(window) == L"#32770")
-                reinterpret_cast<std::vector<HWND>*>(context)->push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&dialogs));
+    EnumThreadWindows(threadId, CollectVisibleDialog, reinterpret_cast<LPARAM>(&dialogs));
     return dialogs;
 }
 
