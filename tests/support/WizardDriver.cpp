@@ -202,15 +202,18 @@ bool WizardRun::ButtonEnabled(int id)
     return button && IsWindowVisible(button) && IsWindowEnabled(button);
 }
 
+// Without a focus window the key is lost, as it would be for the user.
 void WizardRun::Key(UINT virtualKey)
 {
-    PostKey(Focus(), WM_KEYDOWN, WM_KEYUP, virtualKey, 0);
+    if (const HWND focus = Focus())
+        PostKey(focus, WM_KEYDOWN, WM_KEYUP, virtualKey, 0);
 }
 
 void WizardRun::AltKey(wchar_t letter)
 {
     // The context bit (29) says that Alt is held.
-    PostMessageW(Focus(), WM_SYSCHAR, letter, (1 << 29) | 1);
+    if (const HWND focus = Focus())
+        PostMessageW(focus, WM_SYSCHAR, letter, (1 << 29) | 1);
 }
 
 std::wstring WindowText(HWND window)

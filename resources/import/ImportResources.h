@@ -30,10 +30,6 @@
 #define IDC_WAYPOINT_OUTPUT 242
 #define IDC_WAYPOINT_OUTPUT_BROWSE 243
 
-// "Are you sure to close the wizard?" of the content pages.
-#define IDS_IMPORT_CANCEL 115
-#define IDS_WAYPOINTS_CANCEL 1352
-
 // File dialog filters, "|"-separated with a trailing "|".
 #define IDS_FILTER_KML 3500
 #define IDS_FILTER_WAYPOINT_FILES 3501

@@ -1,0 +1,148 @@
+#include "import/ImportPage.h"
+
+#include <commdlg.h>
+#include <windowsx.h>
+
+#include "base/ResourceString.h"
+#include "import/ImportResources.h"
+#include "ui/FileDialog.h"
+#include "ui/MessageBox.h"
+
+namespace {
+
+// Browse flags besides those the file dialog always adds (explorer style,
+// hook, sizing): open an existing file; save, asking before overwriting.
+constexpr DWORD c_openFlags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST;
+constexpr DWORD c_saveFlags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
+
+// The wait cursor while the conversion runs (it blocks the page).
+class WaitCursor
+{
+public:
+    WaitCursor() noexcept : m_previous(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) {}
+    ~WaitCursor() { SetCursor(m_previous); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+private:
+    HCURSOR m_previous;
+};
+
+// "Import complete, file %s has been successfully created." with the path.
+std::wstring CompleteText(const std::wstring& destination)
+{
+    std::wstring text = LoadResourceString(IDS_IMPORT_COMPLETE);
+    const size_t insert = text.find(L"%s");
+    if (insert != std::wstring::npos)
+        text.replace(insert, 2, destination);
+    return text;
+}
+
+} // namespace
+
+CImportPage::CImportPage(CWizardSheet& sheet, const ImportPageLayout& layout)
+    : CWizardPage(sheet, layout.templateId), m_layout(layout)
+{
+    SetHeaderText(layout.headerId);
+}
+
+BOOL CImportPage::OnInitDialog()
+{
+    m_initializing = true;
+    if (m_layout.typeComboId != 0) {
+        const HWND combo = Item(m_layout.typeComboId);
+        const int item = ComboBox_AddString(combo, LoadResourceString(m_layout.typeItemId).c_str());
+        ComboBox_SetItemData(combo, item, 0);
+        ComboBox_SetCurSel(combo, item);
+    }
+    SetDlgItemTextW(Window(), m_layout.source.editId, m_source.c_str());
+    m_sourceCompletion = EnablePathAutoComplete(Item(m_layout.source.editId));
+    m_destinationCompletion = EnablePathAutoComplete(Item(m_layout.destination.editId));
+    m_initializing = false;
+    return TRUE;
+}
+
+LRESULT CImportPage::OnSetActive()
+{
+    UpdateButtons();
+    return 0;
+}
+
+void CImportPage::OnShown()
+{
+    CWizardPage::OnShown();
+    // Typing starts in the source; Enter there presses Next.
+    SendMessageW(GetParent(Window()), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(m_layout.source.editId)), TRUE);
+}
+
+void CImportPage::OnCommand(WORD id, WORD code, HWND)
+{
+    if (code == EN_CHANGE && !m_initializing &&
+        (id == m_layout.source.editId || id == m_layout.destination.editId))
+        UpdateButtons();
+    else if (code == BN_CLICKED && id == m_layout.source.browseId)
+        Browse(m_layout.source, true);
+    else if (code == BN_CLICKED && id == m_layout.destination.browseId)
+        Browse(m_layout.destination, false);
+}
+
+LRESULT CImportPage::OnWizardNext()
+{
+    if (m_layout.typeComboId != 0)
+        m_inputType = ComboBox_GetCurSel(Item(m_layout.typeComboId));
+    m_source = EditText(m_layout.source.editId);
+    m_destination = EditText(m_layout.destination.editId);
+    if (!Convert())
+        return -1;
+    ShowSuccess();
+    return 0;
+}
+
+std::wstring CImportPage::EditText(int id) const
+{
+    const HWND edit = Item(id);
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(edit)) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(edit, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+void CImportPage::UpdateButtons() const
+{
+    const bool ready = m_layout.canConvert(EditText(m_layout.source.editId), EditText(m_layout.destination.editId));
+    SetWizardButtons(ready ? PSWIZB_BACK | PSWIZB_NEXT : PSWIZB_BACK);
+}
+
+void CImportPage::Browse(const ImportPathField& field, bool open)
+{
+    std::wstring path = EditText(field.editId);
+    if (ShowFileDialog(Window(), open, field.defaultExtension, path, open ? c_openFlags : c_saveFlags,
+                       LoadResourceString(field.filterId)) != IDOK)
+        return;
+    SetDlgItemTextW(Window(), field.editId, path.c_str());
+    UpdateButtons();
+}
+
+bool CImportPage::Convert()
+{
+    // The error box takes the focus; the user goes on typing where they were.
+    const HWND focus = GetFocus();
+    try {
+        WaitCursor wait;
+        m_layout.convert(m_source, m_destination);
+        return true;
+    } catch (CAtlException& failure) {
+        failure.SetPathIfUnknown(m_source);
+        ShowErrorMessage(Window(), failure, m_layout.positionNoun);
+    } catch (...) {
+        ShowErrorMessage(Window(), ResultFromCaughtException());
+    }
+    if (focus)
+        PostMessageW(GetParent(Window()), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus), TRUE);
+    return false;
+}
+
+void CImportPage::ShowSuccess() const
+{
+    ShowConfirmationMessageBox(Window(), m_layout.completeMessage, CompleteText(m_destination).c_str(),
+                               MAKEINTRESOURCEW(c_captionInformation), MB_OK | MB_ICONINFORMATION);
+}

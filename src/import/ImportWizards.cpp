@@ -1,0 +1,96 @@
+#include "import/ImportWizards.h"
+
+#include "import/ImportPageRules.h"
+#include "import/ImportResources.h"
+#include "import/KmlConversion.h"
+#include "import/OziConversion.h"
+#include "ui/WizardResources.h"
+
+namespace {
+
+bool CanConvertInput(const std::wstring& input, const std::wstring&)
+{
+    return CanConvertPaths(input);
+}
+
+const ImportPageLayout c_kmlLocations = {
+    IDD_KML_LOCATIONS,
+    IDS_KML_LOCATIONS_HEADER,
+    0,
+    0,
+    IDC_KML_SOURCE_LABEL,
+    {IDC_KML_SOURCE, IDC_KML_SOURCE_BROWSE, L"kml", IDS_FILTER_KML},
+    {IDC_KML_DESTINATION, IDC_KML_DESTINATION_BROWSE, L"upt", IDS_FILTER_WAYPOINT_FILES},
+    CanImportLocations,
+    ImportKmlPlacemarks,
+    L"placemark",
+    L"CImportKmlWaypointsWizard::CLocationsPage::ImportComplete",
+};
+
+const ImportPageLayout c_trackPaths = {
+    IDD_TRACK_PATHS,
+    IDS_TRACK_PATHS_HEADER,
+    IDC_TRACK_TYPE,
+    IDS_TRACK_TYPE_PLT,
+    0,
+    {IDC_TRACK_INPUT, IDC_TRACK_INPUT_BROWSE, L"plt", IDS_FILTER_TRACK_POINTS},
+    {IDC_TRACK_OUTPUT, IDC_TRACK_OUTPUT_BROWSE, L"log", IDS_FILTER_TRACK_LOGS},
+    CanConvertInput,
+    ConvertTrack,
+    L"line",
+    L"CImportTrackWizard::CPagePaths::ImportComplete",
+};
+
+const ImportPageLayout c_waypointPaths = {
+    IDD_WAYPOINT_PATHS,
+    IDS_WAYPOINT_PATHS_HEADER,
+    IDC_WAYPOINT_TYPE,
+    IDS_WAYPOINT_TYPE_WPT,
+    0,
+    {IDC_WAYPOINT_INPUT, IDC_WAYPOINT_INPUT_BROWSE, L"wpt", IDS_FILTER_OZI_WAYPOINTS},
+    {IDC_WAYPOINT_OUTPUT, IDC_WAYPOINT_OUTPUT_BROWSE, L"upt", IDS_FILTER_WAYPOINT_FILES},
+    CanConvertInput,
+    ConvertWaypoints,
+    L"line",
+    L"CImportWaypointsWizard::CPagePaths::ImportComplete",
+};
+
+void AddPages(CWizardSheet& sheet, std::initializer_list<CWizardPage*> pages)
+{
+    for (CWizardPage* page : pages)
+        ThrowLastErrorIf(!sheet.AddPage(*page));
+}
+
+} // namespace
+
+CImportKmlWaypointsWizard::CLocationsPage::CLocationsPage(CWizardSheet& sheet) : CImportPage(sheet, c_kmlLocations)
+{
+}
+
+CImportKmlWaypointsWizard::CImportKmlWaypointsWizard()
+    : CWizardSheet(IDS_KML_WIZARD_TITLE, IDS_IMPORT_WIZARD_CANCEL),
+      m_introduction(*this, IDD_KML_INTRODUCTION, L"CImportKmlWaypointsWizard::CIntroductionPage"),
+      m_completion(*this, IDD_KML_COMPLETION)
+{
+    AddPages(*this, {&m_introduction, &m_locations, &m_completion});
+}
+
+CImportTrackWizard::CPagePaths::CPagePaths(CWizardSheet& sheet) : CImportPage(sheet, c_trackPaths) {}
+
+CImportTrackWizard::CImportTrackWizard()
+    : CWizardSheet(IDS_TRACK_WIZARD_TITLE, IDS_IMPORT_WIZARD_CANCEL),
+      m_introduction(*this, IDD_TRACK_INTRODUCTION, L"CImportTrackWizard::CIntroductionPage"),
+      m_completion(*this, IDD_TRACK_COMPLETION)
+{
+    AddPages(*this, {&m_introduction, &m_paths, &m_completion});
+}
+
+CImportWaypointsWizard::CPagePaths::CPagePaths(CWizardSheet& sheet) : CImportPage(sheet, c_waypointPaths) {}
+
+CImportWaypointsWizard::CImportWaypointsWizard()
+    : CWizardSheet(IDS_WAYPOINTS_WIZARD_TITLE, IDS_WAYPOINTS_WIZARD_CANCEL),
+      m_introduction(*this, IDD_WAYPOINTS_INTRODUCTION, L"CImportWaypointsWizard::CIntroductionPage"),
+      m_completion(*this, IDD_WAYPOINTS_COMPLETION)
+{
+    AddPages(*this, {&m_introduction, &m_paths, &m_completion});
+}

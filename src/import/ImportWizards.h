@@ -1,0 +1,71 @@
+// The three import wizards: introduction, one content page that converts,
+// completion.
+//
+//   CImportKmlWaypointsWizard   KML placemarks (a file or an http(s) address) -> .upt
+//   CImportTrackWizard          OziExplorer track points (.plt) -> track log (.log)
+//   CImportWaypointsWizard      OziExplorer waypoints (.wpt) -> .upt
+//
+// Each is built as a local object by its entry point and run with DoModal.
+#pragma once
+
+#include <string>
+
+#include "import/ImportPage.h"
+#include "ui/CommonPages.h"
+#include "ui/WizardSheet.h"
+
+class CImportKmlWaypointsWizard : public CWizardSheet
+{
+public:
+    class CLocationsPage : public CImportPage
+    {
+    public:
+        explicit CLocationsPage(CWizardSheet& sheet);
+    };
+
+    CImportKmlWaypointsWizard();
+    // The location the source edit starts with.
+    void SetInitialSource(std::wstring location) { m_locations.SetInitialSource(std::move(location)); }
+
+private:
+    CIntroductionPage m_introduction;
+    CLocationsPage m_locations{*this};
+    CCompletionPage m_completion;
+};
+
+class CImportTrackWizard : public CWizardSheet
+{
+public:
+    class CPagePaths : public CImportPage
+    {
+    public:
+        explicit CPagePaths(CWizardSheet& sheet);
+    };
+
+    CImportTrackWizard();
+    // The input path the page starts with.
+    void SetInitialSource(std::wstring path) { m_paths.SetInitialSource(std::move(path)); }
+
+private:
+    CIntroductionPage m_introduction;
+    CPagePaths m_paths{*this};
+    CCompletionPage m_completion;
+};
+
+class CImportWaypointsWizard : public CWizardSheet
+{
+public:
+    class CPagePaths : public CImportPage
+    {
+    public:
+        explicit CPagePaths(CWizardSheet& sheet);
+    };
+
+    CImportWaypointsWizard();
+    void SetInitialSource(std::wstring path) { m_paths.SetInitialSource(std::move(path)); }
+
+private:
+    CIntroductionPage m_introduction;
+    CPagePaths m_paths{*this};
+    CCompletionPage m_completion;
+};

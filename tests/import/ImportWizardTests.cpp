@@ -1,0 +1,362 @@
+// The import wizards driven through the real exports of Tervolin.dll, as a
+// user would drive them: pages, buttons, message boxes, keys.
+#include <windows.h>
+#include <commctrl.h>
+#include <ole2.h>
+#include <prsht.h>
+
+#include "base/Text.h"
+#include "import/ImportResources.h"
+#include "support/TestSupport.h"
+#include "support/WizardDriver.h"
+#include "ui/WizardResources.h"
+
+namespace {
+
+// The check box that the success message gets for "Don't show this message again".
+constexpr int c_dontShowAgain = 102;
+
+struct Wizard
+{
+    const char* startExport;
+    const char* startWithPathExport;
+    const wchar_t* hostKind; // tervolin convert KIND
+    const wchar_t* sample;   // in samples/
+    int sourceEdit;
+    int destinationEdit;
+    const wchar_t* introductionValue;
+    const wchar_t* completeValue;
+};
+
+const Wizard c_kml = {"StartImportKmlWaypointsWizard", "StartImportKmlWaypointsWizard2", L"kml",
+                      L"alpine-huts.kml", IDC_KML_SOURCE, IDC_KML_DESTINATION,
+                      L"CImportKmlWaypointsWizard::CIntroductionPage",
+                      L"CImportKmlWaypointsWizard::CLocationsPage::ImportComplete"};
+const Wizard c_track = {"StartImportTrackWizard", "StartImportTrackWizard2", L"track", L"ridge-walk.plt",
+                        IDC_TRACK_INPUT, IDC_TRACK_OUTPUT, L"CImportTrackWizard::CIntroductionPage",
+                        L"CImportTrackWizard::CPagePaths::ImportComplete"};
+const Wizard c_waypoints = {"StartImportWaypointsWizard", "StartImportWaypointsWizard2", L"waypoints",
+                            L"lakes.wpt", IDC_WAYPOINT_INPUT, IDC_WAYPOINT_OUTPUT,
+                            L"CImportWaypointsWizard::CIntroductionPage",
+                            L"CImportWaypointsWizard::CPagePaths::ImportComplete"};
+const Wizard* const c_wizards[] = {&c_kml, &c_track, &c_waypoints};
+
+// Every test starts with no stored choice.
+void ForgetChoices()
+{
+    for (const Wizard* wizard : c_wizards) {
+        DeleteConfirmationValue(wizard->introductionValue);
+        DeleteConfirmationValue(wizard->completeValue);
+    }
+}
+
+std::function<HRESULT()> Start(const Wizard& wizard)
+{
+    return [&wizard] { return WizardExport<StartWizard>(wizard.startExport)(nullptr); };
+}
+
+std::wstring Sample(const wchar_t* name)
+{
+    return EnvironmentValue(L"TERVOLIN_SOURCE") + L"\\samples\\" + name;
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    return WideToUtf8(text);
+}
+
+// From the introduction page to the content page.
+HWND OpenContentPage(WizardRun& run)
+{
+    if (!run.WaitForPage(0))
+        return nullptr;
+    run.Press(PSBTN_NEXT);
+    return run.WaitForPage(1);
+}
+
+// Types both paths and waits until Next is enabled.
+bool FillPaths(WizardRun& run, const Wizard& wizard, const std::wstring& source, const std::wstring& destination)
+{
+    SetText(run.PageControl(wizard.destinationEdit), destination);
+    SetText(run.PageControl(wizard.sourceEdit), source);
+    return WaitUntil([&] { return run.ButtonEnabled(c_nextButton); });
+}
+
+class ImportWizard : public testing::Test
+{
+protected:
+    void SetUp() override { ForgetChoices(); }
+    void TearDown() override { ForgetChoices(); }
+
+    Watchdog m_watchdog;
+    TempFolder m_folder;
+};
+
+} // namespace
+
+TEST_F(ImportWizard, EachConvertsARealFileExactlyAsTheHostDoes)
+{
+    for (const Wizard* wizard : c_wizards) {
+        SCOPED_TRACE(wizard->startExport);
+        const std::wstring input = Sample(wizard->sample);
+        const std::wstring output = m_folder.File(std::wstring(wizard->hostKind) + L"-wizard.out");
+        WizardRun run(Start(*wizard));
+        ASSERT_TRUE(OpenContentPage(run));
+        EXPECT_FALSE(run.ButtonEnabled(c_nextButton));
+        EXPECT_TRUE(run.ButtonEnabled(c_backButton));
+        ASSERT_TRUE(FillPaths(run, *wizard, input, output));
+        run.Press(PSBTN_NEXT);
+
+        const HWND success = run.WaitForMessageBox();
+        ASSERT_TRUE(success);
+        EXPECT_NE(std::wstring::npos,
+                  DialogText(success).find(L"Import complete, file " + output + L" has been successfully created."))
+            << Narrow(DialogText(success));
+        EXPECT_TRUE(GetDlgItem(success, c_dontShowAgain));
+        AnswerDialog(success, IDOK);
+
+        ASSERT_TRUE(run.WaitForPage(2));
+        EXPECT_TRUE(WaitUntil([&] { return run.ButtonEnabled(c_finishButton); }));
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(run.Sheet(), IDCANCEL)));
+        run.Press(PSBTN_FINISH);
+        EXPECT_EQ(S_OK, run.Result());
+        EXPECT_EQ(std::nullopt, ConfirmationValue(wizard->completeValue));
+
+        const std::wstring hostOutput = m_folder.File(std::wstring(wizard->hostKind) + L"-host.out");
+        ASSERT_EQ(0u, RunHost(L"convert " + std::wstring(wizard->hostKind) + L" \"" + input + L"\" \"" +
+                              hostOutput + L"\"")
+                          .exitCode);
+        EXPECT_EQ(ReadFileBytes(hostOutput), ReadFileBytes(output));
+    }
+}
+
+TEST_F(ImportWizard, FailedConversionSaysWhereAndWhatAndKeepsThePage)
+{
+    struct Row
+    {
+        const Wizard* wizard;
+        const char* contents;
+        const wchar_t* expected; // after "<input>: "
+    };
+    const Row rows[] = {
+        {&c_track, "OziExplorer\r\nWGS84\r\nAltitude is in Feet\r\n\r\n\r\n\r\n1,2,0,3,4\r\n",
+         L"line 2: the datum is not WGS 84"},
+        {&c_kml,
+         "<kml xmlns=\"http://www.opengis.net/kml/2.2\"><Document><Placemark><name>A</name></Placemark>"
+         "</Document></kml>",
+         L"placemark 1: no Point"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.wizard->startExport);
+        const std::wstring input = m_folder.File(L"bad.in");
+        const std::wstring output = m_folder.File(L"kept.out");
+        WriteFileBytes(input, row.contents);
+        WriteFileBytes(output, "keep me");
+        WizardRun run(Start(*row.wizard));
+        const HWND page = OpenContentPage(run);
+        ASSERT_TRUE(page);
+        ASSERT_TRUE(FillPaths(run, *row.wizard, input, output));
+        run.Press(PSBTN_NEXT);
+
+        const HWND error = run.WaitForMessageBox();
+        ASSERT_TRUE(error);
+        EXPECT_EQ(L"Error", WindowText(error));
+        EXPECT_NE(std::wstring::npos, DialogText(error).find(input + L": " + row.expected))
+            << Narrow(DialogText(error));
+        AnswerDialog(error, IDOK);
+        ASSERT_TRUE(run.WaitForNoMessageBox());
+
+        EXPECT_EQ(1, run.PageIndex());
+        EXPECT_EQ(input, WindowText(GetDlgItem(page, row.wizard->sourceEdit)));
+        EXPECT_EQ(output, WindowText(GetDlgItem(page, row.wizard->destinationEdit)));
+        EXPECT_EQ("keep me", ReadFileBytes(output));
+        EXPECT_TRUE(run.ButtonEnabled(c_nextButton));
+        run.Press(PSBTN_CANCEL);
+        AnswerDialog(run.WaitForMessageBox(), IDYES);
+        EXPECT_EQ(S_OK, run.Result());
+    }
+}
+
+TEST_F(ImportWizard, StoredChoicesSkipTheIntroductionAndSilenceTheSuccessOfOneWizardOnly)
+{
+    // Skipped introduction: Back shows it ticked; unticking and Next stores 0.
+    SetConfirmationValue(c_track.introductionValue, 1);
+    SetConfirmationValue(c_track.completeValue, 2);
+    {
+        WizardRun run(Start(c_track));
+        ASSERT_TRUE(run.WaitForPage(1));
+        run.Press(PSBTN_BACK);
+        const HWND introduction = run.WaitForPage(0);
+        ASSERT_TRUE(introduction);
+        const HWND skip = GetDlgItem(introduction, IDC_SKIP_INTRODUCTION);
+        EXPECT_TRUE(IsChecked(skip));
+        PostMessageW(skip, BM_CLICK, 0, 0);
+        ASSERT_TRUE(WaitUntil([&] { return !IsChecked(skip); }));
+        run.Press(PSBTN_NEXT);
+        ASSERT_TRUE(run.WaitForPage(1));
+        EXPECT_EQ(0u, ConfirmationValue(c_track.introductionValue));
+
+        // The silenced success message: Next goes straight to the completion page.
+        ASSERT_TRUE(FillPaths(run, c_track, Sample(c_track.sample), m_folder.File(L"silenced.log")));
+        run.Press(PSBTN_NEXT);
+        ASSERT_TRUE(run.WaitForPage(2));
+        run.Press(PSBTN_FINISH);
+        EXPECT_EQ(S_OK, run.Result());
+        EXPECT_TRUE(FileExists(m_folder.File(L"silenced.log")));
+    }
+    // The waypoints wizard has values of its own: introduction shown,
+    // success shown; ticking its box silences it alone.
+    {
+        WizardRun run(Start(c_waypoints));
+        ASSERT_TRUE(OpenContentPage(run));
+        ASSERT_TRUE(FillPaths(run, c_waypoints, Sample(c_waypoints.sample), m_folder.File(L"lakes.upt")));
+        run.Press(PSBTN_NEXT);
+        const HWND success = run.WaitForMessageBox();
+        ASSERT_TRUE(success);
+        ASSERT_TRUE(TickCheckBox(success, c_dontShowAgain));
+        AnswerDialog(success, IDOK);
+        ASSERT_TRUE(run.WaitForPage(2));
+        run.Press(PSBTN_FINISH);
+        EXPECT_EQ(S_OK, run.Result());
+    }
+    EXPECT_EQ(2u, ConfirmationValue(c_waypoints.completeValue));
+    EXPECT_EQ(std::nullopt, ConfirmationValue(c_kml.completeValue));
+    EXPECT_EQ(std::nullopt, ConfirmationValue(c_kml.introductionValue));
+}
+
+TEST_F(ImportWizard, CancelClosesTheIntroductionAtOnceAndAsksOnTheContentPage)
+{
+    {
+        WizardRun run(Start(c_kml));
+        ASSERT_TRUE(run.WaitForPage(0));
+        run.Press(PSBTN_CANCEL);
+        EXPECT_EQ(S_OK, run.Result());
+    }
+    WizardRun run(Start(c_waypoints));
+    ASSERT_TRUE(OpenContentPage(run));
+    run.Press(PSBTN_CANCEL);
+    HWND question = run.WaitForMessageBox();
+    ASSERT_TRUE(question);
+    EXPECT_NE(std::wstring::npos, DialogText(question).find(L"Are you sure to close the wizard?"));
+    EXPECT_TRUE(GetDlgItem(question, IDYES) && GetDlgItem(question, IDNO));
+    AnswerDialog(question, IDNO);
+    ASSERT_TRUE(run.WaitForNoMessageBox());
+    EXPECT_EQ(std::nullopt, run.Result(200));
+    EXPECT_EQ(1, run.PageIndex());
+    run.Press(PSBTN_CANCEL);
+    question = run.WaitForMessageBox();
+    ASSERT_TRUE(question);
+    AnswerDialog(question, IDYES);
+    EXPECT_EQ(S_OK, run.Result());
+}
+
+TEST_F(ImportWizard, EntryPointsSetUpTheThreadAndTheStartingSource)
+{
+    // A thread of the multithreaded apartment gets the OLE error, nothing shown.
+    {
+        WizardRun run([] {
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            const HRESULT result = WizardExport<StartWizard>(c_track.startExport)(nullptr);
+            CoUninitialize();
+            return result;
+        });
+        EXPECT_EQ(RPC_E_CHANGED_MODE, run.Result());
+    }
+    // OLE initialised by the caller stays initialised, exactly once; a stale
+    // parent handle counts as no parent.
+    HWND stale = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    DestroyWindow(stale);
+    bool initialisedAfter = false;
+    bool balancedAfter = false;
+    {
+        WizardRun run([&] {
+            OleInitialize(nullptr);
+            const HRESULT result = WizardExport<StartWizard>(c_waypoints.startExport)(stale);
+            initialisedAfter = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED) == S_FALSE;
+            CoUninitialize();
+            OleUninitialize();
+            balancedAfter = CoInitializeEx(nullptr, COINIT_MULTITHREADED) == S_OK;
+            CoUninitialize();
+            return result;
+        });
+        const HWND sheet = run.Sheet();
+        ASSERT_TRUE(sheet);
+        EXPECT_EQ(nullptr, GetWindow(sheet, GW_OWNER));
+        run.Press(PSBTN_CANCEL);
+        EXPECT_EQ(S_OK, run.Result());
+    }
+    EXPECT_TRUE(initialisedAfter);
+    EXPECT_TRUE(balancedAfter);
+
+    // The forms with a path: null is an empty source, an id a string of the module.
+    struct Row
+    {
+        const Wizard* wizard;
+        LPCWSTR path;
+        std::wstring expected;
+    };
+    const Row rows[] = {
+        {&c_kml, nullptr, L""},
+        {&c_kml, L"http://example.org/huts.kml", L"http://example.org/huts.kml"},
+        {&c_kml, MAKEINTRESOURCEW(57090), L"Error"},
+        {&c_track, L"C:\\tracks\\ridge.plt", L"C:\\tracks\\ridge.plt"},
+        {&c_waypoints, L"lakes.wpt", L"lakes.wpt"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.wizard->startWithPathExport);
+        WizardRun run([&row] {
+            return WizardExport<StartWizardWithPath>(row.wizard->startWithPathExport)(nullptr, row.path, 0);
+        });
+        ASSERT_TRUE(OpenContentPage(run));
+        EXPECT_EQ(row.expected, WindowText(run.PageControl(row.wizard->sourceEdit)));
+        run.Press(PSBTN_CANCEL);
+        AnswerDialog(run.WaitForMessageBox(), IDYES);
+        EXPECT_EQ(S_OK, run.Result());
+    }
+}
+
+TEST_F(ImportWizard, TheKeyboardAloneCarriesTheUserThrough)
+{
+    const std::wstring bad = m_folder.File(L"bad.plt");
+    WriteFileBytes(bad, "OziExplorer\r\nNAD27\r\n");
+    WizardRun run(Start(c_track));
+    const auto focusIn = [&](HWND window) {
+        return WaitUntil([&] { return window && IsChild(window, run.Focus()); });
+    };
+    const auto focusOn = [&](int id) { return WaitUntil([&] { return GetDlgCtrlID(run.Focus()) == id; }); };
+
+    ASSERT_TRUE(run.WaitForPage(0));
+    ASSERT_TRUE(focusOn(c_nextButton));
+    run.Key(VK_RETURN);
+    ASSERT_TRUE(run.WaitForPage(1));
+
+    // Labels' mnemonics reach their edits.
+    run.AltKey(L'i');
+    ASSERT_TRUE(focusOn(IDC_TRACK_INPUT));
+    SetText(run.Focus(), bad);
+    run.AltKey(L'o');
+    ASSERT_TRUE(focusOn(IDC_TRACK_OUTPUT));
+    SetText(run.Focus(), m_folder.File(L"keys.log"));
+
+    // Enter presses Next; Enter closes the error box and the keyboard is
+    // back where the user was.
+    run.Key(VK_RETURN);
+    const HWND error = run.WaitForMessageBox();
+    ASSERT_TRUE(focusIn(error));
+    run.Key(VK_RETURN);
+    ASSERT_TRUE(run.WaitForNoMessageBox());
+    ASSERT_TRUE(focusOn(IDC_TRACK_OUTPUT));
+    run.AltKey(L'i');
+    ASSERT_TRUE(focusOn(IDC_TRACK_INPUT));
+    SetText(run.Focus(), Sample(c_track.sample));
+
+    // Enter converts, Enter closes the success box, Enter finishes.
+    run.Key(VK_RETURN);
+    ASSERT_TRUE(focusIn(run.WaitForMessageBox()));
+    run.Key(VK_RETURN);
+    ASSERT_TRUE(run.WaitForPage(2));
+    ASSERT_TRUE(focusOn(c_finishButton));
+    run.Key(VK_RETURN);
+    EXPECT_EQ(S_OK, run.Result());
+    EXPECT_TRUE(FileExists(m_folder.File(L"keys.log")));
+}
