@@ -137,7 +137,7 @@ bool CImportPage::Convert()
         ShowErrorMessage(Window(), ResultFromCaughtException());
     }
     if (focus)
-        PostMessageW(GetParent(Window()), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus), TRUE);
+        SendMessageW(GetParent(Window()), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus), TRUE);
     return false;
 }
 

@@ -1,0 +1,73 @@
+// wizard_screenshots.exe [SCENE...]: runs the registered scenes (all of them
+// without arguments) and exits with 1 when one fails.
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "programs/Screenshots.h"
+
+namespace {
+
+struct NamedScene
+{
+    const wchar_t* name;
+    Scene scene;
+};
+
+std::vector<NamedScene>& Scenes()
+{
+    static std::vector<NamedScene> scenes;
+    return scenes;
+}
+
+// Time for the wizard's thread to paint before the picture is taken.
+constexpr DWORD c_paintDelay = 400;
+
+} // namespace
+
+SceneRegistration::SceneRegistration(const wchar_t* name, Scene scene)
+{
+    Scenes().push_back({name, scene});
+}
+
+void Shot(const std::wstring& name, HWND window, HWND over)
+{
+    Sleep(c_paintDelay);
+    RECT bounds = {};
+    GetWindowRect(window, &bounds);
+    if (over) {
+        RECT other = {};
+        GetWindowRect(over, &other);
+        UnionRect(&bounds, &bounds, &other);
+    }
+    std::printf("SHOT %ls %ld %ld %ld %ld\n", name.c_str(), bounds.left, bounds.top, bounds.right - bounds.left,
+                bounds.bottom - bounds.top);
+    std::fflush(stdout);
+    std::string done;
+    std::getline(std::cin, done);
+}
+
+int wmain(int argc, wchar_t** argv)
+{
+    Watchdog watchdog(120000);
+    int failures = 0;
+    for (const auto& [name, scene] : Scenes()) {
+        bool chosen = argc < 2;
+        for (int i = 1; i < argc; ++i)
+            chosen = chosen || std::wstring(argv[i]) == name;
+        if (!chosen)
+            continue;
+        bool shown = false;
+        try {
+            shown = scene();
+        } catch (const CAtlException& failure) {
+            std::fprintf(stderr, "scene %ls: failure 0x%08lX\n", name, static_cast<unsigned long>(failure.m_hr));
+        }
+        if (!shown) {
+            std::fprintf(stderr, "scene %ls: a window did not appear\n", name);
+            ++failures;
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}
