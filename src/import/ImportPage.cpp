@@ -49,6 +49,8 @@ CImportPage::CImportPage(CWizardSheet& sheet, const ImportPageLayout& layout)
 BOOL CImportPage::OnInitDialog()
 {
     m_initializing = true;
+    if (m_layout.linkLabelId != 0)
+        m_link.Attach(Item(m_layout.linkLabelId));
     if (m_layout.typeComboId != 0) {
         const HWND combo = Item(m_layout.typeComboId);
         const int item = ComboBox_AddString(combo, LoadResourceString(m_layout.typeItemId).c_str());

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "base/Handle.h"
+#include "ui/HyperlinkLabel.h"
 #include "ui/WizardPage.h"
 
 // One edit with its Browse button.
@@ -74,4 +75,5 @@ private:
     std::wstring m_destination;
     ComPtr<IAutoComplete> m_sourceCompletion;
     ComPtr<IAutoComplete> m_destinationCompletion;
+    CHyperlinkLabel m_link;
 };
