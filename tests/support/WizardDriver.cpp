@@ -172,10 +172,10 @@ HWND WizardRun::PageControl(int id)
     return page ? GetDlgItem(page, id) : nullptr;
 }
 
-HWND WizardRun::WaitForMessageBox()
+HWND WizardRun::WaitForMessageBox(DWORD timeoutMilliseconds)
 {
     HWND box = nullptr;
-    WaitUntil([&] { return (box = FindVisibleDialog(m_threadId, false)) != nullptr; });
+    WaitUntil([&] { return (box = FindVisibleDialog(m_threadId, false)) != nullptr; }, timeoutMilliseconds);
     return box;
 }
 

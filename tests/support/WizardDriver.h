@@ -92,7 +92,7 @@ public:
 
     // Waits for a visible dialog of the thread that is not the sheet (a
     // message box, a file dialog); null when none appears.
-    HWND WaitForMessageBox();
+    HWND WaitForMessageBox(DWORD timeoutMilliseconds = c_patience);
     // Waits until no such dialog is visible any more.
     bool WaitForNoMessageBox();
 
