@@ -11,13 +11,15 @@
 namespace {
 
 constexpr DWORD c_pollInterval = 10;
-constexpr DWORD c_sendLimit = 2000;
+// A busy wizard thread (a conversion, an exception report) answers late;
+// it is waited for, not taken for hung.
+constexpr DWORD c_sendLimit = 10000;
 const wchar_t c_confirmationsKey[] = L"SOFTWARE\\Norvask\\Tervolin\\Confirmations";
 
 LRESULT SendWithLimit(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     DWORD_PTR result = 0;
-    SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, c_sendLimit, &result);
+    SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, c_sendLimit, &result);
     return static_cast<LRESULT>(result);
 }
 
