@@ -13,6 +13,13 @@ bool CanConvertInput(const std::wstring& input, const std::wstring&)
     return CanConvertPaths(input);
 }
 
+// The wizard refuses a placemark without a Point, as the host does unless
+// told otherwise.
+void ImportKmlWaypoints(const std::wstring& source, const std::wstring& destination)
+{
+    ImportKmlPlacemarks(source, destination);
+}
+
 const ImportPageLayout c_kmlLocations = {
     IDD_KML_LOCATIONS,
     IDS_KML_LOCATIONS_HEADER,
@@ -22,7 +29,7 @@ const ImportPageLayout c_kmlLocations = {
     {IDC_KML_SOURCE, IDC_KML_SOURCE_BROWSE, L"kml", IDS_FILTER_KML},
     {IDC_KML_DESTINATION, IDC_KML_DESTINATION_BROWSE, L"upt", IDS_FILTER_WAYPOINT_FILES},
     CanImportLocations,
-    ImportKmlPlacemarks,
+    ImportKmlWaypoints,
     L"placemark",
     L"CImportKmlWaypointsWizard::CLocationsPage::ImportComplete",
 };
