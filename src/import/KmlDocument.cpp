@@ -1,5 +1,6 @@
 #include "import/KmlDocument.h"
 
+#include <algorithm>
 #include <oleauto.h>
 
 #include <optional>
@@ -92,17 +93,37 @@ unsigned long VersionNumber(std::wstring_view digits)
     return value;
 }
 
+// One namespace URI of at most 127 characters, trivially destructible.
+struct RememberedUri
+{
+    wchar_t text[128];
+    size_t length; // 0: nothing remembered
+
+    bool Is(std::wstring_view uri) const noexcept
+    {
+        return length != 0 && uri == std::wstring_view(text, length);
+    }
+    void Remember(std::wstring_view uri) noexcept
+    {
+        length = uri.size() < std::size(text) ? uri.size() : 0;
+        std::copy(uri.begin(), uri.begin() + static_cast<std::ptrdiff_t>(length), text);
+    }
+};
+
 // True for a KML namespace of version 2.0 or later, false for any other
 // namespace (also none); a KML namespace below version 2.0 raises 0xA76501E4.
 bool IsKmlNamespace(std::wstring_view uri)
 {
     // Documents use one KML namespace and a few others throughout; remember
-    // the last answer of each kind.
-    thread_local std::optional<std::wstring> t_kml;
-    thread_local std::optional<std::wstring> t_other;
-    if (t_kml && uri == *t_kml)
+    // the last answer of each kind. The memory is plain characters: a
+    // thread-local with a destructor would run it at thread exit under the
+    // loader lock, where a DLL's runtime can deadlock (a host that runs the
+    // import on a thread that then ends would hang).
+    thread_local RememberedUri t_kml;
+    thread_local RememberedUri t_other;
+    if (t_kml.Is(uri))
         return true;
-    if (t_other && uri == *t_other)
+    if (t_other.Is(uri))
         return false;
 
     static const std::vector<CPattern> patterns = [] {
@@ -117,10 +138,10 @@ bool IsKmlNamespace(std::wstring_view uri)
             continue;
         if (VersionNumber(version[0]) < c_lowestMajorVersion)
             ThrowOwnFailure(KmlFailure::NamespaceVersion);
-        t_kml = uri;
+        t_kml.Remember(uri);
         return true;
     }
-    t_other = uri;
+    t_other.Remember(uri);
     return false;
 }
 

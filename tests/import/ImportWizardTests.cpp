@@ -149,7 +149,7 @@ TEST_F(ImportWizard, FailedConversionSaysWhereAndWhatAndKeepsThePage)
         {&c_kml,
          "<kml xmlns=\"http://www.opengis.net/kml/2.2\"><Document><Placemark><name>A</name></Placemark>"
          "</Document></kml>",
-         L"placemark 1: no Point"},
+         L"placemark 1: \"A\": no Point"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.wizard->startExport);
