@@ -1,5 +1,8 @@
 ; TervolinSetup.exe: installs Tervolin on a Windows machine: Tervolin.dll with
-; its debug information and its German resources, and the command-line host.
+; its debug information and its German resources, the command-line host
+; tervolin.exe and the launcher without a console, tervolinw.exe; a
+; Start-menu shortcut for each wizard and shell verbs on the files the
+; wizards open.
 ;
 ;   TervolinSetup.exe [/S] [/AllUsers | /CurrentUser] [/D=FOLDER]
 ;
@@ -17,8 +20,8 @@
 ; user's settings under HKEY_CURRENT_USER\Software\Norvask\Tervolin and the
 ; exception log stay.
 ;
-; The build passes VERSION (four numbers), BINDIR (the built binaries) and
-; OUTFILE with -D.
+; The build passes VERSION (four numbers), BINDIR (the built binaries),
+; RESOURCES (the resource folder, for the icon) and OUTFILE with -D.
 
 Unicode true
 SetCompressor /SOLID lzma
@@ -35,6 +38,8 @@ AllowSkipFiles off
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Tervolin"
 !define FOLDER "Norvask\Tervolin"
 !define UNINSTALLER "Uninstall.exe"
+!define LAUNCHER "tervolinw.exe"
+!define ASSOCIATIONS "Software\Classes\SystemFileAssociations"
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -46,6 +51,8 @@ ShowUninstDetails show
 Var AllUsers
 
 !define MUI_ABORTWARNING
+!define MUI_ICON "${RESOURCES}\ui\Tervolin.ico"
+!define MUI_UNICON "${RESOURCES}\ui\Tervolin.ico"
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
@@ -73,6 +80,56 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "FileDescription" "${PRODUCT} Setup"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright (C) 2026 ${PUBLISHER}"
+
+; One Start-menu shortcut per wizard, named in the language of the
+; installation: English name, German name, the launcher's wizard.
+!macro Shortcuts OPERATION
+    !insertmacro ${OPERATION} "Tervolin Import KML Waypoints Wizard" "Tervolin-Assistent für den KML-Wegpunktimport" kml
+    !insertmacro ${OPERATION} "Tervolin Import Track Wizard" "Tervolin-Assistent für den Trackimport" track
+    !insertmacro ${OPERATION} "Tervolin Import Waypoints Wizard" "Tervolin-Assistent für den Wegpunktimport" waypoints
+    !insertmacro ${OPERATION} "Tervolin Map Wizard" "Tervolin-Kartenassistent" map
+!macroend
+
+!macro CreateShortcut ENGLISH GERMAN WIZARD
+    ${If} $LANGUAGE == ${LANG_GERMAN}
+        StrCpy $R0 "${GERMAN}"
+    ${Else}
+        StrCpy $R0 "${ENGLISH}"
+    ${EndIf}
+    CreateShortCut "$SMPROGRAMS\${PRODUCT}\$R0.lnk" "$INSTDIR\${LAUNCHER}" "wizard ${WIZARD}" "$INSTDIR\Tervolin.dll" 0
+!macroend
+
+; Either language's shortcut, whichever an earlier installation made.
+!macro DeleteShortcut ENGLISH GERMAN WIZARD
+    Delete "$SMPROGRAMS\${PRODUCT}\${ENGLISH}.lnk"
+    Delete "$SMPROGRAMS\${PRODUCT}\${GERMAN}.lnk"
+!macroend
+
+; Shell verbs on the files the wizards open, for whatever program owns the
+; file type: extension, verb key, menu text, the launcher's wizard. Each
+; starts the wizard with the file filled in.
+!macro Verbs OPERATION
+    !insertmacro ${OPERATION} .kml TervolinImportWaypoints "Import into eXplorist waypoints" kml
+    !insertmacro ${OPERATION} .wpt TervolinImportWaypoints "Import into eXplorist waypoints" waypoints
+    !insertmacro ${OPERATION} .plt TervolinImportTrack "Import into eXplorist track log" track
+    !insertmacro ${OPERATION} .img TervolinOpenMap "Open with Tervolin Map Wizard" map
+    !insertmacro ${OPERATION} .imi TervolinOpenMap "Open with Tervolin Map Wizard" map
+    !insertmacro ${OPERATION} .mgi TervolinOpenMap "Open with Tervolin Map Wizard" map
+!macroend
+
+!macro WriteVerb EXTENSION VERB TEXT WIZARD
+    WriteRegStr SHCTX "${ASSOCIATIONS}\${EXTENSION}\shell\${VERB}" "" "${TEXT}"
+    WriteRegStr SHCTX "${ASSOCIATIONS}\${EXTENSION}\shell\${VERB}" "Icon" "$INSTDIR\Tervolin.dll,0"
+    WriteRegStr SHCTX "${ASSOCIATIONS}\${EXTENSION}\shell\${VERB}\command" "" \
+        '"$INSTDIR\${LAUNCHER}" wizard ${WIZARD} "%1"'
+!macroend
+
+; The verb, and the keys above it that only held it.
+!macro DeleteVerb EXTENSION VERB TEXT WIZARD
+    DeleteRegKey SHCTX "${ASSOCIATIONS}\${EXTENSION}\shell\${VERB}"
+    DeleteRegKey /ifempty SHCTX "${ASSOCIATIONS}\${EXTENSION}\shell"
+    DeleteRegKey /ifempty SHCTX "${ASSOCIATIONS}\${EXTENSION}"
+!macroend
 
 ; regsvr32 registers for the machine, "/n /i:user" for the current user
 ; (the DLL's DllInstall); $0 is its exit code, 0 on success.
@@ -129,6 +186,7 @@ Section "Tervolin"
     File "${BINDIR}\Tervolin.dll.debug"
     File "${BINDIR}\Tervolin.lang-1031.dll"
     File "${BINDIR}\tervolin.exe"
+    File "${BINDIR}\${LAUNCHER}"
     WriteUninstaller "$INSTDIR\${UNINSTALLER}"
     Call WriteUninstallEntry
 
@@ -139,6 +197,11 @@ Section "Tervolin"
         SetErrorLevel 2
         Abort
     ${EndIf}
+
+    CreateDirectory "$SMPROGRAMS\${PRODUCT}"
+    !insertmacro Shortcuts DeleteShortcut
+    !insertmacro Shortcuts CreateShortcut
+    !insertmacro Verbs WriteVerb
 SectionEnd
 
 ; The entry of Apps & Features.
@@ -173,11 +236,15 @@ Section "Uninstall"
     ${If} $0 != 0
         DetailPrint "$(UnregistrationFailed)"
     ${EndIf}
+    !insertmacro Shortcuts DeleteShortcut
+    RMDir "$SMPROGRAMS\${PRODUCT}"
+    !insertmacro Verbs DeleteVerb
 
     Delete "$INSTDIR\Tervolin.dll"
     Delete "$INSTDIR\Tervolin.dll.debug"
     Delete "$INSTDIR\Tervolin.lang-1031.dll"
     Delete "$INSTDIR\tervolin.exe"
+    Delete "$INSTDIR\${LAUNCHER}"
     Delete "$INSTDIR\${UNINSTALLER}"
     RMDir "$INSTDIR"
     ; The maker's folder only when no other product of it is left.

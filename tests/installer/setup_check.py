@@ -2,13 +2,16 @@
 """TervolinSetup.exe on a fresh machine: a Wine prefix of its own under the
 build folder (the suite's prefix already has registrations of its own).
 
-Silent install for every user, the files, the registration and a JScript
-client; a second install over the first; the silent uninstall, after which
-nothing of the product is left but the user's settings and the exception
-log; then the same for an install for the current user only."""
+Silent install for every user: the files, the registration and a JScript
+client, the Start-menu shortcuts and the shell verbs, each started as the
+shell would start it and driven by tests/installer/wizard_probe.exe; a
+second install over the first; the silent uninstall, after which nothing of
+the product is left but the user's settings and the exception log; then the
+same for an install for the current user only."""
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import time
@@ -19,6 +22,8 @@ BUILD = os.environ["TERVOLIN_BUILD"]
 SETUP = os.path.join(BUILD, "package", "TervolinSetup.exe")
 PREFIX = os.path.join(BUILD, "setup-prefix")
 CLIENT = "Z:" + os.path.join(TOP, "tests", "module", "automation.js")
+PROBE = os.path.join(BUILD, "tests", "installer", "wizard_probe.exe")
+SAMPLES = "Z:" + os.path.join(TOP, "samples").replace("/", "\\")
 
 ENV = dict(os.environ, WINEPREFIX=PREFIX, WINEARCH="win32", WINEDEBUG="-all",
            # No Linux menu entries or file associations made from the shortcuts.
@@ -26,7 +31,26 @@ ENV = dict(os.environ, WINEPREFIX=PREFIX, WINEARCH="win32", WINEDEBUG="-all",
 ENV.pop("DISPLAY", None)
 
 MACHINE_FOLDER = r"C:\Program Files\Norvask\Tervolin"
-INSTALLED_FILES = ["Tervolin.dll", "Tervolin.dll.debug", "Tervolin.lang-1031.dll", "tervolin.exe", "Uninstall.exe"]
+INSTALLED_FILES = ["Tervolin.dll", "Tervolin.dll.debug", "Tervolin.lang-1031.dll", "tervolin.exe", "tervolinw.exe",
+                   "Uninstall.exe"]
+# Where the shell keeps the Start-menu programs of every user and of the user.
+START_MENU = {"HKLM": "Common Programs", "HKCU": "Programs"}
+# Shortcut file, the launcher's arguments, the wizard's caption.
+SHORTCUTS = [
+    ("Tervolin Import KML Waypoints Wizard.lnk", "wizard kml", "Tervolin Import KML Waypoints Wizard"),
+    ("Tervolin Import Track Wizard.lnk", "wizard track", "Tervolin Import Track Wizard"),
+    ("Tervolin Import Waypoints Wizard.lnk", "wizard waypoints", "Tervolin Import Waypoints Wizard"),
+    ("Tervolin Map Wizard.lnk", "wizard map", "Tervolin Map Wizard"),
+]
+# Extension, verb key, menu text, the launcher's wizard, a file to open.
+VERBS = [
+    (".kml", "TervolinImportWaypoints", "Import into eXplorist waypoints", "kml", "alpine-huts.kml"),
+    (".wpt", "TervolinImportWaypoints", "Import into eXplorist waypoints", "waypoints", "lakes.wpt"),
+    (".plt", "TervolinImportTrack", "Import into eXplorist track log", "track", "ridge-walk.plt"),
+    (".img", "TervolinOpenMap", "Open with Tervolin Map Wizard", "map", None),
+    (".imi", "TervolinOpenMap", "Open with Tervolin Map Wizard", "map", "tervolin-sample.imi"),
+    (".mgi", "TervolinOpenMap", "Open with Tervolin Map Wizard", "map", None),
+]
 UNINSTALL_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\Tervolin"
 MODULE_GUID = "{BE077F06-4827-42DE-B00F-6C083CAE540D}"
 CLASS_IDS = ["{FBA96C3A-E33F-4C9F-80B3-2216027DD3F7}", "{B3971D44-544A-4A0B-BF6D-E61BBD32E284}"]
@@ -100,7 +124,100 @@ def uninstall(label, root, folder):
     wait_until(lambda: reg_values(f"{root}\\{UNINSTALL_KEY}") is None)
 
 
-def check_installed(label, root, classes, folder):
+def read_shortcut(path):
+    """(target path, arguments) of a shell link file."""
+    data = open(path, "rb").read()
+    flags = struct.unpack_from("<I", data, 0x14)[0]
+    position = 0x4C
+    if flags & 0x01:  # an item id list
+        position += 2 + struct.unpack_from("<H", data, position)[0]
+    target = ""
+    if flags & 0x02:  # link information with the local path
+        size, _, _, _, local_path = struct.unpack_from("<IIIII", data, position)
+        target = data[position + local_path:data.index(b"\0", position + local_path)].decode("cp1252")
+        position += size
+    strings = []
+    for bit in (0x04, 0x08, 0x10, 0x20):  # name, relative path, working folder, arguments
+        if flags & bit:
+            length = struct.unpack_from("<H", data, position)[0]
+            # Wine counts the terminating NUL as a character.
+            strings.append(data[position + 2:position + 2 + 2 * length].decode("utf-16-le").rstrip("\0"))
+            position += 2 + 2 * length
+        else:
+            strings.append("")
+    return target, strings[3]
+
+
+def probe(*steps_and_command):
+    """Output lines of wizard_probe.exe for the steps and a command line."""
+    result = wine(PROBE, *steps_and_command)
+    return result.returncode, result.stdout.replace("\r", "").splitlines()
+
+
+def check_shortcuts(label, start_menu, folder, drive):
+    launcher = (folder + "\\tervolinw.exe").lower()
+    for name, arguments, caption in SHORTCUTS:
+        path = linux_path(start_menu + "\\" + name)
+        if not os.path.isfile(path):
+            check(False, f"{label}: shortcut {name} is missing")
+            continue
+        target, shortcut_arguments = read_shortcut(path)
+        check((target.lower(), shortcut_arguments) == (launcher, arguments),
+              f"{label}: {name} starts {target!r} {shortcut_arguments!r}")
+    if not drive:
+        return
+    # Started as the Start menu starts it, the wizard opens and closes.
+    name, arguments, caption = SHORTCUTS[1]
+    code, lines = probe("dump", "cancel", "--", folder + "\\tervolinw.exe", *arguments.split())
+    check(code == 0 and f"caption: {caption}" in lines and "exit: 0" in lines, f"{label}: {name} shows {lines}")
+
+
+def check_verbs(label, classes, folder, drive):
+    for extension, verb, text, wizard, sample in VERBS:
+        key = f"{classes}\\SystemFileAssociations\\{extension}\\shell\\{verb}"
+        check((reg_values(key) or {}).get("") == text, f"{label}: {extension} verb text {reg_values(key)}")
+        command = (reg_values(key + "\\command") or {}).get("", "")
+        check(command.lower() == f'"{folder}\\tervolinw.exe" wizard {wizard} "%1"'.lower(),
+              f"{label}: {extension} verb command {command!r}")
+        if drive and sample and command:
+            # As the shell runs it: %1 replaced by the file; the wizard's
+            # first content page shows the file.
+            path = SAMPLES + "\\" + sample
+            words = [quoted or plain for quoted, plain in re.findall(r'"([^"]*)"|(\S+)', command)]
+            code, lines = probe("next", "dump", "cancel", "--", *[path if word == "%1" else word for word in words])
+            check(code == 0 and any(line.endswith(": " + path) for line in lines),
+                  f"{label}: the {extension} verb's wizard shows {lines}")
+
+
+# The Locale setting, the track wizard's caption, the words of the error box
+# for a track in another datum (a failure code of the module's own) and the
+# question of Cancel: German from the satellite, English from the module
+# itself, also for a language without a satellite.
+LANGUAGES = [
+    (1031, "Tervolin-Assistent für den Trackimport", "das Kartendatum ist nicht WGS 84",
+     "Möchten Sie den Assistenten wirklich schließen?"),
+    (1033, "Tervolin Import Track Wizard", "the datum is not WGS 84", "Are you sure to close the wizard?"),
+    (1036, "Tervolin Import Track Wizard", "the datum is not WGS 84", "Are you sure to close the wizard?"),
+]
+
+
+def check_languages(label, folder):
+    track = r"C:\users\Public\Documents\other-datum.plt"
+    sample = open(os.path.join(TOP, "samples", "ridge-walk.plt"), "rb").read()
+    with open(linux_path(track), "wb") as file:
+        file.write(sample.replace(b"WGS 84", b"European 1950", 1))
+    for locale, caption, words, question in LANGUAGES:
+        wine("reg", "add", SETTINGS + r"\Locale", "/v", "Tervolin", "/t", "REG_DWORD", "/d", str(locale), "/f")
+        code, lines = probe("dump", "next", "set", "217", r"C:\users\Public\Documents\track.log", "next",
+                            "cancel", "--", folder + "\\tervolinw.exe", "wizard", "track", track)
+        messages = [line for line in lines if line.startswith("message: ")]
+        check(code == 0 and f"caption: {caption}" in lines and len(messages) == 2 and
+              messages[0].endswith(words) and messages[1].endswith("| " + question),
+              f"{label}: Locale {locale} shows {lines}")
+    wine("reg", "delete", SETTINGS + r"\Locale", "/v", "Tervolin", "/f")
+
+
+def check_installed(label, root, classes, folder, drive=False):
     for name in INSTALLED_FILES:
         check(os.path.isfile(linux_path(folder + "\\" + name)), f"{label}: {name} is missing")
     for clsid in CLASS_IDS:
@@ -117,10 +234,22 @@ def check_installed(label, root, classes, folder):
                if (reg_values(f"{root}\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{key}") or {})
                .get("DisplayName") == "Tervolin"]
     check(len(entries) == 1, f"{label}: uninstall entries {entries}")
+    check_shortcuts(label, start_menu(root), folder, drive)
+    check_verbs(label, classes, folder, drive)
+
+
+def start_menu(root):
+    name = START_MENU[root]
+    folders = reg_values(root + r"\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders") or {}
+    return folders.get(name, "(no Start menu)") + r"\Tervolin"
 
 
 def check_removed(label, root, classes, folder):
     check(not os.path.exists(linux_path(folder)), f"{label}: {folder} is still there")
+    check(not os.path.exists(linux_path(start_menu(root))), f"{label}: the Start-menu folder is still there")
+    for extension, verb, *_ in VERBS:
+        key = f"{classes}\\SystemFileAssociations\\{extension}"
+        check(reg_values(key) is None, f"{label}: {key} is still there")
     check(not os.path.exists(os.path.dirname(linux_path(folder))), f"{label}: the Norvask folder is still there")
     for key in [f"{classes}\\{key}" for key in PRODUCT_CLASS_KEYS] + [f"{root}\\{UNINSTALL_KEY}"]:
         check(reg_values(key) is None, f"{label}: {key} is still there")
@@ -155,7 +284,7 @@ def check_user_settings(label):
 def machine_install():
     classes = r"HKLM\Software\Classes"
     install("install")
-    check_installed("install", "HKLM", classes, MACHINE_FOLDER)
+    check_installed("install", "HKLM", classes, MACHINE_FOLDER, drive=True)
     run_client("install")
 
     install("second install")
@@ -170,6 +299,7 @@ def machine_install():
 
 def user_install():
     classes = r"HKCU\Software\Classes"
+    wine("reg", "delete", SETTINGS, "/f")  # a user who has not used the wizards yet
     install("user install", "/CurrentUser")
     folder = (reg_values(r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tervolin") or {}).get(
         "InstallLocation", "")
@@ -185,6 +315,8 @@ def user_install():
     # once the user's classes are merged the same way.
     wine("reg", "copy", classes, r"HKLM\Software\Classes", "/s", "/f")
     run_client("user install")
+
+    check_languages("user install", folder)
 
     uninstall("user uninstall", "HKCU", folder)
     check_removed("user uninstall", "HKCU", classes, folder)
