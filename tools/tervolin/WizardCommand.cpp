@@ -1,4 +1,4 @@
-// tervolin wizard kml|track|waypoints [PATH]: opens a wizard of
+// tervolin wizard kml|track|waypoints|map [PATH]: opens a wizard of
 // Tervolin.dll through its export, as a shortcut or a shell verb would. With
 // a path, the export's form that takes one fills the wizard's source.
 #include <windows.h>
@@ -28,6 +28,8 @@ const Wizard c_wizards[] = {
      L"tervolin wizard track [IN.plt]        import an OziExplorer track"},
     {L"waypoints", "StartImportWaypointsWizard", "StartImportWaypointsWizard2",
      L"tervolin wizard waypoints [IN.wpt]    import OziExplorer waypoints"},
+    {L"map", "StartMapWizard", "StartMapWizard2",
+     L"tervolin wizard map [MAP]             open a map (.img, .imi, .mgi) and edit its layers"},
 };
 
 void PrintWizardHelp()
