@@ -4,6 +4,7 @@
 //
 //   StartImportTrackWizard(parent)                 @8
 //   StartImportTrackWizard2(parent, path, 0)       @11, the path fills the input
+//   StartMapWizard(parent) @10, StartMapWizard2(parent, mapPath, 0) @13
 //
 // The calling thread becomes (or stays) a single-threaded OLE apartment for
 // the call; its OLE initialisation count is the same afterwards. Failures
@@ -18,6 +19,7 @@
 #include "base/Exception.h"
 #include "base/Handle.h"
 #include "import/ImportWizards.h"
+#include "map/MapWizard.h"
 #include "module/Module.h"
 #include "base/ResourceString.h"
 
@@ -152,6 +154,19 @@ HRESULT WINAPI StartImportWaypointsWizard(HWND parent)
 HRESULT WINAPI StartImportWaypointsWizard2(HWND parent, LPCWSTR inputPath, DWORD)
 {
     return StartWizard<CImportWaypointsWizard>(parent, inputPath);
+}
+
+HRESULT WINAPI StartMapWizard(HWND parent)
+{
+    return StartWizard<CMapWizard>(parent, nullptr);
+}
+
+// The map path (or a string resource id) fills the source page, so that a
+// shell verb on a map file opens the wizard on it; the last argument is
+// accepted and ignored.
+HRESULT WINAPI StartMapWizard2(HWND parent, LPCWSTR mapPath, DWORD)
+{
+    return StartWizard<CMapWizard>(parent, mapPath);
 }
 
 } // extern "C"
