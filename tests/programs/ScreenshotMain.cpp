@@ -51,6 +51,10 @@ void Shot(const std::wstring& name, HWND window, HWND over)
 int wmain(int argc, wchar_t** argv)
 {
     Watchdog watchdog(120000);
+    // The main thread sets up its windowing (through COM) before any wizard
+    // thread loads the DLL: the first window call of a thread and a thread
+    // that loads the common controls under the loader lock deadlock in Wine.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     int failures = 0;
     for (const auto& [name, scene] : Scenes()) {
         bool chosen = argc < 2;
