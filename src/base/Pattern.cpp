@@ -1,5 +1,6 @@
 #include "base/Pattern.h"
 
+#include <algorithm>
 #include <climits>
 #include <cwctype>
 #include <utility>
@@ -58,26 +59,6 @@ const PatternAbbreviation* FindPatternAbbreviation(wchar_t letter)
 {
     ThrowHr(E_INVALIDARG);
 }
-
-// A non-owning reference to a callable, for the matcher's continuations.
-template <typename Signature>
-class FunctionRef;
-
-template <typename R, typename... Args>
-class FunctionRef<R(Args...)>
-{
-public:
-    template <typename F>
-    FunctionRef(F& f) noexcept
-        : m_object(&f), m_call([](void* o, Args... args) -> R { return (*static_cast<F*>(o))(args...); })
-    {
-    }
-    R operator()(Args... args) const { return m_call(m_object, args...); }
-
-private:
-    void* m_object;
-    R (*m_call)(void*, Args...);
-};
 
 } // namespace
 
@@ -252,37 +233,162 @@ private:
     size_t m_pos = 0;
 };
 
-// Backtracking matcher over the compiled pattern. Each step hands the rest
-// of the match to a continuation, so repetition and alternation backtrack
-// naturally; a depth limit keeps hostile input from exhausting the stack.
+// Turns the parsed alternations into the program the matcher runs.
+//
+//   x?  Split L1, L2; L1: Enter r; x; Progress r; L2:
+//   x*  L0: Split L1, L2; L1: Enter r; x; Progress r; Jump L0; L2:
+//   x+  x; x*            (the first iteration may match nothing)
+//   a|b Split L1, L2; L1: a; Jump L3; L2: b; L3:
+//   {x} Open g; x; Close g
+// One-character items repeat in a single Run instruction.
+class ProgramBuilder
+{
+public:
+    explicit ProgramBuilder(CPattern& pattern) : m_pattern(pattern) {}
+
+    void Build()
+    {
+        EmitAlternation(0);
+        Emit(CPattern::Op::Accept);
+        size_t state = 0;
+        for (size_t loop : m_pattern.m_loopOf) {
+            m_pattern.m_firstState.push_back(state);
+            state += 1 + LoopDepth(loop);
+        }
+        m_pattern.m_stateCount = state;
+    }
+
+private:
+    size_t Here() const { return m_pattern.m_program.size(); }
+
+    size_t Emit(CPattern::Op op)
+    {
+        CPattern::Instruction instruction;
+        instruction.op = op;
+        m_pattern.m_program.push_back(std::move(instruction));
+        m_pattern.m_loopOf.push_back(m_loop);
+        return Here() - 1;
+    }
+
+    CPattern::Instruction& At(size_t index) { return m_pattern.m_program[index]; }
+
+    size_t LoopDepth(size_t loop) const
+    {
+        size_t depth = 0;
+        for (; loop != CPattern::c_noLoop; loop = m_pattern.m_outerLoop[loop])
+            ++depth;
+        return depth;
+    }
+
+    void EmitAlternation(int index)
+    {
+        // Copied: emitting may add nothing to m_alternations, but keep the
+        // reference independent of it all the same.
+        const CPattern::Alternation alternation = m_pattern.m_alternations[static_cast<size_t>(index)];
+        std::vector<size_t> jumps;
+        for (size_t i = 0; i < alternation.size(); ++i) {
+            const bool last = i + 1 == alternation.size();
+            size_t split = 0;
+            if (!last) {
+                split = Emit(CPattern::Op::Split);
+                At(split).target = Here();
+            }
+            for (const auto& piece : alternation[i])
+                EmitPiece(piece);
+            if (!last) {
+                jumps.push_back(Emit(CPattern::Op::Jump));
+                At(split).alternative = Here();
+            }
+        }
+        for (size_t jump : jumps)
+            At(jump).target = Here();
+    }
+
+    void EmitPiece(const CPattern::Piece& piece)
+    {
+        switch (piece.atom.kind) {
+        case CPattern::AtomKind::Begin:
+            Emit(CPattern::Op::Begin);
+            return;
+        case CPattern::AtomKind::End:
+            Emit(CPattern::Op::End);
+            return;
+        case CPattern::AtomKind::Group:
+            EmitRepeatedGroup(piece);
+            return;
+        default:
+            break;
+        }
+        const bool single = piece.min == 1 && piece.max == 1;
+        const size_t index = Emit(single ? CPattern::Op::Character : CPattern::Op::Run);
+        At(index).atom = piece.atom;
+        At(index).min = piece.min;
+        At(index).max = piece.max;
+    }
+
+    void EmitGroup(const CPattern::Atom& atom)
+    {
+        if (atom.capture >= 0)
+            At(Emit(CPattern::Op::Open)).slot = static_cast<size_t>(atom.capture);
+        EmitAlternation(atom.alternation);
+        if (atom.capture >= 0)
+            At(Emit(CPattern::Op::Close)).slot = static_cast<size_t>(atom.capture);
+    }
+
+    void EmitRepeatedGroup(const CPattern::Piece& piece)
+    {
+        if (piece.min == 1)
+            EmitGroup(piece.atom);
+        if (piece.max == 1)
+            return;
+        const size_t loop = m_pattern.m_outerLoop.size();
+        m_pattern.m_outerLoop.push_back(m_loop);
+        const size_t head = Emit(CPattern::Op::Split);
+        At(head).target = Here();
+        At(Emit(CPattern::Op::Enter)).slot = loop;
+        m_loop = loop;
+        EmitGroup(piece.atom);
+        At(Emit(CPattern::Op::Progress)).slot = loop;
+        m_loop = m_pattern.m_outerLoop[loop];
+        if (piece.max == UINT_MAX)
+            At(Emit(CPattern::Op::Jump)).target = head;
+        At(head).alternative = Here();
+    }
+
+    CPattern& m_pattern;
+    size_t m_loop = CPattern::c_noLoop;
+};
+
+// Runs the program by backtracking. A state is an instruction, a text
+// position and how many of the enclosing loops began their iteration at
+// that very position (the only part of the registers that can change what
+// follows: a Progress check compares the position with the iteration's
+// start, and positions never move back). Whether a state can reach Accept
+// does not depend on the groups captured so far, so a state that failed
+// once is remembered and never explored again. Captures and registers are
+// changed through a trail that is rolled back when a branch fails.
 class PatternMatcher
 {
 public:
     PatternMatcher(const CPattern& pattern, std::wstring_view text)
-        : m_pattern(pattern), m_text(text), m_captures(pattern.m_groupCount, Unset())
+        : m_pattern(pattern), m_text(text),
+          m_slots(3 * pattern.m_groupCount + pattern.m_outerLoop.size(), SIZE_MAX),
+          m_failed(pattern.m_stateCount * (text.size() + 1)), m_runs(pattern.m_program.size())
     {
     }
 
-    bool MatchAt(size_t start)
-    {
-        std::fill(m_captures.begin(), m_captures.end(), Unset());
-        auto accept = [](size_t) { return true; };
-        return MatchAlternation(0, start, Continuation(accept));
-    }
+    bool MatchAt(size_t start) { return Call(0, start); }
 
     std::wstring_view Capture(size_t index) const
     {
-        const auto& [begin, end] = m_captures[index];
+        const size_t begin = m_slots[2 * index];
         if (begin == SIZE_MAX)
             return {};
-        return m_text.substr(begin, end - begin);
+        return m_text.substr(begin, m_slots[2 * index + 1] - begin);
     }
 
 private:
-    using Continuation = FunctionRef<bool(size_t)>;
     static constexpr unsigned c_maxDepth = 1000;
-
-    static std::pair<size_t, size_t> Unset() { return {SIZE_MAX, SIZE_MAX}; }
 
     struct DepthGuard
     {
@@ -295,97 +401,170 @@ private:
         unsigned& m_depth;
     };
 
-    bool MatchAlternation(int index, size_t pos, Continuation next)
+    // What is known of the last run of characters a Run instruction saw:
+    // every character from start to end matches its atom, and the rest of
+    // the program was tried and failed at every position from failedFrom to
+    // end (SIZE_MAX: none yet).
+    struct RunMemo
     {
-        for (const auto& sequence : m_pattern.m_alternations[static_cast<size_t>(index)])
-            if (MatchSequence(sequence, 0, pos, next))
-                return true;
-        return false;
+        size_t start = SIZE_MAX;
+        size_t end = 0;
+        size_t failedFrom = SIZE_MAX;
+    };
+
+    struct TrailEntry
+    {
+        size_t slot;
+        size_t value;
+    };
+
+    size_t OpenSlot(size_t group) const { return 2 * m_pattern.m_groupCount + group; }
+    size_t LoopSlot(size_t loop) const { return 3 * m_pattern.m_groupCount + loop; }
+
+    void Set(size_t slot, size_t value)
+    {
+        m_trail.push_back({slot, m_slots[slot]});
+        m_slots[slot] = value;
     }
 
-    bool MatchSequence(const CPattern::Sequence& sequence, size_t piece, size_t pos, Continuation next)
+    void RollBack(size_t mark)
     {
-        if (piece == sequence.size())
-            return next(pos);
-        DepthGuard guard(m_depth);
-        auto rest = [&](size_t end) { return MatchSequence(sequence, piece + 1, end, next); };
-        return MatchPiece(sequence[piece], pos, Continuation(rest));
-    }
-
-    bool MatchPiece(const CPattern::Piece& piece, size_t pos, Continuation next)
-    {
-        if (IsSingleCharacter(piece.atom))
-            return MatchSingleCharacterRun(piece, pos, next);
-        return MatchRepeated(piece, 0, pos, next);
-    }
-
-    static bool IsSingleCharacter(const CPattern::Atom& atom)
-    {
-        return atom.kind == CPattern::AtomKind::Literal || atom.kind == CPattern::AtomKind::Any ||
-               atom.kind == CPattern::AtomKind::Class;
-    }
-
-    // Greedy repetition of a one-character item without recursion per character.
-    bool MatchSingleCharacterRun(const CPattern::Piece& piece, size_t pos, Continuation next)
-    {
-        size_t count = 0;
-        while (count < piece.max && pos + count < m_text.size() && MatchesCharacter(piece.atom, m_text[pos + count]))
-            ++count;
-        for (size_t n = count + 1; n-- > piece.min;)
-            if (next(pos + n))
-                return true;
-        return false;
-    }
-
-    bool MatchRepeated(const CPattern::Piece& piece, unsigned count, size_t pos, Continuation next)
-    {
-        DepthGuard guard(m_depth);
-        if (count < piece.max) {
-            auto again = [&](size_t end) {
-                if (end == pos && count >= piece.min)
-                    return false; // an empty iteration would repeat forever
-                return MatchRepeated(piece, count + 1, end, next);
-            };
-            if (MatchAtom(piece.atom, pos, Continuation(again)))
-                return true;
-        }
-        return count >= piece.min && next(pos);
-    }
-
-    bool MatchAtom(const CPattern::Atom& atom, size_t pos, Continuation next)
-    {
-        switch (atom.kind) {
-        case CPattern::AtomKind::Begin:
-            return pos == 0 && next(pos);
-        case CPattern::AtomKind::End:
-            return pos == m_text.size() && next(pos);
-        case CPattern::AtomKind::Group:
-            return MatchGroup(atom, pos, next);
-        default:
-            return pos < m_text.size() && MatchesCharacter(atom, m_text[pos]) && next(pos + 1);
+        while (m_trail.size() > mark) {
+            m_slots[m_trail.back().slot] = m_trail.back().value;
+            m_trail.pop_back();
         }
     }
 
-    bool MatchGroup(const CPattern::Atom& atom, size_t pos, Continuation next)
+    size_t StateIndex(size_t pc, size_t pos) const
     {
-        if (atom.capture < 0)
-            return MatchAlternation(atom.alternation, pos, next);
-        auto& capture = m_captures[static_cast<size_t>(atom.capture)];
-        const auto saved = capture;
-        auto close = [&](size_t end) {
-            const auto inner = capture;
-            capture = {pos, end};
-            if (next(end))
-                return true;
-            capture = inner;
+        size_t fresh = 0;
+        for (size_t loop = m_pattern.m_loopOf[pc]; loop != CPattern::c_noLoop && m_slots[LoopSlot(loop)] == pos;
+             loop = m_pattern.m_outerLoop[loop])
+            ++fresh;
+        return (m_pattern.m_firstState[pc] + fresh) * (m_text.size() + 1) + pos;
+    }
+
+    bool Call(size_t pc, size_t pos)
+    {
+        const size_t state = StateIndex(pc, pos);
+        if (m_failed[state])
             return false;
-        };
-        if (MatchAlternation(atom.alternation, pos, Continuation(close)))
+        DepthGuard guard(m_depth);
+        const size_t mark = m_trail.size();
+        if (Run(pc, pos))
             return true;
-        capture = saved;
+        RollBack(mark);
+        m_failed[state] = true;
         return false;
     }
 
+    bool Run(size_t pc, size_t pos)
+    {
+        for (;;) {
+            const CPattern::Instruction& instruction = m_pattern.m_program[pc];
+            switch (instruction.op) {
+            case CPattern::Op::Character:
+                if (pos == m_text.size() || !MatchesCharacter(instruction.atom, m_text[pos]))
+                    return false;
+                ++pos;
+                break;
+            case CPattern::Op::Run:
+                switch (RunCharacters(pc, pos)) {
+                case RunResult::Matched:
+                    return true;
+                case RunResult::Failed:
+                    return false;
+                case RunResult::Empty:
+                    break;
+                }
+                break;
+            case CPattern::Op::Begin:
+                if (pos != 0)
+                    return false;
+                break;
+            case CPattern::Op::End:
+                if (pos != m_text.size())
+                    return false;
+                break;
+            case CPattern::Op::Split:
+                if (Call(instruction.target, pos))
+                    return true;
+                pc = instruction.alternative;
+                continue;
+            case CPattern::Op::Jump:
+                pc = instruction.target;
+                continue;
+            case CPattern::Op::Open:
+                Set(OpenSlot(instruction.slot), pos);
+                break;
+            case CPattern::Op::Close:
+                Set(2 * instruction.slot, m_slots[OpenSlot(instruction.slot)]);
+                Set(2 * instruction.slot + 1, pos);
+                break;
+            case CPattern::Op::Enter:
+                Set(LoopSlot(instruction.slot), pos);
+                break;
+            case CPattern::Op::Progress:
+                if (m_slots[LoopSlot(instruction.slot)] == pos)
+                    return false;
+                break;
+            case CPattern::Op::Accept:
+                return true;
+            }
+            ++pc;
+        }
+    }
+
+    enum class RunResult { Matched, Failed, Empty };
+
+    // Tries the rest of the program after the longest run first, then ever
+    // shorter ones down to one character; Empty when none matched and the
+    // run may match nothing, for the caller to go on at the same position.
+    RunResult RunCharacters(size_t pc, size_t pos)
+    {
+        const CPattern::Instruction& instruction = m_pattern.m_program[pc];
+        const size_t count = RunLength(pc, pos);
+        if (count < instruction.min)
+            return RunResult::Failed;
+        const size_t shortest = pos + std::max(instruction.min, 1u);
+        size_t longest = pos + count;
+        RunMemo& memo = m_runs[pc];
+        const bool remembered = instruction.max == UINT_MAX;
+        // Ends from failedFrom on were tried by an earlier visit of this run
+        // and failed; they would fail again.
+        if (remembered && memo.failedFrom != SIZE_MAX)
+            longest = std::min(longest, memo.failedFrom - 1);
+        for (size_t end = longest; end >= shortest; --end)
+            if (Call(pc + 1, end))
+                return RunResult::Matched;
+        if (remembered && shortest <= pos + count)
+            memo.failedFrom = std::min(memo.failedFrom, shortest);
+        return instruction.min == 0 ? RunResult::Empty : RunResult::Failed;
+    }
+
+    size_t RunLength(size_t pc, size_t pos)
+    {
+        const CPattern::Instruction& instruction = m_pattern.m_program[pc];
+        if (instruction.max != UINT_MAX) {
+            size_t count = 0;
+            while (count < instruction.max && pos + count < m_text.size() &&
+                   MatchesCharacter(instruction.atom, m_text[pos + count]))
+                ++count;
+            return count;
+        }
+        RunMemo& memo = m_runs[pc];
+        if (memo.start <= pos && pos <= memo.end)
+            return memo.end - pos;
+        size_t end = pos;
+        while (end < m_text.size() && end != memo.start && MatchesCharacter(instruction.atom, m_text[end]))
+            ++end;
+        if (end == memo.start && end != pos) {
+            memo.start = pos; // the known run goes on from here
+        } else {
+            memo = RunMemo{pos, end, SIZE_MAX};
+        }
+        return memo.end - pos;
+    }
     bool MatchesCharacter(const CPattern::Atom& atom, wchar_t c) const
     {
         switch (atom.kind) {
@@ -415,13 +594,18 @@ private:
 
     const CPattern& m_pattern;
     std::wstring_view m_text;
-    std::vector<std::pair<size_t, size_t>> m_captures;
+    // Captures (begin and end per group), group starts, loop iteration starts.
+    std::vector<size_t> m_slots;
+    std::vector<TrailEntry> m_trail;
+    std::vector<bool> m_failed; // per state and position
+    std::vector<RunMemo> m_runs; // per instruction
     unsigned m_depth = 0;
 };
 
 CPattern::CPattern(std::wstring_view pattern, bool ignoreCase) : m_ignoreCase(ignoreCase)
 {
     PatternCompiler(*this).CompileAll(pattern);
+    ProgramBuilder(*this).Build();
 }
 
 bool CPattern::Match(std::wstring_view text, std::vector<std::wstring_view>* groups) const

@@ -2,8 +2,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <climits>
+#include <cwchar>
 #include <cwctype>
+#include <iterator>
 
 #include "base/Exception.h"
 
@@ -98,4 +101,38 @@ bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) noexcept
         return false;
     return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
                                 TRUE) == CSTR_EQUAL;
+}
+
+std::wstring ToUpperInvariant(std::wstring_view text)
+{
+    std::wstring upper(text);
+    if (!upper.empty())
+        LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), static_cast<int>(text.size()),
+                      upper.data(), static_cast<int>(upper.size()), nullptr, nullptr, 0);
+    return upper;
+}
+
+std::wstring EscapeControlCharacters(std::wstring_view text, size_t maxLength)
+{
+    std::wstring result;
+    const size_t shown = std::min(text.size(), maxLength);
+    for (size_t i = 0; i < shown; ++i) {
+        const wchar_t c = text[i];
+        if (c == L'\r') {
+            result += L"\\r";
+        } else if (c == L'\n') {
+            result += L"\\n";
+        } else if (c == L'\t') {
+            result += L"\\t";
+        } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) || c == 0x2028 || c == 0x2029) {
+            wchar_t code[8];
+            swprintf(code, std::size(code), L"\\x%02X", static_cast<unsigned>(c));
+            result += code;
+        } else {
+            result += c;
+        }
+    }
+    if (shown < text.size())
+        result += L"...";
+    return result;
 }

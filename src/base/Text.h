@@ -27,3 +27,11 @@ std::wstring_view TrimWhiteSpace(std::wstring_view text) noexcept;
 
 // Ordinal comparison ignoring letter case.
 bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) noexcept;
+
+// Upper case as the file system folds names (invariant, per character).
+std::wstring ToUpperInvariant(std::wstring_view text);
+
+// Text taken from an input file, made fit for a one-line message: control
+// characters become \r, \n, \t or \xHH, and a text longer than maxLength
+// characters is cut there and marked with "...".
+std::wstring EscapeControlCharacters(std::wstring_view text, size_t maxLength = 80);

@@ -77,16 +77,32 @@ void WritePointLines(const TextLines& lines, size_t firstLine, HANDLE output, Bu
     WriteSentence(output, c_terminator, true);
 }
 
-// The output file, with its path attached to any write failure.
+// The output, written beside the destination and moved over it only when
+// every line converted: a failure leaves an existing output as it was.
+// Write failures carry the output's path.
 template <typename Body>
 void WriteOutput(const std::wstring& outputPath, Body body)
 {
-    UniqueHFile output = CreateSentenceFile(outputPath);
+    PendingSentenceFile output(outputPath);
     try {
         body(output.Get());
     } catch (CAtlException& e) {
         if (e.Position() == 0)
             e.SetPathIfUnknown(outputPath);
+        throw;
+    }
+    output.Commit();
+}
+
+// ParseDecimal of one field; a failure gets words that name the field and
+// quote its text: "the latitude '4x.5' is not a number".
+double ParseField(const wchar_t* fieldName, const std::wstring& text)
+{
+    try {
+        return ParseDecimal(text);
+    } catch (CAtlException& e) {
+        e.SetDetailIfUnknown(L"the " + std::wstring(fieldName) + L" '" + EscapeControlCharacters(text) +
+                             L"' is not a number");
         throw;
     }
 }
@@ -95,8 +111,8 @@ void BuildWaypointSentence(const std::vector<std::wstring>& fields, std::wstring
 {
     if (fields.size() < 4)
         ThrowOwnFailure(OziFailure::WaypointFields);
-    const double latitude = ParseDecimal(fields[2]);
-    const double longitude = ParseDecimal(fields[3]);
+    const double latitude = ParseField(L"latitude", fields[2]);
+    const double longitude = ParseField(L"longitude", fields[3]);
     sentence += L"$PMGNWPL,";
     sentence += FormatDegreeMinutes(2, latitude);
     sentence += LatitudeHemisphere(latitude);
@@ -124,10 +140,10 @@ void BuildTrackSentence(const std::vector<std::wstring>& fields, AltitudeUnit un
 {
     if (fields.size() < 5)
         ThrowOwnFailure(OziFailure::TrackPointFields);
-    const double latitude = ParseDecimal(fields[0]);
-    const double longitude = ParseDecimal(fields[1]);
-    const double altitude = ParseDecimal(fields[3]);
-    const double dayNumber = ParseDecimal(fields[4]);
+    const double latitude = ParseField(L"latitude", fields[0]);
+    const double longitude = ParseField(L"longitude", fields[1]);
+    const double altitude = ParseField(L"altitude", fields[3]);
+    const double dayNumber = ParseField(L"date (day number)", fields[4]);
 
     sentence += L"$PMGNTRK,";
     AppendTrackAngle(sentence, L"%02d%02d.%03d", latitude);

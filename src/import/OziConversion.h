@@ -2,10 +2,12 @@
 // into Magellan waypoint files (.upt) and track logs (.log).
 //
 // Only WGS 84 files are accepted. Both read the input whole and close it
-// before the output is created; a header that fails its check leaves the
-// output untouched. A point line that fails later leaves the sentences
-// already written in the output, closed and without its terminator.
-// Failures carry the 1-based input line in CAtlException::Position().
+// before the output is written. The output is written under a temporary
+// name in its folder and replaces the destination only when every line
+// converted, so any failure leaves an existing destination as it was and
+// no partial file behind. Failures carry the 1-based input line in
+// CAtlException::Position() and, for a field that is not a number, words
+// naming the field and its text in CAtlException::Detail().
 #pragma once
 
 #include <windows.h>

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <set>
 
 #include "base/Exception.h"
 #include "base/Text.h"
@@ -68,6 +69,15 @@ void StoreLittleEndian(unsigned char* bytes, std::uint32_t value) noexcept
 [[noreturn]] void ThrowShortRead()
 {
     ThrowWin32(ERROR_HANDLE_EOF);
+}
+
+// A file that cannot be a container fails as a short read, with words that
+// say so instead of the system's "end of file".
+[[noreturn]] void ThrowNotAContainer(const std::wstring& reason)
+{
+    CAtlException failure(HResultFromWin32(ERROR_HANDLE_EOF));
+    failure.SetDetailIfUnknown(L"this is not a Magellan map file: " + reason);
+    throw failure;
 }
 
 void Seek(HANDLE file, std::uint64_t offset)
@@ -224,6 +234,49 @@ const wchar_t* FileTypeDescription(std::wstring_view name)
     return nullptr;
 }
 
+// The device names of the system. A name is a device when its part before
+// the first dot, without trailing spaces, is one of them.
+constexpr const wchar_t* c_deviceNames[] = {
+    L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$",
+};
+// COM and LPT followed by one digit, a superscript one included.
+constexpr const wchar_t* c_numberedDevices[] = {L"COM", L"LPT"};
+constexpr wchar_t c_deviceDigits[] = L"0123456789\u00B9\u00B2\u00B3";
+
+bool IsDeviceName(std::wstring_view name) noexcept
+{
+    std::wstring_view base = name.substr(0, name.find(L'.'));
+    while (!base.empty() && base.back() == L' ')
+        base.remove_suffix(1);
+    for (const wchar_t* device : c_deviceNames)
+        if (EqualsIgnoreCase(base, device))
+            return true;
+    if (base.size() != 4 || base[3] == 0 || !wcschr(c_deviceDigits, base[3]))
+        return false;
+    for (const wchar_t* device : c_numberedDevices)
+        if (EqualsIgnoreCase(base.substr(0, 3), device))
+            return true;
+    return false;
+}
+
+// The name as the file system tells names apart: upper case, without the
+// trailing dots and spaces that file creation drops.
+std::wstring FileSystemKey(std::wstring_view name)
+{
+    while (!name.empty() && (name.back() == L'.' || name.back() == L' '))
+        name.remove_suffix(1);
+    return ToUpperInvariant(name);
+}
+
+// "ROADS.LAY" with number 2 gives "ROADS (2).LAY"; a name without a dot
+// gets the number at its end.
+std::wstring NumberedName(std::wstring_view name, unsigned number)
+{
+    const size_t dot = std::min(name.rfind(L'.'), name.size());
+    return std::wstring(name.substr(0, dot)) + L" (" + std::to_wstring(number) + L")" +
+           std::wstring(name.substr(dot));
+}
+
 // One entry of the container being written.
 struct WorkingEntry
 {
@@ -362,16 +415,19 @@ void OpenContainer(MapContainer& container, const std::wstring& path)
     WithPath(path, [&] {
         size = FileSize(file.Get());
         unsigned char counts[8];
+        if (size < sizeof counts)
+            ThrowNotAContainer(L"it is shorter than the two count words");
         ReadExact(file.Get(), counts, sizeof counts);
         std::uint32_t count = LoadLittleEndian(counts);
         bigEndian = count > c_maxLittleEndianEntries;
         if (bigEndian)
             count = ByteSwap(count);
+        // Checked before anything is allocated: any other file read as a
+        // container announces a directory far larger than itself.
         const std::uint64_t directoryBytes = std::uint64_t{count} * c_directoryEntryBytes;
-        if (directoryBytes > UINT32_MAX)
-            ThrowHr(E_OUTOFMEMORY);
         if (sizeof counts + directoryBytes > size)
-            ThrowShortRead();
+            ThrowNotAContainer(L"its directory of " + std::to_wstring(count) + L" entries does not fit the file of " +
+                               std::to_wstring(size) + L" bytes");
         entries = ReadDirectory(file.Get(), count, bigEndian);
     });
     container.file = std::move(file);
@@ -403,7 +459,42 @@ std::wstring DescribeEntry(const ContainerEntry& entry)
 
 bool IsPlainFileName(std::wstring_view name) noexcept
 {
-    return !name.empty() && name != L"." && name != L".." && name.find_first_of(L"\\/:") == std::wstring_view::npos;
+    return !name.empty() && name != L"." && name != L".." &&
+           name.find_first_of(L"\\/:") == std::wstring_view::npos && !IsDeviceName(name);
+}
+
+ExtractionNames PlanExtraction(const std::vector<const ContainerEntry*>& entries)
+{
+    for (const ContainerEntry* entry : entries) {
+        if (IsPlainFileName(entry->name))
+            continue;
+        CAtlException failure(HResultFromWin32(ERROR_INVALID_NAME));
+        failure.SetDetailIfUnknown(L"the packed file name \"" + EscapeControlCharacters(entry->name) +
+                                   L"\" is not a plain file name (a folder, a drive or a device)");
+        throw failure;
+    }
+    // Every first occurrence keeps its name, so a new name must avoid all
+    // of them, not only those seen so far.
+    std::set<std::wstring> taken;
+    std::vector<bool> duplicate;
+    for (const ContainerEntry* entry : entries)
+        duplicate.push_back(!taken.insert(FileSystemKey(entry->name)).second);
+    ExtractionNames names;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (!duplicate[i]) {
+            names.fileNames.push_back(entries[i]->name);
+            continue;
+        }
+        std::wstring candidate;
+        for (unsigned number = 2;; ++number) {
+            candidate = NumberedName(entries[i]->name, number);
+            if (taken.insert(FileSystemKey(candidate)).second)
+                break;
+        }
+        names.fileNames.push_back(candidate);
+        ++names.renamed;
+    }
+    return names;
 }
 
 void ExtractEntry(const MapContainer& container, const ContainerEntry& entry, const std::wstring& destinationPath)

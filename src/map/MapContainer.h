@@ -65,8 +65,28 @@ std::wstring DescribeEntry(const ContainerEntry& entry);
 
 // Whether a display name can be used as a file name inside a folder: names
 // come from the container, and one with a path separator, a drive or stream
-// colon, or that is "." or "..", would put the file elsewhere.
+// colon, or that is "." or "..", would put the file elsewhere; one that
+// names a device (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9, LPT0-9 and
+// COM/LPT with a superscript digit, in any case, with or without an
+// extension, with trailing dots or spaces: "NUL.", "com1.lay", "Aux .dat")
+// would send the bytes to the device.
 bool IsPlainFileName(std::wstring_view name) noexcept;
+
+// The file names under which a set of entries is extracted into one folder,
+// one per entry in the order given. Names are compared as the file system
+// compares them (ignoring letter case and trailing dots and spaces), so two
+// entries named ROADS.LAY and roads.lay would land in one file: the first
+// keeps its name, each later one gets the first free name of the form
+// "ROADS (2).LAY", "ROADS (3).LAY", ... (the number before the last dot).
+// renamed counts those. A name that is not a plain file name (see
+// IsPlainFileName) refuses the whole set before anything is extracted:
+// ERROR_INVALID_NAME, with words naming the entry.
+struct ExtractionNames
+{
+    std::vector<std::wstring> fileNames;
+    size_t renamed = 0;
+};
+ExtractionNames PlanExtraction(const std::vector<const ContainerEntry*>& entries);
 
 // Writes the entry's bytes to a new file, replacing an existing one. A
 // failure after the file was created deletes it.

@@ -104,3 +104,29 @@ TEST(Pattern, HugeTextDoesNotExhaustTheStack)
     const HRESULT hr = RaisedResult([&] { CPattern(L"^(a)+$", false).Match(text); });
     EXPECT_EQ(HResultFromWin32(ERROR_STACK_OVERFLOW), hr);
 }
+
+// Texts on which a matcher without memo backtracks for days: every CR LF
+// pair can be one line end or two, and every split of the digits between
+// the two version groups is tried. They must end (with the same answer).
+TEST(Pattern, AmbiguousTextsEndAtOnce)
+{
+    const CPattern pointer(L"^[0-9]+ +{[[0-9a-z\\.\\_\\-]+} *\\n*$", true);
+    std::wstring lineEnds;
+    for (int i = 0; i < 60; ++i)
+        lineEnds += L"\r\n";
+    std::vector<std::wstring_view> groups;
+    EXPECT_FALSE(pointer.Match(L"1 a" + lineEnds + L"!"));
+    const std::wstring pointerFile = L"1 a" + lineEnds;
+    ASSERT_TRUE(pointer.Match(pointerFile, &groups));
+    EXPECT_EQ(L"a", groups[0]);
+
+    const CPattern space(L"^http\\://www\\.opengis\\.net/kml/{[0-9]+}.{[0-9]+}$", true);
+    const std::wstring digits(1 << 20, L'7');
+    EXPECT_FALSE(space.Match(L"http://www.opengis.net/kml/" + digits + L"x"));
+    const std::wstring uri = L"http://www.opengis.net/kml/" + digits;
+    ASSERT_TRUE(space.Match(uri, &groups));
+    EXPECT_EQ(digits.size() - 2, groups[0].size());
+    EXPECT_EQ(L"7", groups[1]);
+    // Unanchored: every start position meets the same long run.
+    EXPECT_FALSE(CPattern(L"7+x", false).Match(digits));
+}

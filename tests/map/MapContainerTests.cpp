@@ -171,7 +171,7 @@ TEST_F(MapContainerTest, BadDirectoriesFailClearly)
     };
     const Row rows[] = {
         {"too short for the count words", "\x01\x00\x00", HResultFromWin32(ERROR_HANDLE_EOF), S_OK},
-        {"directory size overflows", overflow, E_OUTOFMEMORY, S_OK},
+        {"directory size overflows", overflow, HResultFromWin32(ERROR_HANDLE_EOF), S_OK},
         {"directory beyond the file", beyondFile, HResultFromWin32(ERROR_HANDLE_EOF), S_OK},
         {"entry beyond the file", pastEnd, S_OK, HResultFromWin32(ERROR_HANDLE_EOF)},
     };
@@ -182,6 +182,8 @@ TEST_F(MapContainerTest, BadDirectoriesFailClearly)
         EXPECT_EQ(row.open, RaisedResult([&] { OpenContainer(container, path); }));
         if (row.open != S_OK) {
             EXPECT_TRUE(container.path.empty());
+            EXPECT_NE(std::wstring::npos, RaisedDetail([&] { OpenContainer(container, path); })
+                                              .find(L"this is not a Magellan map file"));
             continue;
         }
         const std::wstring destination = m_folder.File(L"keep.txt");
@@ -283,10 +285,33 @@ TEST(MapContainer, DescribesEntries)
 
 TEST(MapContainer, PlainFileNamesStayInTheirFolder)
 {
-    for (const wchar_t* name : {L"ADD_MAPS.CFG", L"README.", L"..LAY", L"A B.C"})
+    for (const wchar_t* name : {L"ADD_MAPS.CFG", L"README.", L"..LAY", L"A B.C", L"CONSOLE.LAY", L"COM10.DAT",
+                                L"NULL.", L"XNUL.", L"LPT.INI", L"COMA.LAY", L"AUX_1.DAT"})
         EXPECT_TRUE(IsPlainFileName(name)) << name;
-    for (const wchar_t* name : {L"..\\..\\ab.TXT", L"../../ab.TXT", L"c:ab.TXT", L"A:B.LAY", L".", L"..", L""})
+    for (const wchar_t* name : {L"..\\..\\ab.TXT", L"../../ab.TXT", L"c:ab.TXT", L"A:B.LAY", L".", L"..", L"",
+                                L"NUL.", L"nul", L"COM1.", L"lpt9.LAY", L"CON.LAY", L"Aux.dat", L"PRN.TXT.GZ",
+                                L"NUL .", L"nul  .x", L"COM0.", L"LPT0.", L"COM\u00B9.", L"CONIN$.", L"conout$.lay"})
         EXPECT_FALSE(IsPlainFileName(name)) << name;
+}
+
+TEST(MapContainer, ExtractionNamesKeepCaseTwinsApart)
+{
+    const std::vector<ContainerEntry> entries = {
+        {L"ROADS.LAY"}, {L"roads.lay"}, {L"ROADS (2).LAY"}, {L"Roads.Lay"}, {L"README."}, {L"readme.."}, {L"A.B"}};
+    std::vector<const ContainerEntry*> selected;
+    for (const auto& entry : entries)
+        selected.push_back(&entry);
+    const ExtractionNames names = PlanExtraction(selected);
+    // ROADS (2).LAY is the name of an entry of its own, so the first twin gets 3.
+    const std::vector<std::wstring> expected = {L"ROADS.LAY", L"roads (3).lay", L"ROADS (2).LAY", L"Roads (4).Lay",
+                                                L"README.",   L"readme. (2).",  L"A.B"};
+    EXPECT_EQ(expected, names.fileNames);
+    EXPECT_EQ(3u, names.renamed);
+
+    const ContainerEntry elsewhere{L"A/B\r\n.LAY"};
+    selected.push_back(&elsewhere);
+    EXPECT_EQ(HResultFromWin32(ERROR_INVALID_NAME), RaisedResult([&] { PlanExtraction(selected); }));
+    EXPECT_NE(std::wstring::npos, RaisedDetail([&] { PlanExtraction(selected); }).find(L"\"A/B\\r\\n.LAY\""));
 }
 
 // The shared real and synthetic maps open, verify and round-trip.

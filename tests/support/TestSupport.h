@@ -68,6 +68,19 @@ HRESULT RaisedResult(F&& f)
     return S_OK;
 }
 
+// The words (CAtlException::Detail) of the failure the callable raises;
+// empty when it raises none or one without words.
+template <typename F>
+std::wstring RaisedDetail(F&& f)
+{
+    try {
+        f();
+    } catch (const CAtlException& e) {
+        return e.Detail();
+    }
+    return {};
+}
+
 #define SKIP_WITHOUT_TESTDATA(folder)                                                                   \
     if ((folder).empty())                                                                               \
     GTEST_SKIP() << "real-world test data (../shared/testdata) is absent"

@@ -49,7 +49,7 @@ const ContainerEntry& RequireEntry(const MapContainer& container, const std::wst
 {
     const ContainerEntry* entry = FindEntry(container, name);
     if (!entry)
-        throw RequestError{L"the map holds no packed file \"" + name + L"\""};
+        throw RequestError{L"the map holds no packed file \"" + EscapeControlCharacters(name) + L"\""};
     return *entry;
 }
 
@@ -57,7 +57,7 @@ int ListEntries(const MapContainer& container, const Arguments&)
 {
     std::wstring text = Padded(L"Name", 16, false) + Padded(L"Offset", 14, true) + Padded(L"Length", 14, true) + L"\n";
     for (const auto& entry : container.entries)
-        text += Padded(entry.name, 16, false) + Padded(FormatGroupedInteger(entry.offset), 14, true) +
+        text += Padded(EscapeControlCharacters(entry.name), 16, false) + Padded(FormatGroupedInteger(entry.offset), 14, true) +
                 Padded(FormatGroupedInteger(entry.length), 14, true) + L"\n";
     const CheckWordResult checks = VerifyCheckWords(container);
     text += std::to_wstring(container.entries.size()) + (container.bigEndian ? L" entries, big-endian" : L" entries") +
@@ -72,7 +72,10 @@ int ListEntries(const MapContainer& container, const Arguments&)
 
 int DescribeOneEntry(const MapContainer& container, const Arguments& names)
 {
-    PrintOut(WithUnixLineEnds(DescribeEntry(RequireEntry(container, names[0]))) + L"\n");
+    // A name from a damaged map may hold line breaks of its own.
+    ContainerEntry shown = RequireEntry(container, names[0]);
+    shown.name = EscapeControlCharacters(shown.name);
+    PrintOut(WithUnixLineEnds(DescribeEntry(shown)) + L"\n");
     return c_exitSuccess;
 }
 
@@ -85,14 +88,16 @@ int ExtractEntries(const MapContainer& container, const Arguments& arguments)
     if (selected.empty())
         for (const auto& entry : container.entries)
             selected.push_back(&entry);
-    for (const ContainerEntry* entry : selected)
-        if (!IsPlainFileName(entry->name))
-            throw RequestError{L"the packed file name \"" + entry->name + L"\" is not a plain file name"};
+    const ExtractionNames names = PlanExtraction(selected);
     if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
         ThrowLastErrorFor(folder);
-    for (const ContainerEntry* entry : selected)
-        ExtractEntry(container, *entry, folder + L"\\" + entry->name);
-    PrintOut(std::to_wstring(selected.size()) + L" files extracted into " + folder + L"\n");
+    for (size_t i = 0; i < selected.size(); ++i)
+        ExtractEntry(container, *selected[i], folder + L"\\" + names.fileNames[i]);
+    std::wstring text = std::to_wstring(selected.size()) + L" files extracted into " + folder;
+    if (names.renamed != 0)
+        text += L" (" + std::to_wstring(names.renamed) +
+                L" renamed \"NAME (2).EXT\": their names differ from another's only in letter case)";
+    PrintOut(text + L"\n");
     return c_exitSuccess;
 }
 
