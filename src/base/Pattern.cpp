@@ -339,7 +339,7 @@ private:
     {
         if (piece.min == 1)
             EmitGroup(piece.atom);
-        if (piece.max == 1)
+        if (piece.min == 1 && piece.max == 1)
             return;
         const size_t loop = m_pattern.m_outerLoop.size();
         m_pattern.m_outerLoop.push_back(m_loop);

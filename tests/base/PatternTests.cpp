@@ -33,6 +33,9 @@ const MatchRow c_matchRows[] = {
     {L"^(ab)+$", false, L"ababab", true, nullptr},
     {L"^(ab)+$", false, L"ababa", false, nullptr},
     {L"^(a*)*$", false, L"aaaa", true, nullptr},
+    {L"{.}?", false, L"x", true, L"x"},
+    {L"^{(a|ab)?}b$", false, L"ab", true, L"a"},
+    {L"^{(|a)+}a$", false, L"aa", true, L"a"},
     // Classes and abbreviations.
     {L"^[a-c]+$", false, L"abcabc", true, nullptr},
     {L"^[a-c]+$", true, L"ABC", true, nullptr},
