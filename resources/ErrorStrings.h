@@ -46,3 +46,14 @@
 #define IDS_FAILURE_KML_NOT_WELL_FORMED 20518
 // A placemark's failure with its name: the name, the failure's words.
 #define IDS_FAILURE_KML_NAMED_PLACEMARK 20519
+
+// Words that say more than a code: which field and what text, why a file
+// is not what it should be (inserts %1, %2).
+#define IDS_DETAIL_NOT_A_NUMBER 20560
+#define IDS_DETAIL_FIELD_LATITUDE 20561
+#define IDS_DETAIL_FIELD_LONGITUDE 20562
+#define IDS_DETAIL_FIELD_ALTITUDE 20563
+#define IDS_DETAIL_FIELD_DAY_NUMBER 20564
+#define IDS_DETAIL_MAP_TOO_SHORT 20565
+#define IDS_DETAIL_MAP_DIRECTORY_TOO_LARGE 20566
+#define IDS_DETAIL_NOT_A_PLAIN_NAME 20567

@@ -6,6 +6,7 @@
 
 #include "ErrorStrings.h"
 #include "base/ResourceString.h"
+#include "base/Text.h"
 #include "gps/SerialReader.h"
 #include "import/KmlDocument.h"
 #include "import/OziConversion.h"
@@ -91,6 +92,9 @@ std::wstring HexCode(HRESULT hr)
     return buffer;
 }
 
+// Longer words are cut: they quote at most a few short texts of the input.
+constexpr size_t c_maximumDetailLength = 1000;
+
 } // namespace
 
 std::optional<std::wstring> OwnFailureWords(HRESULT hr, const wchar_t* positionNoun)
@@ -144,6 +148,12 @@ std::wstring DescribeFailure(const CAtlException& failure, const std::wstring& d
         line += std::to_wstring(failure.Position());
         line += L": ";
     }
-    line += failure.Detail().empty() ? DescribeResult(failure.m_hr, positionNoun) : failure.Detail();
+    if (failure.Detail().empty()) {
+        line += DescribeResult(failure.m_hr, positionNoun);
+    } else {
+        // Words may quote a damaged input or end with the reader's line
+        // break: one failure stays one line.
+        line += EscapeControlCharacters(TrimWhiteSpace(failure.Detail()), c_maximumDetailLength);
+    }
     return line;
 }

@@ -3,6 +3,8 @@
 #include <oleauto.h>
 
 
+#include "ErrorStrings.h"
+#include "base/ResourceString.h"
 #include "base/Exception.h"
 #include "base/Pattern.h"
 #include "base/Text.h"
@@ -96,13 +98,14 @@ void WriteOutput(const std::wstring& outputPath, Body body)
 
 // ParseDecimal of one field; a failure gets words that name the field and
 // quote its text: "the latitude '4x.5' is not a number".
-double ParseField(const wchar_t* fieldName, const std::wstring& text)
+double ParseField(UINT fieldName, const std::wstring& text)
 {
     try {
         return ParseDecimal(text);
     } catch (CAtlException& e) {
-        e.SetDetailIfUnknown(L"the " + std::wstring(fieldName) + L" '" + EscapeControlCharacters(text) +
-                             L"' is not a number");
+        const std::wstring field = TryLoadResourceString(fieldName).value_or(std::wstring());
+        if (auto words = TryFormatResourceString(IDS_DETAIL_NOT_A_NUMBER, {field, EscapeControlCharacters(text)}))
+            e.SetDetailIfUnknown(*words);
         throw;
     }
 }
@@ -111,8 +114,8 @@ void BuildWaypointSentence(const std::vector<std::wstring>& fields, std::wstring
 {
     if (fields.size() < 4)
         ThrowOwnFailure(OziFailure::WaypointFields);
-    const double latitude = ParseField(L"latitude", fields[2]);
-    const double longitude = ParseField(L"longitude", fields[3]);
+    const double latitude = ParseField(IDS_DETAIL_FIELD_LATITUDE, fields[2]);
+    const double longitude = ParseField(IDS_DETAIL_FIELD_LONGITUDE, fields[3]);
     sentence += L"$PMGNWPL,";
     sentence += FormatDegreeMinutes(2, latitude);
     sentence += LatitudeHemisphere(latitude);
@@ -140,10 +143,10 @@ void BuildTrackSentence(const std::vector<std::wstring>& fields, AltitudeUnit un
 {
     if (fields.size() < 5)
         ThrowOwnFailure(OziFailure::TrackPointFields);
-    const double latitude = ParseField(L"latitude", fields[0]);
-    const double longitude = ParseField(L"longitude", fields[1]);
-    const double altitude = ParseField(L"altitude", fields[3]);
-    const double dayNumber = ParseField(L"date (day number)", fields[4]);
+    const double latitude = ParseField(IDS_DETAIL_FIELD_LATITUDE, fields[0]);
+    const double longitude = ParseField(IDS_DETAIL_FIELD_LONGITUDE, fields[1]);
+    const double altitude = ParseField(IDS_DETAIL_FIELD_ALTITUDE, fields[3]);
+    const double dayNumber = ParseField(IDS_DETAIL_FIELD_DAY_NUMBER, fields[4]);
 
     sentence += L"$PMGNTRK,";
     AppendTrackAngle(sentence, L"%02d%02d.%03d", latitude);

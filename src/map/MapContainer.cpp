@@ -5,6 +5,8 @@
 #include <iterator>
 #include <set>
 
+#include "ErrorStrings.h"
+#include "base/ResourceString.h"
 #include "base/Exception.h"
 #include "base/Text.h"
 #include "map/NumberFormat.h"
@@ -73,10 +75,11 @@ void StoreLittleEndian(unsigned char* bytes, std::uint32_t value) noexcept
 
 // A file that cannot be a container fails as a short read, with words that
 // say so instead of the system's "end of file".
-[[noreturn]] void ThrowNotAContainer(const std::wstring& reason)
+[[noreturn]] void ThrowNotAContainer(const std::optional<std::wstring>& words)
 {
     CAtlException failure(HResultFromWin32(ERROR_HANDLE_EOF));
-    failure.SetDetailIfUnknown(L"this is not a Magellan map file: " + reason);
+    if (words)
+        failure.SetDetailIfUnknown(*words);
     throw failure;
 }
 
@@ -416,7 +419,7 @@ void OpenContainer(MapContainer& container, const std::wstring& path)
         size = FileSize(file.Get());
         unsigned char counts[8];
         if (size < sizeof counts)
-            ThrowNotAContainer(L"it is shorter than the two count words");
+            ThrowNotAContainer(TryLoadResourceString(IDS_DETAIL_MAP_TOO_SHORT));
         ReadExact(file.Get(), counts, sizeof counts);
         std::uint32_t count = LoadLittleEndian(counts);
         bigEndian = count > c_maxLittleEndianEntries;
@@ -426,8 +429,8 @@ void OpenContainer(MapContainer& container, const std::wstring& path)
         // container announces a directory far larger than itself.
         const std::uint64_t directoryBytes = std::uint64_t{count} * c_directoryEntryBytes;
         if (sizeof counts + directoryBytes > size)
-            ThrowNotAContainer(L"its directory of " + std::to_wstring(count) + L" entries does not fit the file of " +
-                               std::to_wstring(size) + L" bytes");
+            ThrowNotAContainer(TryFormatResourceString(IDS_DETAIL_MAP_DIRECTORY_TOO_LARGE,
+                                                       {std::to_wstring(count), std::to_wstring(size)}));
         entries = ReadDirectory(file.Get(), count, bigEndian);
     });
     container.file = std::move(file);
@@ -469,8 +472,8 @@ ExtractionNames PlanExtraction(const std::vector<const ContainerEntry*>& entries
         if (IsPlainFileName(entry->name))
             continue;
         CAtlException failure(HResultFromWin32(ERROR_INVALID_NAME));
-        failure.SetDetailIfUnknown(L"the packed file name \"" + EscapeControlCharacters(entry->name) +
-                                   L"\" is not a plain file name (a folder, a drive or a device)");
+        if (auto words = TryFormatResourceString(IDS_DETAIL_NOT_A_PLAIN_NAME, {EscapeControlCharacters(entry->name)}))
+            failure.SetDetailIfUnknown(*words);
         throw failure;
     }
     // Every first occurrence keeps its name, so a new name must avoid all
