@@ -237,6 +237,12 @@ const wchar_t* FileTypeDescription(std::wstring_view name)
     return nullptr;
 }
 
+// Path separators and the drive or stream colon, which would put the file
+// elsewhere, the wildcards and the characters no file name may hold.
+constexpr wchar_t c_unsafeNameCharacters[] = L"\\/:*?\"<>|"
+                                             L"\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B\x0C\x0D\x0E\x0F"
+                                             L"\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1A\x1B\x1C\x1D\x1E\x1F";
+
 // The device names of the system. A name is a device when its part before
 // the first dot, without trailing spaces, is one of them.
 constexpr const wchar_t* c_deviceNames[] = {
@@ -463,7 +469,7 @@ std::wstring DescribeEntry(const ContainerEntry& entry)
 bool IsPlainFileName(std::wstring_view name) noexcept
 {
     return !name.empty() && name != L"." && name != L".." &&
-           name.find_first_of(L"\\/:") == std::wstring_view::npos && !IsDeviceName(name);
+           name.find_first_of(c_unsafeNameCharacters) == std::wstring_view::npos && !IsDeviceName(name);
 }
 
 ExtractionNames PlanExtraction(const std::vector<const ContainerEntry*>& entries)

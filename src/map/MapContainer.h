@@ -65,7 +65,8 @@ std::wstring DescribeEntry(const ContainerEntry& entry);
 
 // Whether a display name can be used as a file name inside a folder: names
 // come from the container, and one with a path separator, a drive or stream
-// colon, or that is "." or "..", would put the file elsewhere; one that
+// colon, or that is "." or "..", would put the file elsewhere; one with a
+// wildcard, a control character or one of "<>| cannot be created; one that
 // names a device (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9, LPT0-9 and
 // COM/LPT with a superscript digit, in any case, with or without an
 // extension, with trailing dots or spaces: "NUL.", "com1.lay", "Aux .dat")

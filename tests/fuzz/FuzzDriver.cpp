@@ -162,11 +162,12 @@ public:
     std::wstring Input(const wchar_t* extension) const { return m_box + L"\\input" + extension; }
     const std::wstring& Out() const { return m_out; }
 
-    // Empties out\ (creating it) before an input.
+    // Empties out\ before an input.
     void Reset()
     {
-        RemoveTree(m_out);
-        CreateDirectoryW(m_out.c_str(), nullptr);
+        if (!CreateDirectoryW(m_out.c_str(), nullptr))
+            for (const auto& [name, isFolder] : List(m_out))
+                isFolder ? RemoveTree(m_out + L"\\" + name) : void(DeleteFileW((m_out + L"\\" + name).c_str()));
     }
 
     // Nothing beside box, nothing in box but input files and out.
@@ -633,6 +634,7 @@ struct Figures
     unsigned crashes = 0;
     double slowestMs = 0;
     unsigned slowestInput = 0;
+    double totalSeconds = 0;
 };
 
 std::uint64_t InputSeed(unsigned seed, size_t targetIndex, unsigned input)
@@ -690,6 +692,7 @@ Figures RunTarget(const Target& target, size_t targetIndex, unsigned count, Sand
         } else {
             ++figures.cleanFailures;
         }
+        figures.totalSeconds += ms / 1000;
         if (ms > figures.slowestMs) {
             figures.slowestMs = ms;
             figures.slowestInput = input;
@@ -767,9 +770,9 @@ int wmain(int argc, wchar_t** argv)
         const Figures figures = RunTarget(target, i, options.inputs, sandbox);
         crashes += figures.crashes;
         std::printf("%-17s inputs %7u  clean failures %7u  successes %7u  crashes %u  hangs 0  "
-                    "slowest %8.1f ms (input %u)\n",
+                    "slowest %8.1f ms (input %u)  all %6.1f s\n",
                     target.name, figures.inputs, figures.cleanFailures, figures.successes, figures.crashes,
-                    figures.slowestMs, figures.slowestInput);
+                    figures.slowestMs, figures.slowestInput, figures.totalSeconds);
         std::fflush(stdout);
     }
     return crashes == 0 ? 0 : 3;

@@ -290,7 +290,8 @@ TEST(MapContainer, PlainFileNamesStayInTheirFolder)
         EXPECT_TRUE(IsPlainFileName(name)) << name;
     for (const wchar_t* name : {L"..\\..\\ab.TXT", L"../../ab.TXT", L"c:ab.TXT", L"A:B.LAY", L".", L"..", L"",
                                 L"NUL.", L"nul", L"COM1.", L"lpt9.LAY", L"CON.LAY", L"Aux.dat", L"PRN.TXT.GZ",
-                                L"NUL .", L"nul  .x", L"COM0.", L"LPT0.", L"COM\u00B9.", L"CONIN$.", L"conout$.lay"})
+                                L"NUL .", L"nul  .x", L"COM0.", L"LPT0.", L"COM\u00B9.", L"CONIN$.", L"conout$.lay",
+                                L"A\rB.LAY", L"A*.LAY", L"A?.", L"A|B.DAT"})
         EXPECT_FALSE(IsPlainFileName(name)) << name;
 }
 

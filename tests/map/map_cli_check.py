@@ -148,13 +148,29 @@ def main():
         # refused before anything is written.
         nested = os.path.join(tmp, "x", "y")
         os.makedirs(nested)
-        for base in (b"..\\..\\ab", b"../../ab", b"c:ab"):
+        for base in (b"..\\..\\ab", b"../../ab", b"c:ab", b"NUL", b"com1", b"CON ", b"lpt9\r\n"):
             hostile = os.path.join(tmp, "hostile.imi")
             write_map(hostile, [(b"PLAIN", b"TXT", b"plain"), (base, b"TXT", b"escaped")])
             refused = host.run("extract", hostile, os.path.join(nested, "out"))
             check(refused.returncode == 1 and "PLAIN.TXT" not in os.listdir(nested) + os.listdir(tmp)
                   and os.listdir(nested) == [] and not os.path.exists(os.path.join(tmp, "x", "ab.TXT")),
                   f"{base!r}: {refused.returncode} {refused.stderr!r}")
+            check(len(refused.stderr.splitlines()) == 1, f"{base!r}: one line: {refused.stderr!r}")
+        # Names that differ only in letter case are extracted side by side.
+        twins = os.path.join(tmp, "twins.imi")
+        write_map(twins, [(b"ROADS", b"LAY", b"one"), (b"roads", b"lay", b"two")])
+        twin_folder = os.path.join(tmp, "twins")
+        extracted = host.run("extract", twins, twin_folder)
+        check(extracted.returncode == 0 and "2 files extracted" in extracted.stdout
+              and "1 renamed" in extracted.stdout, extracted.stdout + extracted.stderr)
+        check(sorted(os.listdir(twin_folder)) == ["ROADS.LAY", "roads (2).lay"]
+              and open(os.path.join(twin_folder, "roads (2).lay"), "rb").read() == b"two", os.listdir(twin_folder))
+        # Any other file is not a map, and says so.
+        not_map = os.path.join(tmp, "lakes.wpt")
+        with open(not_map, "wb") as stream:
+            stream.write(b"OziExplorer Waypoint File Version 1.1\r\nWGS 84\r\n")
+        listed = host.run("list", not_map)
+        check(listed.returncode == 1 and "not a Magellan map file" in listed.stderr, listed.stderr)
         described = host.run("describe", sources["little"], "00riv.lay")
         check(described.stdout.splitlines() == ["File Name: 00RIV.LAY",
                                                 "File Type: Map layer data (map objects with coordinates)",
