@@ -5,6 +5,8 @@
 # not hide the others. Prints per parser: inputs, clean failures,
 # successes, crashes, hangs, the slowest input, and how many heap problems
 # Wine reported. Inputs that crash or hang are saved under bench/findings/.
+# FUZZ_PARSERS limits the run to some parsers (names as the driver's --list
+# gives them), so that several runs can share the work.
 # Goal: no crash and no hang, the slowest input under 1 s.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -20,7 +22,8 @@ export TERVOLIN_TESTDATA="Z:$(cd "$top/../shared/testdata" 2>/dev/null && pwd ||
 
 echo "fuzzing with $inputs inputs per parser, seed $seed, Wine heap checking on"
 failed=0
-for target in $("$top/scripts/wine-run" "$driver" --list | tr -d '\r'); do
+parsers="${FUZZ_PARSERS:-$("$top/scripts/wine-run" "$driver" --list | tr -d '\r')}"
+for target in $parsers; do
     status=0
     WINEDEBUG=warn+heap "$top/scripts/wine-run" "$driver" --only "$target" --inputs "$inputs" --seed "$seed" \
         --time-limit 10000 --findings "Z:$findings" >"$work/out" 2>"$work/err" || status=$?
