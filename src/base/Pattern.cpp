@@ -373,7 +373,7 @@ public:
     PatternMatcher(const CPattern& pattern, std::wstring_view text)
         : m_pattern(pattern), m_text(text),
           m_slots(3 * pattern.m_groupCount + pattern.m_outerLoop.size(), SIZE_MAX),
-          m_failed(pattern.m_stateCount * (text.size() + 1)), m_runs(pattern.m_program.size())
+          m_runs(pattern.m_program.size())
     {
     }
 
@@ -441,12 +441,16 @@ private:
         for (size_t loop = m_pattern.m_loopOf[pc]; loop != CPattern::c_noLoop && m_slots[LoopSlot(loop)] == pos;
              loop = m_pattern.m_outerLoop[loop])
             ++fresh;
-        return (m_pattern.m_firstState[pc] + fresh) * (m_text.size() + 1) + pos;
+        return pos * m_pattern.m_stateCount + m_pattern.m_firstState[pc] + fresh;
     }
 
     bool Call(size_t pc, size_t pos)
     {
         const size_t state = StateIndex(pc, pos);
+        // The memo grows with the positions reached, so that a match near
+        // the start of a long text costs no more than the text it covers.
+        if (state >= m_failed.size())
+            m_failed.resize(std::max(state + 1, 2 * m_failed.size()));
         if (m_failed[state])
             return false;
         DepthGuard guard(m_depth);
@@ -597,7 +601,7 @@ private:
     // Captures (begin and end per group), group starts, loop iteration starts.
     std::vector<size_t> m_slots;
     std::vector<TrailEntry> m_trail;
-    std::vector<bool> m_failed; // per state and position
+    std::vector<bool> m_failed; // per position and state
     std::vector<RunMemo> m_runs; // per instruction
     unsigned m_depth = 0;
 };
@@ -611,7 +615,9 @@ CPattern::CPattern(std::wstring_view pattern, bool ignoreCase) : m_ignoreCase(ig
 bool CPattern::Match(std::wstring_view text, std::vector<std::wstring_view>* groups) const
 {
     PatternMatcher matcher(*this, text);
-    for (size_t start = 0; start <= text.size(); ++start) {
+    // A pattern that begins with ^ can only match at the start.
+    const size_t lastStart = m_program.front().op == Op::Begin ? 0 : text.size();
+    for (size_t start = 0; start <= lastStart; ++start) {
         if (matcher.MatchAt(start)) {
             if (groups) {
                 groups->clear();

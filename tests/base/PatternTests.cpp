@@ -133,3 +133,25 @@ TEST(Pattern, AmbiguousTextsEndAtOnce)
     // Unanchored: every start position meets the same long run.
     EXPECT_FALSE(CPattern(L"7+x", false).Match(digits));
 }
+
+// A parser that matches an anchored pattern against the rest of its text,
+// again and again (as the hyperlink markup does with its anchors), must
+// pay for what each match covers, not for the whole rest each time.
+TEST(Pattern, RepeatedAnchoredMatchesCostWhatTheyCover)
+{
+    std::wstring markup;
+    for (int i = 0; i < 20000; ++i)
+        markup += L"and <A HREF=\"x\">more</A> ";
+    const CPattern opening(L"^{[^\\<]*}\\<A *{[^\\>]*}\\>", true);
+    const CPattern closing(L"^{[^\\<]*}\\<\\/A\\>", true);
+    std::wstring_view rest = markup;
+    std::vector<std::wstring_view> groups;
+    size_t anchors = 0;
+    while (opening.Match(rest, &groups)) {
+        rest.remove_prefix(groups[1].data() + groups[1].size() + 1 - rest.data());
+        ASSERT_TRUE(closing.Match(rest, &groups));
+        rest.remove_prefix(groups[0].size() + 4);
+        ++anchors;
+    }
+    EXPECT_EQ(20000u, anchors);
+}
