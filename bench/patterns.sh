@@ -30,6 +30,7 @@ open(f"{folder}/namespace.kml", "w").write(
 EOF
 
 measure "map layers, the sample map" "$top/scripts/wine-run" "$host" map layers "$top/samples/tervolin-sample.imi"
-measure "map layers, 60 CR LF pairs in ADD_MAPS.CFG" "$top/scripts/wine-run" "$host" map layers "$work/pointer.imi" || true
+# Both inputs are refused (exit code 1): time the refusal.
+measure "map layers, 60 CR LF pairs in ADD_MAPS.CFG" bash -c '"$@" || true' refused "$top/scripts/wine-run" "$host" map layers "$work/pointer.imi"
 measure "convert kml, the sample" "$top/scripts/wine-run" "$host" convert kml "$top/samples/alpine-huts.kml" "$work/huts.upt"
-measure "convert kml, a 1 MB namespace" "$top/scripts/wine-run" "$host" convert kml "$work/namespace.kml" "$work/ns.upt" || true
+measure "convert kml, a 1 MB namespace" bash -c '"$@" || true' refused "$top/scripts/wine-run" "$host" convert kml "$work/namespace.kml" "$work/ns.upt"
