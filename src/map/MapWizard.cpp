@@ -362,18 +362,18 @@ void CMapWizard::CSourceContentsPage::SaveOne(const ContainerEntry& entry)
 
 // Entries whose names differ only in letter case would land in one file:
 // the later ones are written as "NAME (2).EXT" and so on.
+// A name that would leave the folder or name a device refuses the whole set
+// before the folder is even asked for.
 void CMapWizard::CSourceContentsPage::SaveSeveral(const std::vector<const ContainerEntry*>& entries)
 {
-    for (const ContainerEntry* entry : entries)
-        if (!IsPlainFileName(entry->name))
-            ThrowWin32(ERROR_INVALID_NAME);
+    const ExtractionNames names = PlanExtraction(entries);
     const std::wstring folder = BrowseForFolder(Window());
     if (folder.empty())
         return;
     {
         WaitCursor wait;
         for (size_t i = 0; i < entries.size(); ++i)
-            ExtractEntry(m_wizard.m_container, *entries[i], JoinPath(folder, entries[i]->name));
+            ExtractEntry(m_wizard.m_container, *entries[i], JoinPath(folder, names.fileNames[i]));
     }
     const std::wstring text =
         FormatResourceString(IDS_MAP_MULTIPLE_FILES_SAVED, {std::to_wstring(entries.size()), folder});
