@@ -9,6 +9,7 @@
 #include <ocidl.h>
 
 #include <array>
+#include <atomic>
 #include <memory>
 #include <span>
 #include <vector>
@@ -211,13 +212,17 @@ void RequireNoArguments(const DISPPARAMS& parameters);
 HRESULT MemberResult(HRESULT hr, EXCEPINFO* exception) noexcept;
 
 class CVariantArray;
+class CVariantArrayPool;
 
 // Event arguments in parameter order; each VARIANT is cleared with the list.
 // They are kept in the object itself: building an event allocates nothing.
+// Arrays go back to the pool, when one is given, instead of being
+// destroyed.
 class CEventArguments
 {
 public:
     CEventArguments() = default;
+    explicit CEventArguments(CVariantArrayPool* pool) noexcept : m_pool(pool) {}
     ~CEventArguments();
     CEventArguments(const CEventArguments&) = delete;
     CEventArguments& operator=(const CEventArguments&) = delete;
@@ -245,14 +250,76 @@ private:
 
     std::array<VARIANT, c_maximumArguments> m_values;
     size_t m_count = 0;
+    CVariantArrayPool* m_pool = nullptr;
+};
+
+// One-dimensional SAFEARRAYs of VARIANTs kept for reuse. The arguments of
+// an event belong to the code that fires it, and sinks may not keep them,
+// so once every sink has returned, its arrays can carry the next event
+// instead of being destroyed and created again: an interpreter with a pool
+// fires satellite lists without heap operations. Arrays of up to
+// c_largestCount elements are kept, at most c_keptPerCount of each size;
+// an array a sink has left locked or reshaped is destroyed instead.
+//
+// One event at a time uses the pool, through a Use: building and firing
+// an event then takes no lock. An event built meanwhile on another thread,
+// or by a sink that calls back into the object, gets no pool and creates
+// and destroys its arrays as usual.
+class CVariantArrayPool
+{
+public:
+    static constexpr ULONG c_largestCount = 32;
+    static constexpr size_t c_keptPerCount = 64;
+
+    class Use
+    {
+    public:
+        explicit Use(CVariantArrayPool& pool) noexcept
+            : m_pool(pool.m_busy.exchange(true, std::memory_order_acquire) ? nullptr : &pool)
+        {
+        }
+        ~Use()
+        {
+            if (m_pool)
+                m_pool->m_busy.store(false, std::memory_order_release);
+        }
+        Use(const Use&) = delete;
+        Use& operator=(const Use&) = delete;
+
+        // The pool, or nullptr when it is in use elsewhere.
+        CVariantArrayPool* Get() const noexcept { return m_pool; }
+
+    private:
+        CVariantArrayPool* m_pool;
+    };
+
+    CVariantArrayPool() = default;
+    ~CVariantArrayPool();
+    CVariantArrayPool(const CVariantArrayPool&) = delete;
+    CVariantArrayPool& operator=(const CVariantArrayPool&) = delete;
+
+    // An array of count VT_EMPTY elements with lower bound 0; nullptr when
+    // memory runs out. Only through a Use.
+    SAFEARRAY* Take(ULONG count) noexcept;
+    // Takes the array back: its elements are cleared (arrays among them
+    // return to the pool too) and it is kept or destroyed. Only through a
+    // Use.
+    void Return(SAFEARRAY* array) noexcept;
+
+private:
+    static bool IsReusable(const SAFEARRAY* array) noexcept;
+
+    std::atomic<bool> m_busy{false};
+    std::array<std::vector<SAFEARRAY*>, c_largestCount + 1> m_free;
 };
 
 // A SAFEARRAY of VARIANTs with lower bound 0, wrapped in a VARIANT of type
 // VT_ARRAY|VT_VARIANT. Elements are set before the array is handed over.
+// With a pool the array comes from it and goes back to it.
 class CVariantArray
 {
 public:
-    explicit CVariantArray(ULONG count);
+    explicit CVariantArray(ULONG count, CVariantArrayPool* pool = nullptr);
     ~CVariantArray();
     CVariantArray(const CVariantArray&) = delete;
     CVariantArray& operator=(const CVariantArray&) = delete;
@@ -265,6 +332,7 @@ public:
 private:
     SAFEARRAY* m_array;
     VARIANT* m_elements;
+    CVariantArrayPool* m_pool;
 };
 
 // BSTR that raises E_OUTOFMEMORY when it cannot be allocated.

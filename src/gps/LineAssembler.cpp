@@ -2,8 +2,7 @@
 
 #include <windows.h>
 
-#include <cstdint>
-#include <cstring>
+#include <emmintrin.h>
 
 namespace {
 
@@ -29,42 +28,37 @@ size_t CLineAssembler::Append(std::string_view bytes, std::vector<std::string>& 
 
 namespace {
 
-// True when a byte of the word is 0.
-constexpr bool HasZeroByte(std::uint32_t word) noexcept
+// The positions of the bytes equal to c among the 16 at p, as bits.
+unsigned MatchingBytes(const char* p, char c) noexcept
 {
-    return ((word - 0x01010101u) & ~word & 0x80808080u) != 0;
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(c))));
 }
 
-// True when the bytes hold a NUL; four bytes at a time.
-bool HasNul(std::string_view bytes) noexcept
+// The first byte c at or after start; bytes.size() when there is none.
+// Sixteen bytes at a time.
+size_t FindByte(std::string_view bytes, char c, size_t start) noexcept
 {
-    const char* p = bytes.data();
-    const char* const end = p + bytes.size();
-    for (; end - p >= 4; p += 4) {
-        std::uint32_t word;
-        std::memcpy(&word, p, 4);
-        if (HasZeroByte(word))
-            return true;
-    }
-    for (; p != end; ++p)
-        if (*p == '\0')
-            return true;
-    return false;
+    size_t i = start;
+    for (; bytes.size() - i >= 16; i += 16)
+        if (const unsigned found = MatchingBytes(bytes.data() + i, c))
+            return i + static_cast<size_t>(__builtin_ctz(found));
+    while (i < bytes.size() && bytes[i] != c)
+        ++i;
+    return i;
 }
 
 } // namespace
 
 std::string_view CLineAssembler::Join(std::string_view bytes)
 {
-    const bool hasNul = HasNul(bytes);
-    if (m_pending.empty() && !hasNul)
+    size_t nul = FindByte(bytes, '\0', 0);
+    if (m_pending.empty() && nul == bytes.size())
         return bytes;
-    if (!hasNul) {
-        m_pending.append(bytes);
-    } else {
-        for (char c : bytes)
-            if (c != '\0')
-                m_pending.push_back(c);
+    m_pending.reserve(m_pending.size() + bytes.size());
+    for (size_t start = 0; start < bytes.size(); nul = FindByte(bytes, '\0', start)) {
+        m_pending.append(bytes.data() + start, nul - start);
+        start = nul + 1;
     }
     return m_pending;
 }
@@ -74,13 +68,10 @@ size_t CLineAssembler::FindLineEnd(std::string_view text, size_t start) const no
     const size_t size = text.size();
     size_t i = start;
     if (!m_anyLeadByte) {
-        // Four bytes at a time up to the word that holds a CR or LF.
-        for (; size - i >= 4; i += 4) {
-            std::uint32_t word;
-            std::memcpy(&word, text.data() + i, 4);
-            if (HasZeroByte(word ^ 0x0D0D0D0Du) || HasZeroByte(word ^ 0x0A0A0A0Au))
-                break;
-        }
+        // Sixteen bytes at a time up to the block that holds a CR or LF.
+        for (; size - i >= 16; i += 16)
+            if (const unsigned ends = MatchingBytes(text.data() + i, '\r') | MatchingBytes(text.data() + i, '\n'))
+                return i + static_cast<size_t>(__builtin_ctz(ends));
         while (i < size && !IsLineEnd(text[i]))
             ++i;
         return i;

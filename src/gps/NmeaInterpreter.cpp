@@ -263,19 +263,32 @@ bool CNmeaInterpreter::InterpretLine(std::wstring_view line, NmeaEvents& events)
 
 bool CNmeaInterpreter::InterpretLine(std::wstring_view line, NmeaSentence& sentence, NmeaEvents& events)
 {
-    SplitSentence(line, sentence);
-    const std::wstring_view name = sentence.name;
-    if (name == L"$PMGNST")
-        return InterpretStatus(sentence, events);
-    if (name == L"$GPGSV")
-        return SatelliteGroupMessage(sentence, events);
-    if (name == L"$GPGLL")
-        return InterpretPosition(sentence, events);
-    if (name == L"$GPRMC")
-        return InterpretRecommendedMinimum(sentence, events);
-    if (name == L"$GPGSA")
-        return InterpretActiveSatellites(sentence, events);
-    return true; // $GPGGA and everything else: nothing to report
+    using Interpret = bool (*)(CNmeaInterpreter&, const NmeaSentence&, NmeaEvents&);
+    struct SentenceKind
+    {
+        std::wstring_view name;
+        Interpret interpret;
+    };
+    static constexpr SentenceKind c_sentences[] = {
+        {L"$PMGNST", [](CNmeaInterpreter&, const NmeaSentence& s, NmeaEvents& e) { return InterpretStatus(s, e); }},
+        {L"$GPGSV",
+         [](CNmeaInterpreter& self, const NmeaSentence& s, NmeaEvents& e) { return self.SatelliteGroupMessage(s, e); }},
+        {L"$GPGLL", [](CNmeaInterpreter&, const NmeaSentence& s, NmeaEvents& e) { return InterpretPosition(s, e); }},
+        {L"$GPRMC",
+         [](CNmeaInterpreter&, const NmeaSentence& s, NmeaEvents& e) { return InterpretRecommendedMinimum(s, e); }},
+        {L"$GPGSA",
+         [](CNmeaInterpreter&, const NmeaSentence& s, NmeaEvents& e) { return InterpretActiveSatellites(s, e); }},
+    };
+    // Only the sentences reported on are cut into fields: a receiver sends
+    // about as many others ($GPGGA among them), which report nothing.
+    const std::wstring_view name = line.substr(0, line.find_first_of(L",*"));
+    for (const SentenceKind& kind : c_sentences) {
+        if (kind.name == name) {
+            SplitSentence(line, sentence);
+            return kind.interpret(*this, sentence, events);
+        }
+    }
+    return true;
 }
 
 // Messages 1..total of a group must arrive in order; a missed or repeated

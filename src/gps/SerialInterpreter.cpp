@@ -174,9 +174,11 @@ void CSerialInterpreter::InterpretBatch(const VARIANT& lines)
 
 void CSerialInterpreter::SatellitesInView(const std::vector<SatelliteInView>& satellites)
 {
-    CVariantArray list(static_cast<ULONG>(satellites.size()));
+    const CVariantArrayPool::Use pool(m_arrays);
+    CEventArguments arguments(pool.Get());
+    CVariantArray list(static_cast<ULONG>(satellites.size()), pool.Get());
     for (ULONG i = 0; i < satellites.size(); ++i) {
-        CVariantArray satellite(4);
+        CVariantArray satellite(4, pool.Get());
         satellite[0].vt = VT_I4;
         satellite[0].lVal = satellites[i].number;
         satellite[1].vt = VT_R8;
@@ -187,7 +189,6 @@ void CSerialInterpreter::SatellitesInView(const std::vector<SatelliteInView>& sa
         satellite[3].dblVal = satellites[i].signalToNoise;
         satellite.Detach(list[i]);
     }
-    CEventArguments arguments;
     arguments.Array(list).Fire(EventPoint().Sinks(), SatellitesInViewId);
 }
 
@@ -208,14 +209,15 @@ void CSerialInterpreter::RecommendedMinimumC(const RecommendedMinimum& fix)
 
 void CSerialInterpreter::SatellitesActive(const ActiveSatellites& satellites)
 {
-    CEventArguments arguments;
+    const CVariantArrayPool::Use pool(m_arrays);
+    CEventArguments arguments(pool.Get());
     arguments.Bool(satellites.automatic).Long(satellites.fixType);
     if (satellites.numbers.empty()) {
         VARIANT none;
         VariantInit(&none);
         arguments.Variant(none);
     } else {
-        CVariantArray list(static_cast<ULONG>(satellites.numbers.size()));
+        CVariantArray list(static_cast<ULONG>(satellites.numbers.size()), pool.Get());
         for (ULONG i = 0; i < satellites.numbers.size(); ++i) {
             list[i].vt = VT_I4;
             list[i].lVal = satellites.numbers[i];

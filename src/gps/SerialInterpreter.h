@@ -70,6 +70,8 @@ private:
 
     CConnectionEvents m_connectionEvents;
     CNmeaInterpreter m_interpreter;
+    // The satellite lists of one event are reused by the next.
+    CVariantArrayPool m_arrays;
 
     CriticalSection m_attachmentLock;
     ComPtr<ISerialConnection> m_connection;

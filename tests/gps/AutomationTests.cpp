@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <functional>
 
 #include "base/Text.h"
 #include "gps/ComTestSupport.h"
@@ -430,6 +431,100 @@ TEST_F(Automation, EmptyPortInMultithreadedApartmentFiresOnTheWorker)
         EXPECT_EQ(S_OK, connection->Disconnect());
         sink.Unadvise();
     });
+}
+
+namespace {
+
+// A sink that hands every SatellitesInView event to a function.
+class SatelliteSink final : public IDispatch
+{
+public:
+    explicit SatelliteSink(std::function<void(SAFEARRAY*)> onSatellites) : m_onSatellites(std::move(onSatellites)) {}
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** result) override
+    {
+        const bool known = iid == IID_IUnknown || iid == IID_IDispatch || iid == __uuidof(_SerialInterpreterEvents);
+        *result = known ? static_cast<IDispatch*>(this) : nullptr;
+        return known ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override
+    {
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* parameters, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        if (id == 100)
+            m_onSatellites(parameters->rgvarg[0].parray);
+        return S_OK;
+    }
+
+private:
+    std::function<void(SAFEARRAY*)> m_onSatellites;
+};
+
+// The numbers of the satellites of a SatellitesInView list.
+std::vector<LONG> SatelliteNumbers(SAFEARRAY* list)
+{
+    VARIANT value;
+    value.vt = VT_ARRAY | VT_VARIANT;
+    value.parray = list;
+    std::vector<LONG> numbers;
+    for (const VARIANT& satellite : ArrayElements(value))
+        numbers.push_back(ArrayElements(satellite)[0].lVal);
+    return numbers;
+}
+
+std::wstring GroupOf(int first)
+{
+    std::wstring line = L"$GPGSV,1,1,04";
+    for (int number = first; number < first + 4; ++number)
+        line += L"," + std::to_wstring(number) + L",10,100,40";
+    return line;
+}
+
+} // namespace
+
+// The interpreter reuses the arrays of one event for the next: a sink that
+// feeds more lines from inside an event, or keeps a list locked after it,
+// still sees its own satellites.
+TEST_F(Automation, SatelliteListsStayTheSinksDuringAndAfterTheEvent)
+{
+    ComPtr<ISerialInterpreter> interpreter = Interpreter();
+    ComPtr<ISerialConnectionEvents> events = interpreter.As<ISerialConnectionEvents>();
+    std::vector<std::vector<LONG>> seen;
+    SAFEARRAY* kept = nullptr;
+    SatelliteSink sink([&](SAFEARRAY* list) {
+        seen.push_back(SatelliteNumbers(list));
+        if (seen.size() != 1)
+            return;
+        LineBatch inner({GroupOf(5)});
+        EXPECT_EQ(S_OK, events->Input(inner.Value()));
+        EXPECT_EQ((std::vector<LONG>{1, 2, 3, 4}), SatelliteNumbers(list));
+        EXPECT_EQ(S_OK, SafeArrayLock(list));
+        kept = list;
+    });
+    ComPtr<IConnectionPoint> point;
+    ASSERT_EQ(S_OK, interpreter.As<IConnectionPointContainer>()->FindConnectionPoint(
+                        __uuidof(_SerialInterpreterEvents), point.Put()));
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, point->Advise(&sink, &cookie));
+
+    for (int first : {1, 9, 13}) {
+        LineBatch batch({GroupOf(first)});
+        EXPECT_EQ(S_OK, events->Input(batch.Value()));
+    }
+    EXPECT_EQ((std::vector<std::vector<LONG>>{{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}, {13, 14, 15, 16}}), seen);
+    ASSERT_TRUE(kept);
+    EXPECT_EQ((std::vector<LONG>{1, 2, 3, 4}), SatelliteNumbers(kept));
+    // The locked list was given up by the interpreter: it is the sink's now.
+    EXPECT_EQ(S_OK, SafeArrayUnlock(kept));
+    EXPECT_EQ(S_OK, SafeArrayDestroy(kept));
+    EXPECT_EQ(S_OK, point->Unadvise(cookie));
 }
 
 TEST_F(Automation, InterpreterAttachedToAConnectionReceivesItsEvents)

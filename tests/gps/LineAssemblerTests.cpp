@@ -60,6 +60,33 @@ TEST(LineAssembler, EverySplitPoint)
     }
 }
 
+// Lines longer than the sixteen bytes looked at together, with a NUL and a
+// line end at every position of a block, cut as a byte-by-byte reading
+// would.
+TEST(LineAssembler, LongLinesWithNulsAndLineEndsAnywhere)
+{
+    for (size_t end = 0; end < 40; ++end) {
+        for (size_t nul = 0; nul < 40; nul += 3) {
+            std::string stream(80, 'x');
+            stream[nul] = '\0';
+            stream[end] = end % 2 ? '\r' : '\n';
+            stream += '\n';
+            Lines expected;
+            std::string line;
+            for (char c : stream) {
+                if (c == '\r' || c == '\n') {
+                    if (!line.empty() || expected.empty())
+                        expected.push_back(line);
+                    line.clear();
+                } else if (c != '\0') {
+                    line += c;
+                }
+            }
+            EXPECT_EQ(Lines{expected}, Feed({stream})[0]) << "line end at " << end << ", NUL at " << nul;
+        }
+    }
+}
+
 TEST(LineAssembler, PendingBytesAreBounded)
 {
     CLineAssembler assembler;

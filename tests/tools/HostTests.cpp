@@ -174,3 +174,41 @@ TEST(Host, NmeaNumbersOutOfRangeAreNull)
               "\"time\":\"22:54:44.000\",\"active\":true}\n",
               result.output);
 }
+
+// The file is read in blocks: sentences cut by a block's end, a CR LF pair
+// cut between two blocks, NUL bytes inside a sentence and a line longer
+// than a block all give what the whole file at once would.
+TEST(Host, NmeaFileReadInBlocksLosesNoSentence)
+{
+    constexpr size_t c_block = 256 * 1024;
+    const std::string sentence = "$GPGLL,4916.45,N,12311.12,W,225444,A";
+    std::string capture;
+    size_t sentences = 0;
+    const auto add = [&](const std::string& text) {
+        capture += text + "\r\n";
+        ++sentences;
+    };
+    while (capture.size() + 2 * (sentence.size() + 2) < c_block)
+        add(sentence);
+    capture += std::string(c_block - 1 - capture.size() - sentence.size(), 'x') + "\n";
+    add(sentence); // its CR is the block's last byte, its LF the next block's first
+    static const char c_withNul[] = "$GPGLL,49\0" "16.45,N,12311.12,W,225444,A";
+    add(std::string(c_withNul, sizeof c_withNul - 1));
+    capture += std::string(300 * 1024, 'y') + "\r\n";
+    while (capture.size() < 3 * c_block + 100)
+        add(sentence);
+    capture += sentence; // the last line has no line end
+    ++sentences;
+
+    TempFolder folder;
+    WriteFileBytes(folder.File(L"blocks.nmea"), capture);
+    const ProcessResult result = RunHost(L"nmea " + Quoted(folder.File(L"blocks.nmea")));
+    EXPECT_EQ(0u, result.exitCode);
+    const std::string event = "{\"event\":\"GeographicLatitudeAndLongitude\",\"latitude\":49.27416667,"
+                              "\"longitude\":-123.1853333,\"time\":\"22:54:44.000\",\"active\":true}\n";
+    std::string expected;
+    for (size_t i = 0; i < sentences; ++i)
+        expected += event;
+    EXPECT_EQ(expected.size(), result.output.size());
+    EXPECT_TRUE(expected == result.output);
+}

@@ -6,6 +6,7 @@
 // interpreter's Input in batches, or a port (COM7, or auto for the
 // connection's AssumedPort), read until Ctrl+C or for N seconds.
 #include <windows.h>
+#include <emmintrin.h>
 #include <ocidl.h>
 
 #include <charconv>
@@ -43,6 +44,13 @@ __attribute__((target("sse2,fpmath=sse"))) size_t FormatTenDigits(double value, 
         return static_cast<size_t>(
             std::to_chars(text, text + capacity, value, std::chars_format::general, 10).ptr - text);
     };
+    if (value == 0 && capacity >= 2) { // frequent: no speed, no signal
+        size_t length = 0;
+        if (std::signbit(value))
+            text[length++] = '-';
+        text[length++] = '0';
+        return length;
+    }
     const double magnitude = value < 0 ? -value : value;
     if (!(magnitude >= 1e-4 && magnitude < 1e9))
         return exact();
@@ -50,9 +58,11 @@ __attribute__((target("sse2,fpmath=sse"))) size_t FormatTenDigits(double value, 
     while (magnitude >= c_powers[exponent + 1 - c_lowest])
         ++exponent;
     const double scaled = magnitude * c_powers[9 - exponent - c_lowest]; // 1e9 <= scaled < 1e10
-    auto high = static_cast<unsigned long>(scaled / 100000);
+    // Both halves are below 100000: the signed conversions, which SSE2 does
+    // in one instruction, are enough.
+    auto high = static_cast<unsigned long>(static_cast<long>(scaled / 100000));
     const double rest = scaled - high * 100000.0; // exact: both are close
-    auto low = static_cast<unsigned long>(rest);
+    auto low = static_cast<unsigned long>(static_cast<long>(rest));
     const double fraction = rest - low;
     if (fraction > 0.5 - 1e-5 && fraction < 0.5 + 1e-5)
         return exact();
@@ -397,6 +407,32 @@ void Flush(std::string& output)
     output.clear();
 }
 
+// True when every byte is below 0x80; sixteen at a time.
+bool IsAscii(std::string_view text) noexcept
+{
+    size_t i = 0;
+    for (; text.size() - i >= 16; i += 16)
+        if (_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i))) != 0)
+            return false;
+    for (; i < text.size(); ++i)
+        if (static_cast<unsigned char>(text[i]) >= 0x80)
+            return false;
+    return true;
+}
+
+// Writes the ASCII bytes as UTF-16 characters, sixteen at a time.
+void WidenAscii(std::string_view text, wchar_t* wide) noexcept
+{
+    size_t i = 0;
+    for (; text.size() - i >= 16; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(wide + i), _mm_unpacklo_epi8(bytes, _mm_setzero_si128()));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(wide + i + 8), _mm_unpackhi_epi8(bytes, _mm_setzero_si128()));
+    }
+    for (; i < text.size(); ++i)
+        wide[i] = static_cast<wchar_t>(text[i]);
+}
+
 // Lines gathered into the VT_ARRAY|VT_VARIANT of BSTRs that a connection
 // sends, c_batchLines at a time.
 class LineBatch
@@ -413,9 +449,9 @@ public:
     // (The list has room for a whole batch, so adding to it cannot fail.)
     void Add(std::string_view line)
     {
-        if (std::all_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        if (IsAscii(line)) {
             BSTR text = NewString(line.size());
-            std::copy(line.begin(), line.end(), text);
+            WidenAscii(line, text);
             m_lines.push_back(text);
             return;
         }
@@ -466,31 +502,62 @@ private:
     std::wstring m_wide;
 };
 
-// The file's bytes followed by one line end (the last line may lack its
-// own); the buffer is not filled before it is read into.
-std::pair<std::unique_ptr<char[]>, size_t> ReadWholeFileWithLineEnd(const std::wstring& path)
+constexpr size_t c_blockBytes = 256 * 1024;
+
+bool IsLineEnd(char c) noexcept
+{
+    return c == '\r' || c == '\n';
+}
+
+// Where the whole lines of the text end: just after the last run of line
+// ends that another byte follows (so that a CR LF pair is never cut in
+// two); 0 when there is no such run.
+size_t EndOfWholeLines(std::string_view text) noexcept
+{
+    for (size_t i = text.size(); i-- > 1;)
+        if (!IsLineEnd(text[i]) && IsLineEnd(text[i - 1]))
+            return i;
+    return 0;
+}
+
+// Reads the file a block at a time (a block stays in the processor's cache
+// while it is cut into lines) and hands each run of whole lines to onText;
+// what is left at the end gets a line end, as the last line may lack its
+// own. A line longer than the buffer makes it grow.
+template <typename OnText>
+void ForEachBlockOfLines(const std::wstring& path, OnText&& onText)
 {
     UniqueHFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file)
         ThrowLastErrorFor(path);
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.Get(), &size))
-        ThrowLastErrorFor(path);
-    const auto capacity = static_cast<size_t>(size.QuadPart);
-    std::unique_ptr<char[]> bytes(new char[capacity + 1]);
-    size_t done = 0;
-    while (done < capacity) {
+    size_t capacity = c_blockBytes;
+    std::unique_ptr<char[]> buffer(new char[capacity + 1]);
+    size_t filled = 0;
+    for (;;) {
+        if (filled == capacity) {
+            std::unique_ptr<char[]> larger(new char[2 * capacity + 1]);
+            std::copy_n(buffer.get(), filled, larger.get());
+            buffer = std::move(larger);
+            capacity *= 2;
+        }
         DWORD read = 0;
-        if (!ReadFile(file.Get(), bytes.get() + done, static_cast<DWORD>(std::min<size_t>(capacity - done, 1u << 30)),
-                      &read, nullptr))
+        if (!ReadFile(file.Get(), buffer.get() + filled, static_cast<DWORD>(capacity - filled), &read, nullptr))
             ThrowLastErrorFor(path);
         if (read == 0)
             break;
-        done += read;
+        filled += read;
+        const size_t whole = EndOfWholeLines(std::string_view(buffer.get(), filled));
+        if (whole == 0)
+            continue;
+        onText(std::string_view(buffer.get(), whole));
+        std::copy(buffer.get() + whole, buffer.get() + filled, buffer.get());
+        filled -= whole;
     }
-    bytes[done] = '\n';
-    return {std::move(bytes), done + 1};
+    if (filled == 0)
+        return;
+    buffer[filled] = '\n'; // the buffer has room for one byte more
+    onText(std::string_view(buffer.get(), filled + 1));
 }
 
 // The lines of the file go to the interpreter in batches as a connection
@@ -498,8 +565,6 @@ std::pair<std::unique_ptr<char[]>, size_t> ReadWholeFileWithLineEnd(const std::w
 // reader has gone.
 void InterpretFile(const ServerModule& server, const std::wstring& path)
 {
-    const auto [bytes, size] = ReadWholeFileWithLineEnd(path);
-
     ComPtr<ISerialInterpreter> interpreter = server.Create<ISerialInterpreter>(__uuidof(CSerialInterpreter));
     std::string output;
     output.reserve(c_flushCharacters + 4096);
@@ -512,12 +577,15 @@ void InterpretFile(const ServerModule& server, const std::wstring& path)
         if (output.size() >= c_flushCharacters)
             Flush(output);
     };
-    CLineAssembler().ForEachLine(std::string_view(bytes.get(), size), [&](std::string_view line) {
-        if (OutputClosed())
-            return;
-        batch.Add(line);
-        if (batch.Full())
-            send();
+    CLineAssembler lines;
+    ForEachBlockOfLines(path, [&](std::string_view text) {
+        lines.ForEachLine(text, [&](std::string_view line) {
+            if (OutputClosed())
+                return;
+            batch.Add(line);
+            if (batch.Full())
+                send();
+        });
     });
     if (!batch.Empty() && !OutputClosed())
         send();
