@@ -83,6 +83,8 @@ std::string WideToUtf8(std::wstring_view text)
 
 bool IsWhiteSpace(wchar_t c) noexcept
 {
+    if (c > L' ' && c < 0x7F) // printable ASCII, the common case: no call
+        return false;
     return std::iswspace(c) != 0;
 }
 

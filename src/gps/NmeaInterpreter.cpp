@@ -123,6 +123,7 @@ bool InterpretActiveSatellites(const NmeaSentence& sentence, NmeaEvents& events)
     ActiveSatellites satellites{IsLetterIgnoringCase(f[0], L'A'), LeadingInteger(f[1]), {},
                                 ParseFieldNumber(f[count - 3]), ParseFieldNumber(f[count - 2]),
                                 ParseFieldNumber(f[count - 1])};
+    satellites.numbers.reserve(count - c_activeSatellitesFields);
     for (size_t i = 2; i + 3 < count; ++i)
         satellites.numbers.push_back(LeadingInteger(f[i]));
     events.SatellitesActive(satellites);

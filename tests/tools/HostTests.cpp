@@ -212,3 +212,21 @@ TEST(Host, NmeaFileReadInBlocksLosesNoSentence)
     EXPECT_EQ(expected.size(), result.output.size());
     EXPECT_TRUE(expected == result.output);
 }
+
+// Lines of one length in batch after batch each give their own event.
+TEST(Host, NmeaLinesOfOneLengthKeepTheirOwnText)
+{
+    std::string capture;
+    std::string expected;
+    for (int i = 0; i < 300; ++i) {
+        const std::string seconds = {static_cast<char>('0' + i / 10 % 6), static_cast<char>('0' + i % 10)};
+        capture += "$GPGLL,4916.45,N,12311.12,W,2254" + seconds + ",A\r\n";
+        expected += "{\"event\":\"GeographicLatitudeAndLongitude\",\"latitude\":49.27416667,"
+                    "\"longitude\":-123.1853333,\"time\":\"22:54:" + seconds + ".000\",\"active\":true}\n";
+    }
+    TempFolder folder;
+    WriteFileBytes(folder.File(L"times.nmea"), capture);
+    const ProcessResult result = RunHost(L"nmea " + Quoted(folder.File(L"times.nmea")));
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_TRUE(expected == result.output) << result.output.substr(0, 400);
+}

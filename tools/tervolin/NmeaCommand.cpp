@@ -434,12 +434,25 @@ void WidenAscii(std::string_view text, wchar_t* wide) noexcept
 }
 
 // Lines gathered into the VT_ARRAY|VT_VARIANT of BSTRs that a connection
-// sends, c_batchLines at a time.
+// sends, c_batchLines at a time. Input may not keep its argument, so after
+// each batch the strings are kept by length and refilled with later lines
+// of the same length: a capture repeats a few sentence lengths, and most
+// lines then cost no allocation.
 class LineBatch
 {
 public:
-    LineBatch() { m_lines.reserve(c_batchLines); }
-    ~LineBatch() { Clear(); }
+    LineBatch()
+    {
+        m_lines.reserve(c_batchLines);
+        for (auto& spare : m_spare)
+            spare.reserve(c_batchLines);
+    }
+    ~LineBatch()
+    {
+        FreeAll(m_lines);
+        for (auto& spare : m_spare)
+            FreeAll(spare);
+    }
     LineBatch(const LineBatch&) = delete;
     LineBatch& operator=(const LineBatch&) = delete;
 
@@ -450,13 +463,13 @@ public:
     void Add(std::string_view line)
     {
         if (IsAscii(line)) {
-            BSTR text = NewString(line.size());
+            BSTR text = StringOfLength(line.size());
             WidenAscii(line, text);
             m_lines.push_back(text);
             return;
         }
         AnsiToWide(line, m_wide);
-        BSTR text = NewString(m_wide.size());
+        BSTR text = StringOfLength(m_wide.size());
         std::copy(m_wide.begin(), m_wide.end(), text);
         m_lines.push_back(text);
     }
@@ -466,39 +479,65 @@ public:
     // Hands the lines to Input as one batch and starts a new one.
     void Send(ISerialConnectionEvents& input)
     {
-        VARIANT batch;
-        VariantInit(&batch);
-        batch.parray = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(m_lines.size()));
-        if (!batch.parray)
+        SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(m_lines.size()));
+        if (!array)
             ThrowHr(E_OUTOFMEMORY);
-        batch.vt = VT_ARRAY | VT_VARIANT;
-        auto* elements = static_cast<VARIANT*>(batch.parray->pvData);
+        auto* elements = static_cast<VARIANT*>(array->pvData);
         for (size_t i = 0; i < m_lines.size(); ++i) {
             elements[i].vt = VT_BSTR;
             elements[i].bstrVal = m_lines[i];
         }
-        m_lines.clear(); // the array owns them now
+        VARIANT batch;
+        VariantInit(&batch);
+        batch.vt = VT_ARRAY | VT_VARIANT;
+        batch.parray = array;
         const HRESULT hr = input.Input(batch);
-        VariantClear(&batch);
+        // The array only lent the strings: it is destroyed without them.
+        for (size_t i = 0; i < m_lines.size(); ++i)
+            elements[i].vt = VT_EMPTY;
+        SafeArrayDestroy(array);
+        KeepForReuse();
         ThrowIfFailed(hr);
     }
 
 private:
-    static BSTR NewString(size_t length)
+    static constexpr size_t c_longestKept = 127;
+
+    // A string of the length, kept from an earlier batch when there is one.
+    BSTR StringOfLength(size_t length)
     {
+        if (length <= c_longestKept && !m_spare[length].empty()) {
+            BSTR text = m_spare[length].back();
+            m_spare[length].pop_back();
+            return text;
+        }
         BSTR result = SysAllocStringLen(nullptr, static_cast<UINT>(length));
         if (!result)
             ThrowHr(E_OUTOFMEMORY);
         return result;
     }
-    void Clear()
+    // Moves the sent lines to the spare strings (each list has room for a
+    // whole batch); what does not fit is freed.
+    void KeepForReuse() noexcept
     {
-        for (BSTR line : m_lines)
-            SysFreeString(line);
+        for (BSTR line : m_lines) {
+            const UINT length = SysStringLen(line);
+            if (length <= c_longestKept && m_spare[length].size() < c_batchLines)
+                m_spare[length].push_back(line);
+            else
+                SysFreeString(line);
+        }
         m_lines.clear();
+    }
+    static void FreeAll(std::vector<BSTR>& lines) noexcept
+    {
+        for (BSTR line : lines)
+            SysFreeString(line);
+        lines.clear();
     }
 
     std::vector<BSTR> m_lines;
+    std::array<std::vector<BSTR>, c_longestKept + 1> m_spare;
     std::wstring m_wide;
 };
 
