@@ -435,38 +435,6 @@ TEST_F(Automation, EmptyPortInMultithreadedApartmentFiresOnTheWorker)
 
 namespace {
 
-// A sink that hands every SatellitesInView event to a function.
-class SatelliteSink final : public IDispatch
-{
-public:
-    explicit SatelliteSink(std::function<void(SAFEARRAY*)> onSatellites) : m_onSatellites(std::move(onSatellites)) {}
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** result) override
-    {
-        const bool known = iid == IID_IUnknown || iid == IID_IDispatch || iid == __uuidof(_SerialInterpreterEvents);
-        *result = known ? static_cast<IDispatch*>(this) : nullptr;
-        return known ? S_OK : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override
-    {
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* parameters, VARIANT*, EXCEPINFO*, UINT*) override
-    {
-        if (id == 100)
-            m_onSatellites(parameters->rgvarg[0].parray);
-        return S_OK;
-    }
-
-private:
-    std::function<void(SAFEARRAY*)> m_onSatellites;
-};
-
 // The numbers of the satellites of a SatellitesInView list.
 std::vector<LONG> SatelliteNumbers(SAFEARRAY* list)
 {
@@ -498,7 +466,10 @@ TEST_F(Automation, SatelliteListsStayTheSinksDuringAndAfterTheEvent)
     ComPtr<ISerialConnectionEvents> events = interpreter.As<ISerialConnectionEvents>();
     std::vector<std::vector<LONG>> seen;
     SAFEARRAY* kept = nullptr;
-    SatelliteSink sink([&](SAFEARRAY* list) {
+    CallbackSink sink(__uuidof(_SerialInterpreterEvents), [&](DISPID id, DISPPARAMS& parameters) {
+        if (id != 100)
+            return;
+        SAFEARRAY* list = parameters.rgvarg[0].parray;
         seen.push_back(SatelliteNumbers(list));
         if (seen.size() != 1)
             return;
@@ -508,11 +479,7 @@ TEST_F(Automation, SatelliteListsStayTheSinksDuringAndAfterTheEvent)
         EXPECT_EQ(S_OK, SafeArrayLock(list));
         kept = list;
     });
-    ComPtr<IConnectionPoint> point;
-    ASSERT_EQ(S_OK, interpreter.As<IConnectionPointContainer>()->FindConnectionPoint(
-                        __uuidof(_SerialInterpreterEvents), point.Put()));
-    DWORD cookie = 0;
-    ASSERT_EQ(S_OK, point->Advise(&sink, &cookie));
+    sink.Advise(interpreter.Get());
 
     for (int first : {1, 9, 13}) {
         LineBatch batch({GroupOf(first)});
@@ -524,7 +491,6 @@ TEST_F(Automation, SatelliteListsStayTheSinksDuringAndAfterTheEvent)
     // The locked list was given up by the interpreter: it is the sink's now.
     EXPECT_EQ(S_OK, SafeArrayUnlock(kept));
     EXPECT_EQ(S_OK, SafeArrayDestroy(kept));
-    EXPECT_EQ(S_OK, point->Unadvise(cookie));
 }
 
 TEST_F(Automation, InterpreterAttachedToAConnectionReceivesItsEvents)
@@ -568,72 +534,25 @@ TEST_F(Automation, ReleasingAConnectedObjectStopsItsWorker)
     });
 }
 
-namespace {
-
-// A client that, inside the Error event fired on the worker thread,
-// disconnects and drops the last reference to the connection.
-class ReleasingSink final : public IDispatch
-{
-public:
-    explicit ReleasingSink(ComPtr<ISerialConnection> connection) : m_connection(std::move(connection))
-    {
-        m_done.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    }
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** result) override
-    {
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == __uuidof(_SerialConnectionEvents)) {
-            *result = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *result = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override
-    {
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
-    {
-        if (ComPtr<ISerialConnection> connection = std::move(m_connection)) {
-            connection->Disconnect();
-            ComPtr<IConnectionPoint> point;
-            connection.As<IConnectionPointContainer>()->FindConnectionPoint(__uuidof(_SerialConnectionEvents),
-                                                                            point.Put());
-            point->Unadvise(cookie);
-        } // the last reference goes here, on the worker thread
-        SetEvent(m_done.Get());
-        return S_OK;
-    }
-
-    DWORD cookie = 0;
-    UniqueHandle m_done;
-
-private:
-    ComPtr<ISerialConnection> m_connection;
-};
-
-} // namespace
-
 TEST_F(Automation, ClientReleasesTheConnectionInsideAnEventOnTheWorker)
 {
     RunInMultithreadedApartment([&] {
         auto connection = Connection();
-        ReleasingSink sink(connection);
-        ComPtr<IConnectionPoint> point;
-        ASSERT_EQ(S_OK, connection.As<IConnectionPointContainer>()->FindConnectionPoint(
-                            __uuidof(_SerialConnectionEvents), point.Put()));
-        ASSERT_EQ(S_OK, point->Advise(&sink, &sink.cookie));
-        point.Reset();
+        ComPtr<ISerialConnection> held = connection;
+        UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        // Inside the Error event fired on the worker thread: disconnect and
+        // drop the last reference to the connection.
+        CallbackSink sink(__uuidof(_SerialConnectionEvents), [&](DISPID, DISPPARAMS&) {
+            if (ComPtr<ISerialConnection> last = std::move(held)) {
+                last->Disconnect();
+                sink.Unadvise();
+            } // the last reference goes here, on the worker thread
+            SetEvent(done.Get());
+        });
+        sink.Advise(connection.Get());
         EXPECT_EQ(S_OK, connection->Connect());
         connection.Reset();
-        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(sink.m_done.Get(), 5000));
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(done.Get(), 5000));
         // The worker ends on its own once the event has returned; until then
         // it still holds its reference to the sink, which lives on this stack.
         for (int i = 0; i < 500 && dll.CanUnloadNow() != S_OK; ++i)
@@ -713,63 +632,6 @@ TEST_F(Automation, RealCapturesThroughTheInterpreterObject)
     EXPECT_GT(fixes, 50u);
 }
 
-namespace {
-
-// A client that reconnects inside the first Timeout event, on the worker
-// thread of the multithreaded apartment, and then records the events.
-class ReconnectingSink final : public IDispatch
-{
-public:
-    explicit ReconnectingSink(ISerialConnection& connection) : m_connection(connection)
-    {
-        m_input.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    }
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** result) override
-    {
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == __uuidof(_SerialConnectionEvents)) {
-            *result = static_cast<IDispatch*>(this);
-            return S_OK;
-        }
-        *result = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override
-    {
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
-    {
-        if (id == 3 && !m_reconnected.exchange(true)) {
-            reconnectResults[0] = m_connection.Disconnect();
-            reconnectResults[1] = m_connection.Connect();
-            return S_OK;
-        }
-        if (id == 1)
-            ++errors;
-        if (id == 2 && m_reconnected)
-            SetEvent(m_input.Get());
-        return S_OK;
-    }
-
-    HANDLE InputAfterReconnect() const { return m_input.Get(); }
-
-    std::atomic<int> errors{0};
-    HRESULT reconnectResults[2] = {E_PENDING, E_PENDING};
-
-private:
-    ISerialConnection& m_connection;
-    std::atomic<bool> m_reconnected{false};
-    UniqueHandle m_input;
-};
-
-} // namespace
-
 // Run by the pseudo-terminal checks, which name the port and write lines
 // to it a few seconds after the start.
 TEST_F(Automation, ReconnectInsideAnEventOnTheWorker)
@@ -781,19 +643,30 @@ TEST_F(Automation, ReconnectInsideAnEventOnTheWorker)
         auto connection = Connection();
         EXPECT_EQ(S_OK, connection->put_Port(SysAllocString(port.c_str())));
         EXPECT_EQ(S_OK, connection->put_Timeout(300));
-        ReconnectingSink sink(*connection.Get());
-        ComPtr<IConnectionPoint> point;
-        DWORD cookie = 0;
-        ASSERT_EQ(S_OK, connection.As<IConnectionPointContainer>()->FindConnectionPoint(
-                            __uuidof(_SerialConnectionEvents), point.Put()));
-        ASSERT_EQ(S_OK, point->Advise(&sink, &cookie));
+        // Reconnects inside the first Timeout event, on the worker thread,
+        // then counts Errors and waits for Input.
+        std::atomic<bool> reconnected{false};
+        std::atomic<int> errors{0};
+        HRESULT reconnectResults[2] = {E_PENDING, E_PENDING};
+        UniqueHandle input(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        CallbackSink sink(__uuidof(_SerialConnectionEvents), [&](DISPID id, DISPPARAMS&) {
+            if (id == 3 && !reconnected.exchange(true)) {
+                reconnectResults[0] = connection->Disconnect();
+                reconnectResults[1] = connection->Connect();
+            } else if (id == 1) {
+                ++errors;
+            } else if (id == 2 && reconnected) {
+                SetEvent(input.Get());
+            }
+        });
+        sink.Advise(connection.Get());
         EXPECT_EQ(S_OK, connection->Connect());
-        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(sink.InputAfterReconnect(), 20000));
-        EXPECT_EQ(S_OK, sink.reconnectResults[0]);
-        EXPECT_EQ(S_OK, sink.reconnectResults[1]);
-        EXPECT_EQ(0, sink.errors.load());
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(input.Get(), 20000));
+        EXPECT_EQ(S_OK, reconnectResults[0]);
+        EXPECT_EQ(S_OK, reconnectResults[1]);
+        EXPECT_EQ(0, errors.load());
         EXPECT_EQ(S_OK, connection->Disconnect());
         EXPECT_EQ(S_OK, connection->put_Port(SysAllocString(port.c_str())));
-        point->Unadvise(cookie);
+        sink.Unadvise();
     });
 }

@@ -52,6 +52,61 @@ private:
     UniqueHModule m_module;
 };
 
+// An event sink for one dispinterface that lives on the test's stack (its
+// references are not counted) and hands every Invoke to a function; it
+// advises itself to an object and unadvises when it ends.
+class CallbackSink final : public IDispatch
+{
+public:
+    using OnEvent = std::function<void(DISPID id, DISPPARAMS& parameters)>;
+
+    CallbackSink(REFIID events, OnEvent onEvent) : m_events(events), m_onEvent(std::move(onEvent)) {}
+    ~CallbackSink() { Unadvise(); }
+    CallbackSink(const CallbackSink&) = delete;
+    CallbackSink& operator=(const CallbackSink&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** result) override
+    {
+        const bool known = iid == IID_IUnknown || iid == IID_IDispatch || iid == m_events;
+        *result = known ? static_cast<IDispatch*>(this) : nullptr;
+        return known ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override
+    {
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* parameters, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        m_onEvent(id, *parameters);
+        return S_OK;
+    }
+
+    // Connects to the object's connection point for the events.
+    void Advise(IUnknown* object)
+    {
+        ComPtr<IConnectionPointContainer> container = ComPtr<IUnknown>(object).As<IConnectionPointContainer>();
+        ThrowIfFailed(container->FindConnectionPoint(m_events, m_point.Put()));
+        ThrowIfFailed(m_point->Advise(this, &m_cookie));
+    }
+    // Disconnects (also from inside an event).
+    void Unadvise()
+    {
+        if (ComPtr<IConnectionPoint> point = std::move(m_point))
+            point->Unadvise(m_cookie);
+    }
+
+private:
+    const IID& m_events;
+    OnEvent m_onEvent;
+    ComPtr<IConnectionPoint> m_point;
+    DWORD m_cookie = 0;
+};
+
 // One recorded Invoke: the DISPID, the thread and copies of the arguments
 // in parameter order.
 struct RecordedCall
