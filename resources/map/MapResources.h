@@ -72,9 +72,10 @@
 #define IDS_MAP_SINGLE_FILE_SAVED 3612
 #define IDS_MAP_MULTIPLE_FILES_SAVED 3613
 
-// The layer property sheet's caption, tabs and detail level names (one per
-// line, Highest first).
+// The layer property sheet's caption, tabs, detail level names (one per
+// line, Highest first) and the first zoom choice ("no limit").
 #define IDS_LAYER_SHEET_CAPTION 3614
 #define IDS_LAYER_OPTIONS_TAB 3615
 #define IDS_LAYER_ZOOM_LEVELS_TAB 3616
 #define IDS_LAYER_DETAIL_LEVELS 3617
+#define IDS_LAYER_ZOOM_ANY 3618

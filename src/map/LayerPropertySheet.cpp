@@ -211,10 +211,14 @@ void CLayerPropertySheet::CZoomLevelsPage::OnInitDialog()
         ++item.iItem;
     }
     ListView_SetItemState(levels, 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    // The distances are the same in every language; "Any" is translated.
+    std::vector<std::wstring> choices{LoadResourceString(IDS_LAYER_ZOOM_ANY)};
+    for (int index = 1; index < c_zoomLevelCount; ++index)
+        choices.push_back(ZoomLevelText(index));
     for (int field = 0; field < c_zoomFieldCount; ++field) {
         const HWND list = Item(IDC_LAYER_ZOOM_FIRST + field);
         for (int index = 0; index < c_zoomLevelCount; ++index)
-            ComboBox_SetItemData(list, ComboBox_AddString(list, ZoomLevelText(index).c_str()), index);
+            ComboBox_SetItemData(list, ComboBox_AddString(list, choices[index].c_str()), index);
     }
     m_filling = false;
     ShowValues();

@@ -25,7 +25,8 @@ const wchar_t* FindStyleName(std::wstring_view name) noexcept;
 // Zoom level indices 0 ("Any") to 17 (2,700 km).
 constexpr int c_zoomLevelCount = 18;
 
-// The list text of a zoom index in the user's locale: "Any", "35 m",
+// The list text of a zoom index in the user's locale: "Any" (the layer
+// sheet shows its translated word instead), "35 m",
 // "1.4 km", "5.0 km", "10 km", "1,300 km".
 std::wstring ZoomLevelText(int index);
 

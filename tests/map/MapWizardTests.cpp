@@ -422,6 +422,11 @@ TEST_F(MapWizardTest, PropertySheetCases)
     ASSERT_TRUE(sheet);
     HWND zoom = ZoomLevelsPage(sheet);
     const HWND levels = GetDlgItem(zoom, c_detailLevels);
+    wchar_t choice[32] = {};
+    SendDlgItemMessageW(zoom, c_firstZoomList, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(choice));
+    EXPECT_STREQ(L"Any", choice) << "the module's word for no limit";
+    SendDlgItemMessageW(zoom, c_firstZoomList, CB_GETLBTEXT, 17, reinterpret_cast<LPARAM>(choice));
+    EXPECT_STREQ(L"2,700 km", choice);
     SelectListItems(levels, {3, 4});
     ChooseComboItem(zoom, c_firstZoomList, 8);
     SelectListItems(levels, {0});
