@@ -7,11 +7,12 @@
 #include <prsht.h>
 
 #include "MapTestSupport.h"
-#include "MapWizardDriver.h"
 #include "base/Handle.h"
 #include "base/Text.h"
 #include "map/MapContainer.h"
+#include "map/MapResources.h"
 #include "map/NumberFormat.h"
+#include "support/WizardDriver.h"
 
 namespace {
 
@@ -26,23 +27,21 @@ enum MapWizardPage
     PAGE_COMPLETION,
 };
 
-constexpr int c_sourcePath = 215;
-constexpr int c_contentsList = 217;
-constexpr int c_selectAll = 218;
-constexpr int c_saveAs = 216;
-constexpr int c_actionList = 219;
-constexpr int c_layerList = 220;
-constexpr int c_remove = 218;
-constexpr int c_moveUp = 221;
-constexpr int c_properties = 225;
-constexpr int c_destinationPath = 223;
-constexpr int c_colourList = 1175;
-constexpr int c_styleList = 1176;
-constexpr int c_detailLevels = 300;
-constexpr int c_firstZoomList = 301;
-constexpr int c_next = 0x3024;
+constexpr int c_sourcePath = IDC_MAP_SOURCE_PATH;
+constexpr int c_contentsList = IDC_MAP_CONTENTS;
+constexpr int c_selectAll = IDC_MAP_SELECT_ALL;
+constexpr int c_saveAs = IDC_MAP_SAVE_AS;
+constexpr int c_actionList = IDC_MAP_ACTIONS;
+constexpr int c_layerList = IDC_MAP_LAYER_LIST;
+constexpr int c_remove = IDC_MAP_REMOVE;
+constexpr int c_moveUp = IDC_MAP_MOVE_UP;
+constexpr int c_properties = IDC_MAP_PROPERTIES;
+constexpr int c_destinationPath = IDC_MAP_DESTINATION_PATH;
+constexpr int c_colourList = IDC_LAYER_COLOUR;
+constexpr int c_styleList = IDC_LAYER_STYLE;
+constexpr int c_detailLevels = IDC_LAYER_DETAIL_LEVELS;
+constexpr int c_firstZoomList = IDC_LAYER_ZOOM_FIRST;
 
-constexpr wchar_t c_confirmationsKey[] = L"SOFTWARE\\Norvask\\Tervolin\\Confirmations";
 constexpr wchar_t c_singleFileSaved[] = L"CMapWizard::CSourceContentsPage::SingleFileSaved";
 const wchar_t* const c_storedChoices[] = {L"CMapWizard::CIntroductionPage", c_singleFileSaved,
                                           L"CMapWizard::CSourceContentsPage::MultipleFilesSaved"};
@@ -74,16 +73,6 @@ std::wstring SampleMap()
     return EnvironmentValue(L"TERVOLIN_SOURCE") + L"\\samples\\tervolin-sample.imi";
 }
 
-void SetStoredChoice(const wchar_t* name, DWORD value)
-{
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, c_confirmationsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                              nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    RegCloseKey(key);
-}
-
 int FindLayer(HWND list, const std::wstring& identifier)
 {
     for (int item = 0; item < ListCount(list); ++item)
@@ -98,30 +87,32 @@ protected:
     void SetUp() override
     {
         for (const wchar_t* name : c_storedChoices)
-            RegDeleteKeyValueW(HKEY_CURRENT_USER, c_confirmationsKey, name);
+            DeleteConfirmationValue(name);
         m_source = m_folder.File(L"sample.imi");
         ASSERT_TRUE(CopyFileW(SampleMap().c_str(), m_source.c_str(), FALSE));
     }
     void TearDown() override
     {
         for (const wchar_t* name : c_storedChoices)
-            RegDeleteKeyValueW(HKEY_CURRENT_USER, c_confirmationsKey, name);
+            DeleteConfirmationValue(name);
     }
 
+    // A run still open after the limit ends the process.
     void Start(const std::wstring& path, DWORD limitMilliseconds = 60000)
     {
-        m_run = std::make_unique<WizardRun>("StartMapWizard2", &path, limitMilliseconds);
+        m_watchdog = std::make_unique<Watchdog>(limitMilliseconds);
+        m_run = std::make_unique<WizardRun>(
+            [path] { return WizardExport<StartWizardWithPath>("StartMapWizard2")(nullptr, path.c_str(), 0); });
     }
 
-    HWND Item(int id) { return GetDlgItem(m_run->Page(), id); }
+    HWND Item(int id) { return m_run->PageControl(id); }
 
     // Presses Next once it is enabled and waits for the page.
     void Next(int page)
     {
-        HWND next = GetDlgItem(m_run->Sheet(), c_next);
-        ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(next) != FALSE; })) << "Next stays disabled";
+        ASSERT_TRUE(WaitUntil([&] { return m_run->ButtonEnabled(c_nextButton); })) << "Next stays disabled";
         m_run->Press(PSBTN_NEXT);
-        ASSERT_TRUE(m_run->WaitForPage(page)) << "page " << page << " does not show; at " << m_run->CurrentPage();
+        ASSERT_TRUE(m_run->WaitForPage(page)) << "page " << page << " does not show; at " << m_run->PageIndex();
     }
 
     void Back(int page)
@@ -153,17 +144,12 @@ protected:
     // Opens the property sheet on the selected layers; its sheet window.
     HWND OpenProperties()
     {
-        Click(m_run->Page(), c_properties);
+        m_run->Click(c_properties);
         return m_run->WaitForDialog(IsPropertySheet);
     }
 
-    static HWND SheetPage(HWND sheet) { return reinterpret_cast<HWND>(SendMessageW(sheet, PSM_GETCURRENTPAGEHWND, 0, 0)); }
-
-    static HWND ZoomLevelsPage(HWND sheet)
-    {
-        SendMessageW(sheet, PSM_SETCURSEL, 1, 0);
-        return SheetPage(sheet);
-    }
+    static HWND OptionsPage(HWND sheet) { return SelectSheetPage(sheet, 0); }
+    static HWND ZoomLevelsPage(HWND sheet) { return SelectSheetPage(sheet, 1); }
 
     void CloseSheet(HWND sheet, int button)
     {
@@ -175,10 +161,10 @@ protected:
     void SaveAndFinish(const std::wstring& destination)
     {
         Next(PAGE_DESTINATION);
-        SetControlText(m_run->Page(), c_destinationPath, destination);
+        SetText(Item(c_destinationPath), destination);
         Next(PAGE_COMPLETION);
         m_run->Press(PSBTN_FINISH);
-        EXPECT_EQ(m_run->Wait(), S_OK);
+        EXPECT_EQ(m_run->Result(), S_OK);
     }
 
     // The map "tervolin map edit" writes from source with the edits.
@@ -200,6 +186,7 @@ protected:
 
     TempFolder m_folder;
     std::wstring m_source;
+    std::unique_ptr<Watchdog> m_watchdog;
     std::unique_ptr<WizardRun> m_run;
     int m_hostRuns = 0;
 };
@@ -209,7 +196,7 @@ TEST_F(MapWizardTest, WholeRoadOnTheSampleMap)
     Start(m_source);
     ASSERT_TRUE(m_run->WaitForPage(PAGE_INTRODUCTION));
     Next(PAGE_SOURCE);
-    EXPECT_EQ(ControlText(Item(c_sourcePath)), m_source);
+    EXPECT_EQ(WindowText(Item(c_sourcePath)), m_source);
     Next(PAGE_CONTENTS);
 
     // Every entry with grouped offset and length.
@@ -234,35 +221,34 @@ TEST_F(MapWizardTest, WholeRoadOnTheSampleMap)
 
     SelectListItems(contents, {2});
     ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(Item(c_saveAs)) != FALSE; }));
-    Click(m_run->Page(), c_saveAs);
-    HWND saveDialog = m_run->WaitForDialog([](HWND dialog) { return GetDlgItem(dialog, 0x47c) != nullptr; });
+    m_run->Click(c_saveAs);
+    HWND saveDialog = m_run->WaitForDialog(IsFileDialog);
     ASSERT_TRUE(saveDialog);
     const std::wstring one = m_folder.File(L"one.lay");
     AnswerFileDialog(saveDialog, one);
-    HWND saved = m_run->WaitForMessageBox();
+    HWND saved = m_run->WaitForDialog(IsMessageBox);
     ASSERT_TRUE(saved);
-    EXPECT_NE(MessageBoxText(saved).find(L"\"00MWY.LAY\" was successfully saved into file \"" + one + L"\""),
+    EXPECT_NE(DialogText(saved).find(L"\"00MWY.LAY\" was successfully saved into file \"" + one + L"\""),
               std::wstring::npos)
-        << WideToUtf8(MessageBoxText(saved));
-    PostMessageW(saved, WM_COMMAND, IDNO, 0);
+        << WideToUtf8(DialogText(saved));
+    AnswerDialog(saved, IDNO);
     ASSERT_TRUE(WaitUntil([&] { return FileExists(one) && !IsWindow(saved); }));
     EXPECT_TRUE(SameBytes(one, Bytes(byHost + L"\\00MWY.LAY")));
 
-    Click(m_run->Page(), c_selectAll);
+    m_run->Click(c_selectAll);
     ASSERT_TRUE(WaitUntil([&] { return SelectedListItems(contents).size() == container.entries.size(); }));
-    Click(m_run->Page(), c_saveAs);
-    HWND browser = m_run->WaitForDialog(
-        [](HWND dialog) { return !IsMessageBox(dialog) && FindWindowExW(dialog, nullptr, L"Edit", nullptr); });
+    m_run->Click(c_saveAs);
+    HWND browser = m_run->WaitForDialog(IsFolderBrowser);
     ASSERT_TRUE(browser);
     const std::wstring all = m_folder.File(L"all");
     ASSERT_TRUE(CreateDirectoryW(all.c_str(), nullptr));
     AnswerFolderBrowser(browser, all);
-    saved = m_run->WaitForMessageBox();
+    saved = m_run->WaitForDialog(IsMessageBox);
     ASSERT_TRUE(saved);
-    EXPECT_NE(MessageBoxText(saved).find(L"18 source map files were successfully saved into folder \"" + all + L"\""),
+    EXPECT_NE(DialogText(saved).find(L"18 source map files were successfully saved into folder \"" + all + L"\""),
               std::wstring::npos)
-        << WideToUtf8(MessageBoxText(saved));
-    PostMessageW(saved, WM_COMMAND, IDNO, 0);
+        << WideToUtf8(DialogText(saved));
+    AnswerDialog(saved, IDNO);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(saved); }));
     for (const auto& entry : container.entries)
         EXPECT_TRUE(SameBytes(all + L"\\" + entry.name, Bytes(byHost + L"\\" + entry.name)));
@@ -276,20 +262,20 @@ TEST_F(MapWizardTest, WholeRoadOnTheSampleMap)
     const HWND layers = Item(c_layerList);
     ASSERT_EQ(ListCount(layers), 7);
     SelectLayers({L"Footpaths"});
-    Click(m_run->Page(), c_remove);
+    m_run->Click(c_remove);
     ASSERT_TRUE(WaitUntil([&] { return ListCount(layers) == 6; }));
     EXPECT_EQ(FindLayer(layers, L"Footpaths"), -1);
     SelectLayers({L"Rivers"});
     ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(Item(c_moveUp)) != FALSE; }));
-    Click(m_run->Page(), c_moveUp);
+    m_run->Click(c_moveUp);
     ASSERT_TRUE(WaitUntil([&] { return FindLayer(layers, L"Rivers") == 1; }));
     EXPECT_EQ(SelectedListItems(layers), std::vector<int>{1});
 
     SelectLayers({L"Lakes", L"Woods"});
     HWND sheet = OpenProperties();
     ASSERT_TRUE(sheet);
-    EXPECT_EQ(SendDlgItemMessageW(SheetPage(sheet), c_colourList, CB_GETCURSEL, 0, 0), 5) << "Lakes' CYAN";
-    ChooseComboItem(SheetPage(sheet), c_colourList, 8); // RED
+    EXPECT_EQ(SendDlgItemMessageW(OptionsPage(sheet), c_colourList, CB_GETCURSEL, 0, 0), 5) << "Lakes' CYAN";
+    ChooseComboItem(OptionsPage(sheet), c_colourList, 8); // RED
     CloseSheet(sheet, PSBTN_OK);
 
     SelectLayers({L"Lakes"});
@@ -322,7 +308,7 @@ TEST_F(MapWizardTest, RealMapOpenRemoveAndSave)
     ASSERT_EQ(ListCount(layers), 14);
     const std::wstring removed = ListText(layers, 3);
     SelectListItems(layers, {3});
-    Click(m_run->Page(), c_remove);
+    m_run->Click(c_remove);
     ASSERT_TRUE(WaitUntil([&] { return ListCount(layers) == 13; }));
     const std::wstring destination = m_folder.File(L"lund.imi");
     SaveAndFinish(destination);
@@ -337,14 +323,14 @@ TEST_F(MapWizardTest, AnotherSourceReloadsTheSameInOtherLetterCaseDoesNot)
     Start(m_source);
     ToLayers();
     SelectLayers({L"Woods"});
-    Click(m_run->Page(), c_remove);
+    m_run->Click(c_remove);
     ASSERT_TRUE(WaitUntil([&] { return ListCount(Item(c_layerList)) == 6; }));
 
     const auto returnWith = [&](const std::wstring& path) {
         Back(PAGE_ACTION);
         Back(PAGE_CONTENTS);
         Back(PAGE_SOURCE);
-        SetControlText(m_run->Page(), c_sourcePath, path);
+        SetText(Item(c_sourcePath), path);
         Next(PAGE_CONTENTS);
         Next(PAGE_ACTION);
         Next(PAGE_LAYERS);
@@ -364,43 +350,42 @@ TEST_F(MapWizardTest, SavingOntoTheSourceFailsAndKeepsThePage)
     Start(m_source);
     ToLayers();
     SelectLayers({L"Woods"});
-    Click(m_run->Page(), c_remove);
+    m_run->Click(c_remove);
     Next(PAGE_DESTINATION);
-    SetControlText(m_run->Page(), c_destinationPath, m_source);
-    HWND next = GetDlgItem(m_run->Sheet(), c_next);
-    ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(next) != FALSE; }));
+    SetText(Item(c_destinationPath), m_source);
+    ASSERT_TRUE(WaitUntil([&] { return m_run->ButtonEnabled(c_nextButton); }));
     m_run->Press(PSBTN_NEXT);
-    HWND error = m_run->WaitForMessageBox();
+    HWND error = m_run->WaitForDialog(IsMessageBox);
     ASSERT_TRUE(error);
     wchar_t sharing[512] = {};
     FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_SHARING_VIOLATION, 0,
                    sharing, static_cast<DWORD>(std::size(sharing)), nullptr);
     std::wstring words(sharing);
     words = words.substr(0, words.find_last_not_of(L"\r\n .") + 1);
-    EXPECT_NE(MessageBoxText(error).find(words), std::wstring::npos) << WideToUtf8(MessageBoxText(error));
-    PostMessageW(error, WM_COMMAND, IDOK, 0);
+    EXPECT_NE(DialogText(error).find(words), std::wstring::npos) << WideToUtf8(DialogText(error));
+    AnswerDialog(error, IDOK);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(error); }));
-    EXPECT_EQ(m_run->CurrentPage(), PAGE_DESTINATION);
+    EXPECT_EQ(m_run->PageIndex(), PAGE_DESTINATION);
     EXPECT_TRUE(SameBytes(m_source, before));
 }
 
 TEST_F(MapWizardTest, SilencedSingleFileMessageExtractsWithoutAsking)
 {
-    SetStoredChoice(c_singleFileSaved, 2);
+    SetConfirmationValue(c_singleFileSaved, 2);
     Start(m_source);
     ASSERT_TRUE(m_run->WaitForPage(PAGE_INTRODUCTION));
     Next(PAGE_SOURCE);
     Next(PAGE_CONTENTS);
     SelectListItems(Item(c_contentsList), {1});
     ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(Item(c_saveAs)) != FALSE; }));
-    Click(m_run->Page(), c_saveAs);
-    HWND saveDialog = m_run->WaitForDialog([](HWND dialog) { return GetDlgItem(dialog, 0x47c) != nullptr; });
+    m_run->Click(c_saveAs);
+    HWND saveDialog = m_run->WaitForDialog(IsFileDialog);
     ASSERT_TRUE(saveDialog);
     const std::wstring path = m_folder.File(L"sample.ini");
     AnswerFileDialog(saveDialog, path);
     ASSERT_TRUE(WaitUntil([&] { return FileExists(path) && !IsWindow(saveDialog); }));
-    EXPECT_TRUE(m_run->NoDialogShows()) << "no question, no folder window";
-    EXPECT_EQ(m_run->CurrentPage(), PAGE_CONTENTS);
+    EXPECT_FALSE(m_run->WaitForMessageBox(500)) << "no question, no folder window";
+    EXPECT_EQ(m_run->PageIndex(), PAGE_CONTENTS);
 }
 
 // The property sheet on several layers: the first layer's values are shown,
@@ -414,7 +399,7 @@ TEST_F(MapWizardTest, PropertySheetCases)
     SelectLayers({L"Rivers", L"Streets", L"Motorways"});
     HWND sheet = OpenProperties();
     ASSERT_TRUE(sheet);
-    ChooseComboItem(SheetPage(sheet), c_styleList, 443); // DOT_FILL
+    ChooseComboItem(OptionsPage(sheet), c_styleList, 443); // DOT_FILL
     CloseSheet(sheet, PSBTN_OK);
 
     SelectLayers({L"Woods"});
@@ -440,7 +425,7 @@ TEST_F(MapWizardTest, PropertySheetCases)
     SelectLayers({L"Streets"});
     sheet = OpenProperties();
     ASSERT_TRUE(sheet);
-    ChooseComboItem(SheetPage(sheet), c_colourList, 14); // BLACK
+    ChooseComboItem(OptionsPage(sheet), c_colourList, 14); // BLACK
     PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_APPLYNOW, 0);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindowEnabled(GetDlgItem(sheet, 0x3021)); })) << "Apply done";
     CloseSheet(sheet, PSBTN_CANCEL);
@@ -467,7 +452,7 @@ TEST_F(MapWizardTest, UnknownColourNameStays)
     SelectLayers({L"Roads"});
     HWND sheet = OpenProperties();
     ASSERT_TRUE(sheet);
-    EXPECT_EQ(SendDlgItemMessageW(SheetPage(sheet), c_colourList, CB_GETCURSEL, 0, 0), CB_ERR);
+    EXPECT_EQ(SendDlgItemMessageW(OptionsPage(sheet), c_colourList, CB_GETCURSEL, 0, 0), CB_ERR);
     CloseSheet(sheet, PSBTN_OK);
     const std::wstring destination = m_folder.File(L"grey-out.imi");
     SaveAndFinish(destination);
@@ -485,15 +470,14 @@ TEST_F(MapWizardTest, MeasuredSave)
     Start(source, 900000);
     ToLayers();
     SelectLayers({EnvironmentValue(L"TERVOLIN_MEASURE_REMOVE")});
-    Click(m_run->Page(), c_remove);
+    m_run->Click(c_remove);
     Next(PAGE_DESTINATION);
-    SetControlText(m_run->Page(), c_destinationPath, EnvironmentValue(L"TERVOLIN_MEASURE_DESTINATION"));
-    HWND next = GetDlgItem(m_run->Sheet(), c_next);
-    ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(next) != FALSE; }));
+    SetText(Item(c_destinationPath), EnvironmentValue(L"TERVOLIN_MEASURE_DESTINATION"));
+    ASSERT_TRUE(WaitUntil([&] { return m_run->ButtonEnabled(c_nextButton); }));
     m_run->Press(PSBTN_NEXT);
-    ASSERT_TRUE(WaitUntil([&] { return m_run->CurrentPage() == PAGE_COMPLETION; }, 600000));
+    ASSERT_TRUE(WaitUntil([&] { return m_run->PageIndex() == PAGE_COMPLETION; }, 600000));
     m_run->Press(PSBTN_FINISH);
-    EXPECT_EQ(m_run->Wait(), S_OK);
+    EXPECT_EQ(m_run->Result(), S_OK);
 }
 
 } // namespace

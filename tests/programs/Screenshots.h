@@ -6,7 +6,7 @@
 // input, written once the caller has captured that part of the screen.
 // A new wizard adds its scenes with one registration in a file of its own:
 //
-//   static const SceneRegistration c_map(L"map", ShowMapWizard);
+//   static const SceneRegistration c_mapScene(L"map", ShowMapWizard);
 #pragma once
 
 #include <windows.h>

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 #include <prsht.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <vector>
@@ -15,6 +16,10 @@ constexpr DWORD c_pollInterval = 10;
 // it is waited for, not taken for hung.
 constexpr DWORD c_sendLimit = 10000;
 const wchar_t c_confirmationsKey[] = L"SOFTWARE\\Norvask\\Tervolin\\Confirmations";
+// The file name box of the open and save dialogs, the tree of the folder
+// browser.
+constexpr int c_fileNameBox = 0x47c;
+constexpr int c_folderTree = 0x3744;
 
 LRESULT SendWithLimit(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -49,12 +54,30 @@ std::vector<HWND> VisibleDialogsOf(DWORD threadId)
     return dialogs;
 }
 
-HWND FindVisibleDialog(DWORD threadId, bool sheet)
+HWND FindVisibleDialog(DWORD threadId, bool sheet, const std::function<bool(HWND)>& match = nullptr)
 {
     for (HWND dialog : VisibleDialogsOf(threadId))
-        if (IsSheet(dialog) == sheet)
+        if (IsSheet(dialog) == sheet && (!match || match(dialog)))
             return dialog;
     return nullptr;
+}
+
+bool HasChild(HWND dialog, const wchar_t* className)
+{
+    return FindWindowExW(dialog, nullptr, className, nullptr) != nullptr;
+}
+
+std::wstring SelectedTreeText(HWND tree)
+{
+    wchar_t text[MAX_PATH] = {};
+    TVITEMW item = {};
+    item.mask = TVIF_TEXT;
+    item.hItem = reinterpret_cast<HTREEITEM>(SendWithLimit(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    item.pszText = text;
+    item.cchTextMax = static_cast<int>(std::size(text));
+    if (item.hItem)
+        SendWithLimit(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    return text;
 }
 
 void PostKey(HWND window, UINT down, UINT up, WPARAM key, LPARAM flags)
@@ -176,9 +199,15 @@ HWND WizardRun::PageControl(int id)
 
 HWND WizardRun::WaitForMessageBox(DWORD timeoutMilliseconds)
 {
-    HWND box = nullptr;
-    WaitUntil([&] { return (box = FindVisibleDialog(m_threadId, false)) != nullptr; }, timeoutMilliseconds);
-    return box;
+    return WaitForDialog(nullptr, timeoutMilliseconds);
+}
+
+HWND WizardRun::WaitForDialog(const std::function<bool(HWND)>& match, DWORD timeoutMilliseconds)
+{
+    HWND dialog = nullptr;
+    WaitUntil([&] { return (dialog = FindVisibleDialog(m_threadId, false, match)) != nullptr; },
+              timeoutMilliseconds);
+    return dialog;
 }
 
 bool WizardRun::WaitForNoMessageBox()
@@ -196,6 +225,12 @@ HWND WizardRun::Focus() const
 void WizardRun::Press(int button)
 {
     PostMessageW(Sheet(), PSM_PRESSBUTTON, button, 0);
+}
+
+void WizardRun::Click(int id)
+{
+    if (const HWND page = Page())
+        AnswerDialog(page, id);
 }
 
 bool WizardRun::ButtonEnabled(int id)
@@ -252,6 +287,13 @@ void AnswerDialog(HWND dialog, int buttonId)
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, buttonId)));
 }
 
+void ChooseComboItem(HWND dialog, int comboId, int item)
+{
+    const HWND combo = GetDlgItem(dialog, comboId);
+    SendWithLimit(combo, CB_SETCURSEL, static_cast<WPARAM>(item), 0);
+    SendWithLimit(dialog, WM_COMMAND, MAKEWPARAM(comboId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+}
+
 bool IsChecked(HWND checkBox)
 {
     return SendWithLimit(checkBox, BM_GETCHECK, 0, 0) == BST_CHECKED;
@@ -264,6 +306,91 @@ bool TickCheckBox(HWND dialog, int checkBoxId)
         return false;
     PostMessageW(checkBox, BM_CLICK, 0, 0);
     return WaitUntil([&] { return IsChecked(checkBox); });
+}
+
+bool IsPropertySheet(HWND dialog)
+{
+    return SendWithLimit(dialog, PSM_GETCURRENTPAGEHWND, 0, 0) != 0;
+}
+
+bool IsFileDialog(HWND dialog)
+{
+    return GetDlgItem(dialog, c_fileNameBox) != nullptr;
+}
+
+bool IsMessageBox(HWND dialog)
+{
+    return !IsPropertySheet(dialog) && !IsFileDialog(dialog) && !GetDlgItem(dialog, c_folderTree) &&
+           (GetDlgItem(dialog, IDYES) || GetDlgItem(dialog, IDOK)) && !HasChild(dialog, L"Edit") &&
+           !HasChild(dialog, WC_TREEVIEWW);
+}
+
+bool IsFolderBrowser(HWND dialog)
+{
+    return !IsMessageBox(dialog) && !IsFileDialog(dialog) && !IsPropertySheet(dialog) && HasChild(dialog, L"Edit");
+}
+
+HWND SelectSheetPage(HWND sheet, int index)
+{
+    SendWithLimit(sheet, PSM_SETCURSEL, static_cast<WPARAM>(index), 0);
+    return reinterpret_cast<HWND>(SendWithLimit(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
+}
+
+void AnswerFileDialog(HWND dialog, const std::wstring& path)
+{
+    SetText(GetDlgItem(dialog, c_fileNameBox), path);
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+}
+
+void AnswerFolderBrowser(HWND dialog, const std::wstring& folder)
+{
+    // Wine's browser returns the folder selected in its tree, whatever the
+    // edit box says: select it there, again until the tree shows it (the
+    // browser may still be filling its tree).
+    const HWND tree = FindWindowExW(dialog, nullptr, WC_TREEVIEWW, nullptr);
+    const std::wstring leaf = folder.substr(folder.find_last_of(L"\\/") + 1);
+    WaitUntil([&] {
+        SendWithLimit(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(folder.c_str()));
+        return !tree || _wcsicmp(SelectedTreeText(tree).c_str(), leaf.c_str()) == 0;
+    });
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+}
+
+int ListCount(HWND list)
+{
+    return static_cast<int>(SendWithLimit(list, LVM_GETITEMCOUNT, 0, 0));
+}
+
+std::wstring ListText(HWND list, int item, int column)
+{
+    wchar_t text[512] = {};
+    LVITEMW request = {};
+    request.iSubItem = column;
+    request.pszText = text;
+    request.cchTextMax = static_cast<int>(std::size(text));
+    SendWithLimit(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&request));
+    return text;
+}
+
+void SelectListItems(HWND list, const std::vector<int>& items)
+{
+    LVITEMW state = {};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendWithLimit(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+    state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    for (const int item : items)
+        SendWithLimit(list, LVM_SETITEMSTATE, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&state));
+}
+
+std::vector<int> SelectedListItems(HWND list)
+{
+    std::vector<int> items;
+    const auto next = [&](int after) {
+        return static_cast<int>(SendWithLimit(list, LVM_GETNEXTITEM, static_cast<WPARAM>(after), LVNI_SELECTED));
+    };
+    for (int item = next(-1); item >= 0; item = next(item))
+        items.push_back(item);
+    return items;
 }
 
 std::optional<DWORD> ConfirmationValue(const wchar_t* name)

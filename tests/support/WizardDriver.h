@@ -19,6 +19,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/Handle.h"
 
@@ -93,6 +94,8 @@ public:
     // Waits for a visible dialog of the thread that is not the sheet (a
     // message box, a file dialog); null when none appears.
     HWND WaitForMessageBox(DWORD timeoutMilliseconds = c_patience);
+    // The same for a dialog that matches (IsMessageBox, IsFileDialog...).
+    HWND WaitForDialog(const std::function<bool(HWND)>& match, DWORD timeoutMilliseconds = c_patience);
     // Waits until no such dialog is visible any more.
     bool WaitForNoMessageBox();
 
@@ -101,6 +104,9 @@ public:
 
     // Posts PSM_PRESSBUTTON (PSBTN_NEXT, PSBTN_BACK, PSBTN_FINISH, PSBTN_CANCEL).
     void Press(int button);
+    // Posts a click of a button of the current page (safe when it opens a
+    // modal window).
+    void Click(int id);
     // The button of the sheet is enabled and visible.
     bool ButtonEnabled(int id);
 
@@ -127,9 +133,33 @@ void SetText(HWND control, const std::wstring& text);
 std::wstring DialogText(HWND dialog);
 // Posts a click of the dialog's button with that id (IDOK, IDYES, IDNO...).
 void AnswerDialog(HWND dialog, int buttonId);
+// Chooses a combo box item as the user would: the selection, then
+// CBN_SELCHANGE to the dialog.
+void ChooseComboItem(HWND dialog, int comboId, int item);
 // Clicks a check box of a dialog and waits until it shows ticked.
 bool TickCheckBox(HWND dialog, int checkBoxId);
 bool IsChecked(HWND checkBox);
+
+// The kinds of dialog a wizard opens besides its sheet. A message box has
+// Yes or OK and no edit box or tree; a file dialog has the file name box.
+bool IsMessageBox(HWND dialog);
+bool IsFileDialog(HWND dialog);
+bool IsFolderBrowser(HWND dialog);
+bool IsPropertySheet(HWND dialog);
+// Turns a property sheet to the page with that index; the page.
+HWND SelectSheetPage(HWND sheet, int index);
+
+// Types a path into an open or save dialog and presses OK.
+void AnswerFileDialog(HWND dialog, const std::wstring& path);
+// Chooses a folder in the folder browser and presses OK.
+void AnswerFolderBrowser(HWND dialog, const std::wstring& folder);
+
+// The items of a list view of any thread of the process.
+int ListCount(HWND list);
+std::wstring ListText(HWND list, int item, int column = 0);
+// Selects exactly these items.
+void SelectListItems(HWND list, const std::vector<int>& items);
+std::vector<int> SelectedListItems(HWND list);
 
 // The values of HKEY_CURRENT_USER\SOFTWARE\Norvask\Tervolin\Confirmations.
 std::optional<DWORD> ConfirmationValue(const wchar_t* name);
