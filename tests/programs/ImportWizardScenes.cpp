@@ -32,7 +32,7 @@ bool ShowImportWizard(const ImportScene& scene)
 {
     DeleteConfirmationValue(scene.introductionValue);
     DeleteConfirmationValue(scene.completeValue);
-    TempFolder folder;
+    TempFolder folder(c_sceneFolder);
     const std::wstring name = scene.name;
     WizardRun run(Start(scene.startExport));
     if (!run.WaitForPage(0))

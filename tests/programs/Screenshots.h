@@ -15,6 +15,10 @@
 
 #include "support/WizardDriver.h"
 
+// The folder a scene writes to: one name, so that the paths the pictures
+// show stay the same from run to run.
+inline const wchar_t c_sceneFolder[] = L"tervolin-pictures";
+
 // Asks for a picture of the window, or of the smallest rectangle holding
 // both windows (a message box over its sheet), once it has had time to
 // paint.

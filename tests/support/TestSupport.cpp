@@ -6,13 +6,33 @@
 
 #include "base/Handle.h"
 
-TempFolder::TempFolder()
+namespace {
+
+std::wstring TempPath()
 {
     wchar_t base[MAX_PATH];
     GetTempPathW(MAX_PATH, base);
+    return base;
+}
+
+void DeleteTree(const std::wstring& path)
+{
+    std::wstring from = path;
+    from.push_back(L'\0'); // double NUL terminated list
+    SHFILEOPSTRUCTW operation{};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = from.c_str();
+    operation.fFlags = FOF_NO_UI;
+    SHFileOperationW(&operation);
+}
+
+} // namespace
+
+TempFolder::TempFolder()
+{
     static LONG counter = 0;
     for (;;) {
-        m_path = std::wstring(base) + L"tervolin-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+        m_path = TempPath() + L"tervolin-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                  std::to_wstring(InterlockedIncrement(&counter));
         if (CreateDirectoryW(m_path.c_str(), nullptr))
             return;
@@ -21,15 +41,16 @@ TempFolder::TempFolder()
     }
 }
 
+TempFolder::TempFolder(const std::wstring& name) : m_path(TempPath() + name)
+{
+    DeleteTree(m_path);
+    if (!CreateDirectoryW(m_path.c_str(), nullptr))
+        ThrowLastErrorFor(m_path);
+}
+
 TempFolder::~TempFolder()
 {
-    std::wstring from = m_path;
-    from.push_back(L'\0'); // double NUL terminated list
-    SHFILEOPSTRUCTW operation{};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from.c_str();
-    operation.fFlags = FOF_NO_UI;
-    SHFileOperationW(&operation);
+    DeleteTree(m_path);
 }
 
 std::string ReadFileBytes(const std::wstring& path)

@@ -16,6 +16,9 @@ class TempFolder
 {
 public:
     TempFolder();
+    // A folder of that name, emptied of what an earlier run left: the same
+    // path every run.
+    explicit TempFolder(const std::wstring& name);
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
