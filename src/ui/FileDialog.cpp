@@ -54,7 +54,9 @@ int ShowFileDialog(HWND owner, bool open, const wchar_t* defaultExtension, std::
     dialog.lpstrFileTitle = title;
     dialog.nMaxFileTitle = static_cast<DWORD>(c_titleCapacity);
     dialog.lpstrDefExt = defaultExtension;
-    dialog.Flags = flags | OFN_EXPLORER | OFN_ENABLEHOOK | OFN_ENABLESIZING;
+    // The dialog runs inside the caller's process: it must not move that
+    // process's current folder (which would also keep the folder in use).
+    dialog.Flags = flags | OFN_EXPLORER | OFN_ENABLEHOOK | OFN_ENABLESIZING | OFN_NOCHANGEDIR;
     dialog.lpfnHook = FileDialogHook;
     const BOOL chosen = open ? GetOpenFileNameW(&dialog) : GetSaveFileNameW(&dialog);
     if (!chosen)

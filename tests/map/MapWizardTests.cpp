@@ -225,7 +225,10 @@ TEST_F(MapWizardTest, WholeRoadOnTheSampleMap)
     HWND saveDialog = m_run->WaitForDialog(IsFileDialog);
     ASSERT_TRUE(saveDialog);
     const std::wstring one = m_folder.File(L"one.lay");
-    AnswerFileDialog(saveDialog, one);
+    wchar_t before[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, before);
+    BrowseFileDialogInto(saveDialog, m_folder.File(L""));
+    AnswerFileDialog(saveDialog, L"one.lay");
     HWND saved = m_run->WaitForDialog(IsMessageBox);
     ASSERT_TRUE(saved);
     EXPECT_NE(DialogText(saved).find(L"\"00MWY.LAY\" was successfully saved into file \"" + one + L"\""),
@@ -234,6 +237,9 @@ TEST_F(MapWizardTest, WholeRoadOnTheSampleMap)
     AnswerDialog(saved, IDNO);
     ASSERT_TRUE(WaitUntil([&] { return FileExists(one) && !IsWindow(saved); }));
     EXPECT_TRUE(SameBytes(one, Bytes(byHost + L"\\00MWY.LAY")));
+    wchar_t after[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, after);
+    EXPECT_STREQ(before, after) << "the dialog left the process's current folder alone";
 
     m_run->Click(c_selectAll);
     ASSERT_TRUE(WaitUntil([&] { return SelectedListItems(contents).size() == container.entries.size(); }));

@@ -33,25 +33,6 @@ const std::vector<int> c_shownLayers = {0, 1};
 // Low and Lowest in the detail level list of the zoom page.
 const std::vector<int> c_shownDetailLevels = {3, 4};
 
-// The save dialog makes the folder it saved to the current folder of the
-// process, and a current folder cannot be deleted: the scene gives the
-// previous one back before its folder goes.
-class CurrentFolderKept
-{
-public:
-    CurrentFolderKept()
-    {
-        m_path.resize(GetCurrentDirectoryW(0, nullptr));
-        m_path.resize(GetCurrentDirectoryW(static_cast<DWORD>(m_path.size()), m_path.data()));
-    }
-    ~CurrentFolderKept() { SetCurrentDirectoryW(m_path.c_str()); }
-    CurrentFolderKept(const CurrentFolderKept&) = delete;
-    CurrentFolderKept& operator=(const CurrentFolderKept&) = delete;
-
-private:
-    std::wstring m_path;
-};
-
 bool NextEnabled(WizardRun& run)
 {
     return WaitUntil([&] { return run.ButtonEnabled(c_nextButton); });
@@ -116,7 +97,6 @@ bool ShowMapWizard()
     for (const wchar_t* name : c_storedChoices)
         DeleteConfirmationValue(name);
     TempFolder folder(c_sceneFolder);
-    const CurrentFolderKept currentFolder;
     WizardRun run([] { return WizardExport<StartWizard>("StartMapWizard")(nullptr); });
     if (!run.WaitForPage(PAGE_INTRODUCTION))
         return false;

@@ -342,6 +342,15 @@ void AnswerFileDialog(HWND dialog, const std::wstring& path)
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
 }
 
+void BrowseFileDialogInto(HWND dialog, const std::wstring& folder)
+{
+    const HWND name = GetDlgItem(dialog, c_fileNameBox);
+    SetText(name, folder);
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    // The dialog clears the box once it has moved into the folder.
+    WaitUntil([&] { return WindowText(name) != folder; });
+}
+
 void AnswerFolderBrowser(HWND dialog, const std::wstring& folder)
 {
     // Wine's browser returns the folder selected in its tree, whatever the

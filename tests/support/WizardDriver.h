@@ -151,6 +151,9 @@ HWND SelectSheetPage(HWND sheet, int index);
 
 // Types a path into an open or save dialog and presses OK.
 void AnswerFileDialog(HWND dialog, const std::wstring& path);
+// Types a folder into an open or save dialog and presses OK, as a user
+// browses into it; waits until the dialog has moved there.
+void BrowseFileDialogInto(HWND dialog, const std::wstring& folder);
 // Chooses a folder in the folder browser and presses OK.
 void AnswerFolderBrowser(HWND dialog, const std::wstring& folder);
 
