@@ -41,7 +41,7 @@ bool ShowImportWizard(const ImportScene& scene)
     run.Press(PSBTN_NEXT);
     if (!run.WaitForPage(1))
         return false;
-    SetText(run.PageControl(scene.sourceEdit), EnvironmentValue(L"TERVOLIN_SOURCE") + L"\\samples\\" + scene.sample);
+    SetText(run.PageControl(scene.sourceEdit), PictureSample(scene.sample));
     SetText(run.PageControl(scene.destinationEdit), folder.File(scene.destination));
     if (!WaitUntil([&] { return run.ButtonEnabled(c_nextButton); }))
         return false;

@@ -104,8 +104,7 @@ bool ShowMapWizard()
     run.Press(PSBTN_NEXT);
     if (!run.WaitForPage(PAGE_SOURCE))
         return false;
-    SetText(run.PageControl(IDC_MAP_SOURCE_PATH),
-            EnvironmentValue(L"TERVOLIN_SOURCE") + L"\\samples\\tervolin-sample.imi");
+    SetText(run.PageControl(IDC_MAP_SOURCE_PATH), PictureSample(L"tervolin-sample.imi"));
     if (!NextEnabled(run))
         return false;
     Shot(L"map-2-source", run.Sheet());

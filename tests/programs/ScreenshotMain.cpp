@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "programs/Screenshots.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -29,6 +30,15 @@ constexpr DWORD c_paintDelay = 400;
 SceneRegistration::SceneRegistration(const wchar_t* name, Scene scene)
 {
     Scenes().push_back({name, scene});
+}
+
+std::wstring PictureSample(const std::wstring& name)
+{
+    const std::wstring folder = L"C:\\Tervolin Samples";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring copy = folder + L"\\" + name;
+    CopyFileW((EnvironmentValue(L"TERVOLIN_SOURCE") + L"\\samples\\" + name).c_str(), copy.c_str(), FALSE);
+    return copy;
 }
 
 void Shot(const std::wstring& name, HWND window, HWND over)

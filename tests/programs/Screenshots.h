@@ -24,6 +24,11 @@ inline const wchar_t c_sceneFolder[] = L"tervolin-pictures";
 // paint.
 void Shot(const std::wstring& name, HWND window, HWND over = nullptr);
 
+// The project's sample file of that name, copied to a folder whose path
+// reads as a user's own ("C:\Tervolin Samples\NAME") and not as the
+// checkout's; its path.
+std::wstring PictureSample(const std::wstring& name);
+
 // A scene: drives one run from its start to its end; raises or returns
 // false when a window does not appear.
 using Scene = bool (*)();
