@@ -11,21 +11,11 @@
 #include "base/Text.h"
 #include "map/MapContainer.h"
 #include "map/MapResources.h"
+#include "map/MapWizardPages.h"
 #include "map/NumberFormat.h"
 #include "support/WizardDriver.h"
 
 namespace {
-
-enum MapWizardPage
-{
-    PAGE_INTRODUCTION,
-    PAGE_SOURCE,
-    PAGE_CONTENTS,
-    PAGE_ACTION,
-    PAGE_LAYERS,
-    PAGE_DESTINATION,
-    PAGE_COMPLETION,
-};
 
 constexpr int c_sourcePath = IDC_MAP_SOURCE_PATH;
 constexpr int c_contentsList = IDC_MAP_CONTENTS;
@@ -41,10 +31,6 @@ constexpr int c_colourList = IDC_LAYER_COLOUR;
 constexpr int c_styleList = IDC_LAYER_STYLE;
 constexpr int c_detailLevels = IDC_LAYER_DETAIL_LEVELS;
 constexpr int c_firstZoomList = IDC_LAYER_ZOOM_FIRST;
-
-constexpr wchar_t c_singleFileSaved[] = L"CMapWizard::CSourceContentsPage::SingleFileSaved";
-const wchar_t* const c_storedChoices[] = {L"CMapWizard::CIntroductionPage", c_singleFileSaved,
-                                          L"CMapWizard::CSourceContentsPage::MultipleFilesSaved"};
 
 // The file's bytes, or a text naming the missing file (so a comparison
 // fails with words instead of an exception).

@@ -6,25 +6,11 @@
 #include <prsht.h>
 
 #include "map/MapResources.h"
+#include "map/MapWizardPages.h"
 #include "programs/Screenshots.h"
 #include "support/TestSupport.h"
 
 namespace {
-
-enum MapWizardPage
-{
-    PAGE_INTRODUCTION,
-    PAGE_SOURCE,
-    PAGE_CONTENTS,
-    PAGE_ACTION,
-    PAGE_LAYERS,
-    PAGE_DESTINATION,
-    PAGE_COMPLETION,
-};
-
-const wchar_t* const c_storedChoices[] = {L"CMapWizard::CIntroductionPage",
-                                          L"CMapWizard::CSourceContentsPage::SingleFileSaved",
-                                          L"CMapWizard::CSourceContentsPage::MultipleFilesSaved"};
 
 // The packed file extracted on the contents page, and the layers whose
 // properties are shown (the first two of the sample).
