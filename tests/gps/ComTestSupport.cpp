@@ -11,28 +11,27 @@ TervolinDll::TervolinDll() : m_path(EnvironmentValue(L"TERVOLIN_BIN") + L"\\Terv
 
 HRESULT TervolinDll::GetClassObject(REFCLSID classId, REFIID iid, void** result) const
 {
-    using Function = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
-    return Export<Function>("DllGetClassObject")(classId, iid, result);
+    return CallExport<REFCLSID, REFIID, void**>("DllGetClassObject", classId, iid, result);
 }
 
 HRESULT TervolinDll::CanUnloadNow() const
 {
-    return Export<HRESULT(WINAPI*)()>("DllCanUnloadNow")();
+    return CallExport("DllCanUnloadNow");
 }
 
 HRESULT TervolinDll::RegisterServer() const
 {
-    return Export<HRESULT(WINAPI*)()>("DllRegisterServer")();
+    return CallExport("DllRegisterServer");
 }
 
 HRESULT TervolinDll::UnregisterServer() const
 {
-    return Export<HRESULT(WINAPI*)()>("DllUnregisterServer")();
+    return CallExport("DllUnregisterServer");
 }
 
 HRESULT TervolinDll::Install(bool install, const wchar_t* commandLine) const
 {
-    return Export<HRESULT(WINAPI*)(BOOL, LPCWSTR)>("DllInstall")(install, commandLine);
+    return CallExport<BOOL, LPCWSTR>("DllInstall", install ? TRUE : FALSE, commandLine);
 }
 
 RecordingSink::~RecordingSink()

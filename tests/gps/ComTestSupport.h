@@ -42,10 +42,15 @@ public:
     }
 
 private:
-    template <typename F>
-    F Export(const char* name) const
+    // Calls the export with the arguments; E_FAIL when the DLL or the
+    // export is missing (the constructor has reported that already).
+    template <typename... Arguments>
+    HRESULT CallExport(const char* name, Arguments... arguments) const
     {
-        return reinterpret_cast<F>(GetProcAddress(m_module.Get(), name));
+        using Function = HRESULT(WINAPI*)(Arguments...);
+        const auto function =
+            m_module ? reinterpret_cast<Function>(GetProcAddress(m_module.Get(), name)) : Function{};
+        return function ? function(arguments...) : E_FAIL;
     }
 
     std::wstring m_path;
