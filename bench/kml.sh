@@ -2,7 +2,8 @@
 # Times "tervolin convert kml" (under Wine, start-up included) on a generated
 # KML document of placemarks in folders against GPSBabel 1.8 reading the
 # same placemarks and writing its Magellan format, in one run: once as KML
-# editors format it, once with the same document on a single line.
+# editors format it, once with the same document on a single line. Then
+# the one-line document once more, fetched over http from a local server.
 #   bench/kml.sh [PLACEMARKS]     (default 100000)
 set -euo pipefail
 placemarks="${1:-100000}"
@@ -36,3 +37,17 @@ for form in formatted one-line; do
     ratio "gpsbabel magellanx parts cpu / tervolin cpu" "$g_parts" "$t_kml"
     ratio "gpsbabel one-file gpx cpu / tervolin cpu" "$g_whole" "$t_kml"
 done
+
+# Over http from a server on 127.0.0.1 (the document arrives in pieces).
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+python3 -m http.server "$port" --bind 127.0.0.1 --directory "$work" >/dev/null 2>&1 &
+server=$!
+trap 'kill "$server" 2>/dev/null; rm -rf "$work"; "$top/scripts/wine-prefix" stop' EXIT
+for _ in $(seq 50); do
+    python3 -c "import urllib.request, sys; urllib.request.urlopen(sys.argv[1])" "http://127.0.0.1:$port/" \
+        2>/dev/null && break
+    sleep 0.1
+done
+measure "tervolin convert kml http://.../one-line.kml" "$top/scripts/wine-run" "$host" convert kml --quiet \
+    "http://127.0.0.1:$port/one-line.kml" "$work/h.upt"
+echo "waypoints written: $(grep -c '^\$PMGNWPL' "$work/h.upt")"

@@ -64,6 +64,33 @@ const OwnFailureText c_ownFailureTexts[] = {
     {SerialFailure::LinesDropped, IDS_FAILURE_SERIAL_LINES_DROPPED},
 };
 
+// Download failures of documents fetched over the network (urlmon's
+// codes), for which the system has no words.
+struct ForeignFailureText
+{
+    HRESULT code;
+    UINT words; // string id
+};
+
+const ForeignFailureText c_downloadFailureTexts[] = {
+    {static_cast<HRESULT>(0x800C0002), IDS_FAILURE_INTERNET_INVALID_URL},
+    {static_cast<HRESULT>(0x800C0004), IDS_FAILURE_INTERNET_CANNOT_CONNECT},
+    {static_cast<HRESULT>(0x800C0005), IDS_FAILURE_INTERNET_SERVER_NOT_FOUND},
+    {static_cast<HRESULT>(0x800C0006), IDS_FAILURE_INTERNET_OBJECT_NOT_FOUND},
+    {static_cast<HRESULT>(0x800C0008), IDS_FAILURE_INTERNET_DOWNLOAD},
+    {static_cast<HRESULT>(0x800C000B), IDS_FAILURE_INTERNET_TIMEOUT},
+    {static_cast<HRESULT>(0x800C000E), IDS_FAILURE_INTERNET_SECURITY},
+    {static_cast<HRESULT>(0x800C0019), IDS_FAILURE_INTERNET_CERTIFICATE},
+};
+
+std::wstring DownloadFailureWords(HRESULT hr)
+{
+    for (const auto& entry : c_downloadFailureTexts)
+        if (entry.code == hr)
+            return TryLoadResourceString(entry.words).value_or(std::wstring());
+    return {};
+}
+
 // The row for the code: the one of the conversion that counts positionNoun
 // first, else the one shared by all; without a noun, any row of the code.
 const OwnFailureText* FindOwnFailureText(HRESULT hr, const wchar_t* positionNoun)
@@ -117,7 +144,7 @@ std::wstring SystemMessage(HRESULT hr)
         text.assign(buffer, length);
     if (buffer)
         LocalFree(buffer);
-    return text;
+    return text.empty() ? DownloadFailureWords(hr) : text;
 }
 
 std::wstring DescribeResult(HRESULT hr, const wchar_t* positionNoun)

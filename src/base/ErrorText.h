@@ -32,5 +32,7 @@ std::wstring DescribeResult(HRESULT hr, const wchar_t* positionNoun = nullptr);
 std::optional<std::wstring> OwnFailureWords(HRESULT hr, const wchar_t* positionNoun = nullptr);
 
 // The system's message for a code exactly as the system gives it (with its
-// line break); empty when the system has none.
+// line break); for the download failures of a document fetched over the
+// network, which the system has no message for, the module's own words;
+// empty otherwise.
 std::wstring SystemMessage(HRESULT hr);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <oleauto.h>
+#include <urlmon.h>
 
 #include <optional>
 #include <span>
@@ -474,6 +475,16 @@ bool IsKmlUrl(std::wstring_view location)
     return false;
 }
 
+// The document behind a URL as a stream that the reader takes in pieces as
+// they arrive: handed the URL itself, the reader gets the document in one
+// block and reads a document on one line in quadratic time.
+ComPtr<IStream> OpenUrlStream(const std::wstring& url)
+{
+    ComPtr<IStream> stream;
+    ThrowIfFailed(URLOpenBlockingStreamW(nullptr, url.c_str(), stream.Put(), 0, nullptr));
+    return stream;
+}
+
 ComPtr<KmlElement> LoadKmlDocument(const std::wstring& location)
 {
     try {
@@ -483,15 +494,11 @@ ComPtr<KmlElement> LoadKmlDocument(const std::wstring& location)
             ComPtr<ISAXXMLReader> reader = CreateSaxReader();
             ThrowIfFailed(reader->putContentHandler(root.Get()));
             ThrowIfFailed(reader->putErrorHandler(root.Get()));
-            if (IsKmlUrl(location)) {
-                hr = reader->parseURL(location.c_str());
-            } else {
-                const ComPtr<IStream> stream = ReadFileStream(location);
-                VARIANT input;
-                input.vt = VT_UNKNOWN;
-                input.punkVal = stream.Get();
-                hr = reader->parse(input);
-            }
+            const ComPtr<IStream> stream = IsKmlUrl(location) ? OpenUrlStream(location) : ReadFileStream(location);
+            VARIANT input;
+            input.vt = VT_UNKNOWN;
+            input.punkVal = stream.Get();
+            hr = reader->parse(input);
         }
         root->RaiseParseResult(hr);
         return ComPtr<KmlElement>(root.Get());
