@@ -252,4 +252,12 @@ Section "Uninstall"
     RMDir "$R0"
 
     DeleteRegKey SHCTX "${UNINSTALL_KEY}"
+    ; A user's class registration leaves the containers it was written
+    ; into; those that hold nothing else go too.
+    ${If} $AllUsers == 0
+        DeleteRegKey /ifempty HKCU "Software\Classes\CLSID"
+        DeleteRegKey /ifempty HKCU "Software\Classes\AppID"
+        DeleteRegKey /ifempty HKCU "Software\Classes\Interface"
+        DeleteRegKey /ifempty HKCU "Software\Classes\TypeLib"
+    ${EndIf}
 SectionEnd

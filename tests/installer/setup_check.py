@@ -320,6 +320,8 @@ def user_install():
 
     uninstall("user uninstall", "HKCU", folder)
     check_removed("user uninstall", "HKCU", classes, folder)
+    for container in ("CLSID", "AppID", "Interface", "TypeLib"):
+        check(reg_values(f"{classes}\\{container}") is None, f"user uninstall: empty {container} key left")
 
 
 def main():
