@@ -475,13 +475,84 @@ bool IsKmlUrl(std::wstring_view location)
     return false;
 }
 
+// Learns the HTTP status of a download: the system hands the page of a
+// failed request over like any document. Lives on the caller's stack for
+// the time of the call.
+class HttpStatusCallback final : public IBindStatusCallback, public IHttpNegotiate
+{
+public:
+    DWORD Status() const noexcept { return m_status; }
+
+    // IUnknown
+    STDMETHODIMP QueryInterface(REFIID iid, void** result) override
+    {
+        if (iid == IID_IUnknown || iid == IID_IBindStatusCallback)
+            *result = static_cast<IBindStatusCallback*>(this);
+        else if (iid == IID_IHttpNegotiate)
+            *result = static_cast<IHttpNegotiate*>(this);
+        else
+            *result = nullptr;
+        return *result ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+
+    // IBindStatusCallback: nothing to add to the download.
+    STDMETHODIMP OnStartBinding(DWORD, IBinding*) override { return S_OK; }
+    STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP OnLowResource(DWORD) override { return S_OK; }
+    STDMETHODIMP OnProgress(ULONG, ULONG, ULONG, LPCWSTR) override { return S_OK; }
+    STDMETHODIMP OnStopBinding(HRESULT, LPCWSTR) override { return S_OK; }
+    STDMETHODIMP GetBindInfo(DWORD*, BINDINFO*) override { return S_OK; }
+    STDMETHODIMP OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override { return S_OK; }
+    STDMETHODIMP OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
+
+    // IHttpNegotiate
+    STDMETHODIMP BeginningTransaction(LPCWSTR, LPCWSTR, DWORD, LPWSTR* additionalHeaders) override
+    {
+        *additionalHeaders = nullptr;
+        return S_OK;
+    }
+    STDMETHODIMP OnResponse(DWORD status, LPCWSTR, LPCWSTR, LPWSTR* additionalHeaders) override
+    {
+        m_status = status;
+        if (additionalHeaders)
+            *additionalHeaders = nullptr;
+        return S_OK;
+    }
+
+private:
+    DWORD m_status = 0;
+};
+
+// The failure an HTTP status stands for: none below 400.
+HRESULT HttpStatusResult(DWORD status) noexcept
+{
+    if (status < 400)
+        return S_OK;
+    if (status == 404 || status == 410)
+        return INET_E_OBJECT_NOT_FOUND;
+    if (status == 401 || status == 403 || status == 407)
+        return E_ACCESSDENIED;
+    return INET_E_DOWNLOAD_FAILURE;
+}
+
 // The document behind a URL as a stream that the reader takes in pieces as
 // they arrive: handed the URL itself, the reader gets the document in one
-// block and reads a document on one line in quadratic time.
+// block and reads a document on one line in quadratic time. A server's
+// error page is a failure, not a document.
 ComPtr<IStream> OpenUrlStream(const std::wstring& url)
 {
+    HttpStatusCallback status;
+    ComPtr<IMoniker> moniker;
+    ThrowIfFailed(CreateURLMonikerEx(nullptr, url.c_str(), moniker.Put(), URL_MK_UNIFORM));
+    ComPtr<IBindCtx> context;
+    ThrowIfFailed(CreateBindCtx(0, context.Put()));
+    ThrowIfFailed(RegisterBindStatusCallback(context.Get(), &status, nullptr, 0));
+    ScopeExit revoke([&] { RevokeBindStatusCallback(context.Get(), &status); });
     ComPtr<IStream> stream;
-    ThrowIfFailed(URLOpenBlockingStreamW(nullptr, url.c_str(), stream.Put(), 0, nullptr));
+    ThrowIfFailed(moniker->BindToStorage(context.Get(), nullptr, IID_IStream, stream.PutVoid()));
+    ThrowIfFailed(HttpStatusResult(status.Status()));
     return stream;
 }
 

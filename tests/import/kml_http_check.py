@@ -168,7 +168,7 @@ def main():
 
             os.remove(output)
             refused = f"http://127.0.0.1:{free_port()}/huts.kml"
-            for what, location, words in (("404", f"{base}/missing.kml", ""),
+            for what, location, words in (("404", f"{base}/missing.kml", "no document at this address"),
                                           ("refused connection", refused, "could not be downloaded")):
                 result = host.convert(location, output)
                 check(what, result.returncode == 1, f"exit code {result.returncode}, {result.stderr}")
