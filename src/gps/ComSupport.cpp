@@ -504,8 +504,6 @@ HRESULT CEventArguments::Fire(const CConnectionPoint::SinkList& sinks, DISPID id
 
 // ---- Arrays and strings
 
-// ---- CVariantArrayPool
-
 namespace {
 
 // Values that own nothing, so clearing them is only setting VT_EMPTY.
@@ -582,8 +580,6 @@ void CVariantArrayPool::Return(SAFEARRAY* array) noexcept
     }
     SafeArrayDestroy(array);
 }
-
-// ---- CVariantArray
 
 CVariantArray::CVariantArray(ULONG count, CVariantArrayPool* pool) : m_pool(pool)
 {
