@@ -1,6 +1,7 @@
 #include "import/KmlDocument.h"
 
 #include <algorithm>
+#include <atomic>
 #include <oleauto.h>
 #include <urlmon.h>
 
@@ -476,8 +477,8 @@ bool IsKmlUrl(std::wstring_view location)
 }
 
 // Learns the HTTP status of a download: the system hands the page of a
-// failed request over like any document. Lives on the caller's stack for
-// the time of the call.
+// failed request over like any document. Reference counted, since the
+// download may still report to it while the stream is being read.
 class HttpStatusCallback final : public IBindStatusCallback, public IHttpNegotiate
 {
 public:
@@ -492,10 +493,19 @@ public:
             *result = static_cast<IHttpNegotiate*>(this);
         else
             *result = nullptr;
-        return *result ? S_OK : E_NOINTERFACE;
+        if (!*result)
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_references); }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        const ULONG left = InterlockedDecrement(&m_references);
+        if (left == 0)
+            delete this;
+        return left;
+    }
 
     // IBindStatusCallback: nothing to add to the download.
     STDMETHODIMP OnStartBinding(DWORD, IBinding*) override { return S_OK; }
@@ -522,7 +532,10 @@ public:
     }
 
 private:
-    DWORD m_status = 0;
+    ~HttpStatusCallback() = default;
+
+    LONG m_references = 0;
+    std::atomic<DWORD> m_status{0};
 };
 
 // The failure an HTTP status stands for: none below 400.
@@ -537,22 +550,22 @@ HRESULT HttpStatusResult(DWORD status) noexcept
     return INET_E_DOWNLOAD_FAILURE;
 }
 
-// The document behind a URL as a stream that the reader takes in pieces as
-// they arrive: handed the URL itself, the reader gets the document in one
-// block and reads a document on one line in quadratic time. A server's
-// error page is a failure, not a document.
+// The document behind a URL as a stream, which the reader takes in pieces:
+// handed the URL itself, the reader gets the document in one block and
+// reads a document on one line in quadratic time. A server's error page is
+// a failure, not a document.
 ComPtr<IStream> OpenUrlStream(const std::wstring& url)
 {
-    HttpStatusCallback status;
+    ComPtr<HttpStatusCallback> status(new HttpStatusCallback);
     ComPtr<IMoniker> moniker;
     ThrowIfFailed(CreateURLMonikerEx(nullptr, url.c_str(), moniker.Put(), URL_MK_UNIFORM));
     ComPtr<IBindCtx> context;
     ThrowIfFailed(CreateBindCtx(0, context.Put()));
-    ThrowIfFailed(RegisterBindStatusCallback(context.Get(), &status, nullptr, 0));
-    ScopeExit revoke([&] { RevokeBindStatusCallback(context.Get(), &status); });
+    ThrowIfFailed(RegisterBindStatusCallback(context.Get(), status.Get(), nullptr, 0));
+    ScopeExit revoke([&] { RevokeBindStatusCallback(context.Get(), status.Get()); });
     ComPtr<IStream> stream;
     ThrowIfFailed(moniker->BindToStorage(context.Get(), nullptr, IID_IStream, stream.PutVoid()));
-    ThrowIfFailed(HttpStatusResult(status.Status()));
+    ThrowIfFailed(HttpStatusResult(status->Status()));
     return stream;
 }
 
