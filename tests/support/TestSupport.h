@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/Exception.h"
+#include "support/TestFiles.h"
 
 // A fresh folder under the temporary directory, deleted with its contents
 // when the object goes out of scope.
@@ -30,8 +31,6 @@ private:
     std::wstring m_path;
 };
 
-std::string ReadFileBytes(const std::wstring& path);
-void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
 
 // A sentence line as the writer must produce it, with the checksum computed
