@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/Exception.h"
+#include "base/FilePath.h"
 #include "base/Text.h"
 #include "diagnostics/ExceptionReport.h"
 #include "diagnostics/ModuleFile.h"
@@ -62,10 +63,10 @@ void Resolve(HMODULE library, const char* name, Function& function)
 // the process, as the symbol handler stays initialised.
 DebugHelp LoadDebugHelp()
 {
-    wchar_t folder[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-    ThrowLastErrorIf(length == 0 || length >= MAX_PATH);
-    const HMODULE library = LoadLibraryW((std::wstring(folder) + L"\\dbghelp.dll").c_str());
+    const std::wstring folder =
+        GrowingSystemText([](wchar_t* buffer, DWORD size) { return GetSystemDirectoryW(buffer, size); });
+    ThrowLastErrorIf(folder.empty());
+    const HMODULE library = LoadLibraryW((folder + L"\\dbghelp.dll").c_str());
     ThrowLastErrorIf(!library);
     DebugHelp help;
     Resolve(library, "SymGetOptions", help.getOptions);
@@ -189,12 +190,11 @@ std::wstring EnvironmentEntry(const wchar_t* name)
 // "C:\" for "C:\Windows".
 std::wstring WindowsRoot()
 {
-    wchar_t folder[MAX_PATH];
-    const UINT length = GetWindowsDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
+    const std::wstring windows =
+        GrowingSystemText([](wchar_t* buffer, DWORD size) { return GetWindowsDirectoryW(buffer, size); });
+    if (windows.empty())
         return {};
-    const std::wstring_view windows(folder, length);
-    return std::wstring(windows.substr(0, windows.find(L'\\') + 1));
+    return windows.substr(0, windows.find(L'\\') + 1);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "base/FilePath.h"
 #include "base/Handle.h"
 #include "diagnostics/ModuleFile.h"
 
@@ -13,17 +14,16 @@ constexpr ULONGLONG c_fileTimeUnitsPerDay = 864000000000ULL;
 
 std::wstring WindowsDirectory()
 {
-    wchar_t folder[MAX_PATH];
-    const UINT length = GetWindowsDirectoryW(folder, MAX_PATH);
-    ThrowLastErrorIf(length == 0 || length >= MAX_PATH);
+    std::wstring folder =
+        GrowingSystemText([](wchar_t* buffer, DWORD size) { return GetWindowsDirectoryW(buffer, size); });
+    ThrowLastErrorIf(folder.empty());
     return folder;
 }
 
 std::wstring LocalAppDataFolder()
 {
-    wchar_t folder[MAX_PATH];
-    const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", folder, MAX_PATH);
-    return length == 0 || length >= MAX_PATH ? std::wstring() : std::wstring(folder, length);
+    return GrowingSystemText(
+        [](wchar_t* buffer, DWORD size) { return GetEnvironmentVariableW(L"LOCALAPPDATA", buffer, size); });
 }
 
 std::wstring LogFileName(const std::wstring& moduleFileName)

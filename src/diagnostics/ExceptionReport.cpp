@@ -174,7 +174,10 @@ void ExceptionReportWriter::Line(const wchar_t* format, ...) noexcept
     va_start(arguments, format);
     const int length = _vsnwprintf(text, c_lineCharacters - 1, format, arguments);
     va_end(arguments);
-    text[length < 0 ? c_lineCharacters - 1 : length] = L'\0';
+    // A cut line gives -1 from the system's formatter and the full length
+    // from a C99 one: either way the line ends at the buffer's last slot.
+    const bool cut = length < 0 || static_cast<size_t>(length) >= c_lineCharacters - 1;
+    text[cut ? c_lineCharacters - 1 : static_cast<size_t>(length)] = L'\0';
 
     // A character of a double-byte code page needs at most two bytes.
     char bytes[2 * c_lineCharacters + 2];

@@ -8,6 +8,7 @@
 
 #include "base/ErrorText.h"
 #include "base/Exception.h"
+#include "base/OutputFiles.h"
 #include "base/ResourceString.h"
 #include "base/Text.h"
 #include "ErrorStrings.h"
@@ -218,17 +219,16 @@ Sentences BuildSentences(const ElementList& placemarks, NonPointPlacemarks nonPo
 
 void WriteWaypointFile(const std::wstring& destinationPath, const std::vector<std::wstring>& sentences)
 {
-    UniqueHFile output = CreateSentenceFile(destinationPath);
+    PendingFile output(destinationPath);
     try {
         for (const auto& sentence : sentences)
             WriteSentence(output.Get(), sentence, true);
         WriteSentence(output.Get(), c_terminator, false);
     } catch (CAtlException& e) {
-        output.Reset();
-        DeleteFileW(destinationPath.c_str());
         e.SetPathIfUnknown(destinationPath);
         throw;
     }
+    output.Commit();
 }
 
 } // namespace

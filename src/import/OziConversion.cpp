@@ -4,8 +4,9 @@
 
 
 #include "ErrorStrings.h"
-#include "base/ResourceString.h"
 #include "base/Exception.h"
+#include "base/OutputFiles.h"
+#include "base/ResourceString.h"
 #include "base/Pattern.h"
 #include "base/Text.h"
 #include "import/SentenceFile.h"
@@ -85,7 +86,7 @@ void WritePointLines(const TextLines& lines, size_t firstLine, HANDLE output, Bu
 template <typename Body>
 void WriteOutput(const std::wstring& outputPath, Body body)
 {
-    PendingSentenceFile output(outputPath);
+    PendingFile output(outputPath);
     try {
         body(output.Get());
     } catch (CAtlException& e) {

@@ -145,62 +145,6 @@ int TruncateToInt(double value) noexcept
     return static_cast<int>(value);
 }
 
-UniqueHFile CreateSentenceFile(const std::wstring& path)
-{
-    UniqueHFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        ThrowLastErrorFor(path);
-    return file;
-}
-
-namespace {
-
-// The folder part of a path ("." for a bare file name).
-std::wstring FolderOf(const std::wstring& path)
-{
-    const size_t separator = path.find_last_of(L"\\/:");
-    if (separator == std::wstring::npos)
-        return L".";
-    // Keep the separator of a drive root or a bare "C:".
-    const bool keep = separator == 0 || path[separator] == L':' || (separator == 2 && path[1] == L':');
-    return path.substr(0, keep ? separator + 1 : separator);
-}
-
-} // namespace
-
-PendingSentenceFile::PendingSentenceFile(const std::wstring& destination) : m_destination(destination)
-{
-    wchar_t temporary[MAX_PATH];
-    if (GetTempFileNameW(FolderOf(destination).c_str(), L"tvl", 0, temporary) == 0)
-        ThrowLastErrorFor(destination);
-    m_temporary = temporary;
-    m_file.Reset(CreateFileW(temporary, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!m_file) {
-        const DWORD error = GetLastError();
-        DeleteFileW(temporary);
-        SetLastError(error);
-        ThrowLastErrorFor(destination);
-    }
-}
-
-PendingSentenceFile::~PendingSentenceFile()
-{
-    if (m_temporary.empty())
-        return;
-    m_file.Reset();
-    DeleteFileW(m_temporary.c_str());
-}
-
-void PendingSentenceFile::Commit()
-{
-    const bool closed = CloseHandle(m_file.Release()) != FALSE;
-    if (!closed || !MoveFileExW(m_temporary.c_str(), m_destination.c_str(), MOVEFILE_REPLACE_EXISTING))
-        ThrowLastErrorFor(m_destination);
-    m_temporary.clear();
-}
-
 namespace {
 
 // Volume and file index of an existing file, without opening it for reading.

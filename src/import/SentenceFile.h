@@ -20,34 +20,6 @@
 
 #include "base/Handle.h"
 
-// Creates (or truncates) the destination: generic write, read sharing,
-// create-always, normal attributes. Failures carry the path.
-UniqueHFile CreateSentenceFile(const std::wstring& path);
-
-// A sentence file written under a temporary name in the destination's
-// folder and moved over the destination by Commit(). Without Commit() (a
-// failure on the way) the temporary file is deleted, so an existing
-// destination keeps its contents whatever happens to the conversion.
-// Failures carry the destination's path.
-class PendingSentenceFile
-{
-public:
-    explicit PendingSentenceFile(const std::wstring& destination);
-    ~PendingSentenceFile();
-    PendingSentenceFile(const PendingSentenceFile&) = delete;
-    PendingSentenceFile& operator=(const PendingSentenceFile&) = delete;
-
-    HANDLE Get() const noexcept { return m_file.Get(); }
-
-    // Closes the file and moves it over the destination.
-    void Commit();
-
-private:
-    std::wstring m_destination;
-    std::wstring m_temporary;
-    UniqueHFile m_file;
-};
-
 // Refuses a destination that names the same existing file as the source
 // (another path, a link or a different case alike): a conversion never
 // replaces its own input. Raises the sharing violation with the

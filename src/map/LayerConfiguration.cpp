@@ -209,39 +209,6 @@ void LayerRecord::Assign(std::wstring& field, std::wstring_view value)
     changed = true;
 }
 
-TemporaryFile::TemporaryFile()
-{
-    wchar_t folder[MAX_PATH + 1];
-    const DWORD length = GetTempPathW(static_cast<DWORD>(std::size(folder)), folder);
-    ThrowLastErrorIf(length == 0 || length > MAX_PATH);
-    wchar_t path[MAX_PATH];
-    ThrowLastErrorIf(GetTempFileNameW(folder, L"tvl", 0, path) == 0);
-    m_path = path;
-    m_file.Reset(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
-    if (!m_file) {
-        const DWORD error = GetLastError();
-        DeleteFileW(path);
-        ThrowWin32(error);
-    }
-}
-
-TemporaryFile::~TemporaryFile()
-{
-    m_file.Reset();
-    DeleteFileW(m_path.c_str());
-}
-
-void TemporaryFile::Rewrite(std::string_view bytes)
-{
-    ThrowLastErrorIf(SetFilePointer(m_file.Get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER);
-    DWORD written = 0;
-    ThrowLastErrorIf(!WriteFile(m_file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-    if (written != bytes.size())
-        ThrowWin32(ERROR_WRITE_FAULT);
-    ThrowLastErrorIf(!SetEndOfFile(m_file.Get()));
-}
-
 LayerConfiguration::LayerConfiguration() = default;
 LayerConfiguration::~LayerConfiguration() = default;
 

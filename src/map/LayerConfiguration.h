@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "base/Handle.h"
+#include "base/OutputFiles.h"
 #include "map/IniDocument.h"
 #include "map/MapContainer.h"
 
@@ -114,28 +115,6 @@ struct ContainerChanges
 {
     std::vector<std::wstring> dropNames;
     std::optional<ContainerReplacement> replacement;
-};
-
-// A new, uniquely named file in the user's temporary folder, open for
-// reading and writing with read and write sharing; closed and deleted with
-// the object.
-class TemporaryFile
-{
-public:
-    TemporaryFile();
-    ~TemporaryFile();
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    const std::wstring& Path() const noexcept { return m_path; }
-    HANDLE Get() const noexcept { return m_file.Get(); }
-
-    // Makes the file's whole content the given bytes.
-    void Rewrite(std::string_view bytes);
-
-private:
-    std::wstring m_path;
-    UniqueHFile m_file;
 };
 
 class LayerConfiguration

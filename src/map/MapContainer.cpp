@@ -6,8 +6,10 @@
 #include <set>
 
 #include "ErrorStrings.h"
-#include "base/ResourceString.h"
 #include "base/Exception.h"
+#include "base/FilePath.h"
+#include "base/OutputFiles.h"
+#include "base/ResourceString.h"
 #include "base/Text.h"
 #include "map/NumberFormat.h"
 
@@ -99,14 +101,6 @@ void ReadExact(HANDLE file, void* buffer, DWORD size)
         ThrowShortRead();
 }
 
-void WriteAll(HANDLE file, const void* buffer, DWORD size)
-{
-    DWORD written = 0;
-    ThrowLastErrorIf(!WriteFile(file, buffer, size, &written, nullptr));
-    if (written != size)
-        ThrowWin32(ERROR_WRITE_FAULT);
-}
-
 std::uint64_t FileSize(HANDLE file)
 {
     LARGE_INTEGER size;
@@ -135,39 +129,6 @@ void StreamBytes(HANDLE file, std::uint64_t length, std::vector<char>& buffer, S
         length -= chunk;
     }
 }
-
-// A file being written that is deleted unless Commit() is reached.
-class OutputFile
-{
-public:
-    explicit OutputFile(const std::wstring& path) : m_path(path)
-    {
-        m_file.Reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (!m_file)
-            ThrowLastErrorFor(path);
-    }
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-    ~OutputFile()
-    {
-        if (m_file) {
-            m_file.Reset();
-            DeleteFileW(m_path.c_str());
-        }
-    }
-
-    HANDLE Get() const noexcept { return m_file.Get(); }
-
-    void Commit()
-    {
-        ThrowLastErrorIf(!CloseHandle(m_file.Release()));
-    }
-
-private:
-    std::wstring m_path;
-    UniqueHFile m_file;
-};
 
 // Runs body and attaches path to a failure that names no file yet.
 template <typename Body>
@@ -242,31 +203,6 @@ const wchar_t* FileTypeDescription(std::wstring_view name)
 constexpr wchar_t c_unsafeNameCharacters[] = L"\\/:*?\"<>|"
                                              L"\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B\x0C\x0D\x0E\x0F"
                                              L"\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1A\x1B\x1C\x1D\x1E\x1F";
-
-// The device names of the system. A name is a device when its part before
-// the first dot, without trailing spaces, is one of them.
-constexpr const wchar_t* c_deviceNames[] = {
-    L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$",
-};
-// COM and LPT followed by one digit, a superscript one included.
-constexpr const wchar_t* c_numberedDevices[] = {L"COM", L"LPT"};
-constexpr wchar_t c_deviceDigits[] = L"0123456789\u00B9\u00B2\u00B3";
-
-bool IsDeviceName(std::wstring_view name) noexcept
-{
-    std::wstring_view base = name.substr(0, name.find(L'.'));
-    while (!base.empty() && base.back() == L' ')
-        base.remove_suffix(1);
-    for (const wchar_t* device : c_deviceNames)
-        if (EqualsIgnoreCase(base, device))
-            return true;
-    if (base.size() != 4 || base[3] == 0 || !wcschr(c_deviceDigits, base[3]))
-        return false;
-    for (const wchar_t* device : c_numberedDevices)
-        if (EqualsIgnoreCase(base.substr(0, 3), device))
-            return true;
-    return false;
-}
 
 // The name as the file system tells names apart: upper case, without the
 // trailing dots and spaces that file creation drops.
@@ -509,7 +445,7 @@ ExtractionNames PlanExtraction(const std::vector<const ContainerEntry*>& entries
 void ExtractEntry(const MapContainer& container, const ContainerEntry& entry, const std::wstring& destinationPath)
 {
     WithPath(container.path, [&] { CheckEntryInFile(container, entry); });
-    OutputFile output(destinationPath);
+    PendingFile output(destinationPath);
     WithPath(destinationPath, [&] {
         std::vector<char> buffer(std::min<size_t>(entry.length, c_chunkBytes));
         Seek(container.file.Get(), entry.offset);
@@ -541,7 +477,7 @@ void WriteModifiedContainer(const MapContainer& container, const std::wstring& d
     WithPath(container.path, [&] { LayOut(container, working, ReplacementSize(replacement)); });
     const std::vector<unsigned char> header = BuildHeaderBlock(working);
 
-    OutputFile output(destinationPath);
+    PendingFile output(destinationPath);
     WithPath(destinationPath, [&] {
         WriteAll(output.Get(), header.data(), static_cast<DWORD>(header.size()));
         std::vector<char> buffer(c_chunkBytes + 2);

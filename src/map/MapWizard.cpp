@@ -7,6 +7,7 @@
 #include <windowsx.h>
 
 #include "base/Exception.h"
+#include "base/FilePath.h"
 #include "base/ResourceString.h"
 #include "base/Text.h"
 #include "map/LayerPropertySheet.h"
@@ -106,12 +107,6 @@ bool PathExists(const std::wstring& path)
     return !path.empty() && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::wstring FolderOf(const std::wstring& path)
-{
-    const size_t separator = path.find_last_of(L"\\/");
-    return separator == std::wstring::npos ? std::wstring(L".") : path.substr(0, separator + 1);
-}
-
 void OpenFolder(HWND owner, const std::wstring& folder)
 {
     const auto result = reinterpret_cast<INT_PTR>(
@@ -130,11 +125,14 @@ std::wstring BrowseForFolder(HWND owner)
     PIDLIST_ABSOLUTE folder = SHBrowseForFolderW(&browse);
     if (!folder)
         return {};
-    wchar_t path[MAX_PATH] = {};
-    const BOOL found = SHGetPathFromIDListW(folder, path);
+    // Room for the longest path the system takes, not MAX_PATH: a folder
+    // chosen deep in a tree must not be cut.
+    std::wstring path(32768, L'\0');
+    const BOOL found = SHGetPathFromIDListEx(folder, path.data(), static_cast<DWORD>(path.size()), GPFIDL_DEFAULT);
     CoTaskMemFree(folder);
     if (!found)
         ThrowWin32(ERROR_PATH_NOT_FOUND);
+    path.resize(wcsnlen(path.c_str(), path.size()));
     return path;
 }
 

@@ -40,11 +40,15 @@ std::wstring FormatWithLocale(const std::wstring& plain, unsigned fractionDigits
     format.lpDecimalSep = const_cast<wchar_t*>(decimal.c_str());
     format.lpThousandSep = const_cast<wchar_t*>(thousands.c_str());
     format.NegativeOrder = LocaleNumber(LOCALE_INEGNUMBER, 1);
-    wchar_t buffer[64];
-    const int length = GetNumberFormatW(LOCALE_USER_DEFAULT, 0, plain.c_str(), &format, buffer,
-                                        static_cast<int>(std::size(buffer)));
+    // The first call asks for the size: a number read from a map may have
+    // hundreds of digits.
+    const int size = GetNumberFormatW(LOCALE_USER_DEFAULT, 0, plain.c_str(), &format, nullptr, 0);
+    ThrowLastErrorIf(size == 0);
+    std::wstring text(static_cast<size_t>(size), L'\0');
+    const int length = GetNumberFormatW(LOCALE_USER_DEFAULT, 0, plain.c_str(), &format, text.data(), size);
     ThrowLastErrorIf(length == 0);
-    return buffer;
+    text.resize(wcsnlen(text.c_str(), text.size()));
+    return text;
 }
 
 } // namespace

@@ -135,8 +135,12 @@ ComPtr<ITypeLib> LoadRegistrationTypeLibrary(std::wstring& path)
     const size_t slash = path.find_last_of(L"\\/");
     path = (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash) ? path.substr(0, dot) : path) +
            L".tlb";
-    if (path.size() >= MAX_PATH)
-        ThrowHr(E_FAIL);
+    // The type library loader keeps paths in MAX_PATH buffers: a longer path
+    // is refused here, with its name, before it gets there.
+    if (path.size() >= MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        ThrowLastErrorFor(path);
+    }
     ThrowIfFailed(LoadTypeLib(path.c_str(), library.Put()));
     return library;
 }

@@ -12,7 +12,9 @@ static_assert(sizeof(OPENFILENAMEW) == 88, "file dialog structure of 88 bytes");
 
 namespace {
 
-constexpr size_t c_pathCapacity = MAX_PATH;
+// The longest path the system takes (with the \\?\ prefix), so that no
+// chosen path is cut or refused for the buffer's sake.
+constexpr size_t c_pathCapacity = 32768;
 constexpr size_t c_titleCapacity = 256;
 
 // The dialogs need a hook for OFN_ENABLEHOOK; it leaves every message to
@@ -40,18 +42,18 @@ int ShowFileDialog(HWND owner, bool open, const wchar_t* defaultExtension, std::
                    std::wstring filter)
 {
     PrepareFilter(filter);
-    wchar_t file[c_pathCapacity] = {};
-    wchar_t title[c_titleCapacity] = {};
-    path.copy(file, std::min(path.size(), c_pathCapacity - 1));
+    std::wstring file(c_pathCapacity, L'\0');
+    std::wstring title(c_titleCapacity, L'\0');
+    path.copy(file.data(), std::min(path.size(), c_pathCapacity - 1));
 
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = owner;
     dialog.hInstance = ResourceInstance();
     dialog.lpstrFilter = filter.c_str();
-    dialog.lpstrFile = file;
+    dialog.lpstrFile = file.data();
     dialog.nMaxFile = static_cast<DWORD>(c_pathCapacity);
-    dialog.lpstrFileTitle = title;
+    dialog.lpstrFileTitle = title.data();
     dialog.nMaxFileTitle = static_cast<DWORD>(c_titleCapacity);
     dialog.lpstrDefExt = defaultExtension;
     // The dialog runs inside the caller's process: it must not move that
@@ -61,7 +63,7 @@ int ShowFileDialog(HWND owner, bool open, const wchar_t* defaultExtension, std::
     const BOOL chosen = open ? GetOpenFileNameW(&dialog) : GetSaveFileNameW(&dialog);
     if (!chosen)
         return IDCANCEL;
-    path = file;
+    path = file.c_str();
     return IDOK;
 }
 

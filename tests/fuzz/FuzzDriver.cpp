@@ -130,19 +130,25 @@ std::wstring Environment(const wchar_t* name)
 
 // ---------------------------------------------------------------- sandbox
 
-// sandbox\box holds the input and out\, the only place a parser may write
-// to. Anything that appears beside box, or in box beside the input and
-// out, escaped its destination.
+// sandbox\box... holds the input and out\, the only place a parser may
+// write to. Anything that appears beside the box, or in the box beside the
+// input and out, escaped its destination. The box's name is long enough
+// that out\ ends just short of MAX_PATH, so every file written in it has a
+// path beyond MAX_PATH: the writers' path handling is fuzzed too.
 class Sandbox
 {
 public:
+    static constexpr size_t c_outPathLength = MAX_PATH - 10;
+
     Sandbox()
     {
         wchar_t temp[MAX_PATH];
         GetTempPathW(MAX_PATH, temp);
         m_root = std::wstring(temp) + L"tervolin-fuzz-" + std::to_wstring(GetCurrentProcessId());
         CreateDirectoryW(m_root.c_str(), nullptr);
-        m_box = m_root + L"\\box";
+        const size_t fixed = m_root.size() + std::size(L"\\box\\out") - 1;
+        m_boxName = L"box" + std::wstring(c_outPathLength > fixed ? c_outPathLength - fixed : 0, L'x');
+        m_box = m_root + L"\\" + m_boxName;
         CreateDirectoryW(m_box.c_str(), nullptr);
         m_out = m_box + L"\\out";
     }
@@ -163,13 +169,14 @@ public:
     void CheckNothingEscaped() const
     {
         for (const auto& [name, isFolder] : List(m_root))
-            Require(name == L"box", "a file appeared beside the sandbox");
+            Require(name == m_boxName, "a file appeared beside the sandbox");
         for (const auto& [name, isFolder] : List(m_box))
             Require(name == L"out" || name.rfind(L"input", 0) == 0, "a file appeared beside the input");
     }
 
 private:
     std::wstring m_root;
+    std::wstring m_boxName;
     std::wstring m_box;
     std::wstring m_out;
 };

@@ -5,6 +5,7 @@
 using namespace std::string_literals;
 
 #include "base/Text.h"
+#include "base/OutputFiles.h"
 #include "import/SentenceFile.h"
 
 TEST(SentenceFile, ChecksumFollowsTheDollarSign)
@@ -71,33 +72,16 @@ TEST(SentenceFile, WriteSentenceConvertsToAnsiAndEndsWithCrLf)
     TempFolder folder;
     const std::wstring path = folder.File(L"out.upt");
     {
-        UniqueHFile file = CreateSentenceFile(path);
+        PendingFile file(path);
         WriteSentence(file.Get(), L"$PMGNWPL,4830.00000,N,01115.00000,W,0.00000,M,HOME,,a", true);
         WriteSentence(file.Get(), L"$PMGNCMD,END", false);
         WriteSentence(file.Get(), L"$PMGNCMD,END", true);
+        file.Commit();
     }
     std::string expected = "$PMGNWPL,4830.00000,N,01115.00000,W,0.00000,M,HOME,,a";
     AppendChecksum(expected);
     expected += "\r\n$PMGNCMD,END\r\n$PMGNCMD,END*3D\r\n";
     EXPECT_EQ(expected, ReadFileBytes(path));
-}
-
-TEST(SentenceFile, CreateReplacesAnExistingFileAndReportsThePath)
-{
-    TempFolder folder;
-    const std::wstring path = folder.File(L"old.log");
-    WriteFileBytes(path, "previous contents that are longer");
-    { UniqueHFile file = CreateSentenceFile(path); }
-    EXPECT_EQ("", ReadFileBytes(path));
-
-    const std::wstring missing = folder.File(L"no-such-folder\\x.log");
-    try {
-        CreateSentenceFile(missing);
-        FAIL() << "created a file in a missing folder";
-    } catch (const CAtlException& e) {
-        EXPECT_EQ(HResultFromWin32(ERROR_PATH_NOT_FOUND), e.m_hr);
-        EXPECT_EQ(missing, e.Path());
-    }
 }
 
 TEST(SentenceFile, ReadTextLinesSplitsEveryLineEnding)

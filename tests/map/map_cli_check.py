@@ -165,6 +165,21 @@ def main():
               and "1 renamed" in extracted.stdout, extracted.stdout + extracted.stderr)
         check(sorted(os.listdir(twin_folder)) == ["ROADS.LAY", "roads (2).lay"]
               and open(os.path.join(twin_folder, "roads (2).lay"), "rb").read() == b"two", os.listdir(twin_folder))
+        # A link at the destination is replaced; the file it points to is
+        # never written through, by extraction or by edit.
+        elsewhere = os.path.join(tmp, "elsewhere.txt")
+        linked_folder = os.path.join(tmp, "linked")
+        os.makedirs(linked_folder)
+        for arguments, link in ((["extract", sources["little"], linked_folder, "SAMPLE.INI"],
+                                 os.path.join(linked_folder, "SAMPLE.INI")),
+                                (["edit", sources["little"], os.path.join(linked_folder, "edited.imi")],
+                                 os.path.join(linked_folder, "edited.imi"))):
+            open(elsewhere, "wb").write(b"not yours")
+            os.symlink(elsewhere, link)
+            through = host.run(*arguments)
+            check(through.returncode == 0, f"{arguments[0]}: {through.stderr!r}")
+            check(open(elsewhere, "rb").read() == b"not yours", f"{arguments[0]} wrote through the link")
+            check(not os.path.islink(link) and os.path.getsize(link) > 9, f"{arguments[0]} left the link")
         # Any other file is not a map, and says so.
         not_map = os.path.join(tmp, "lakes.wpt")
         with open(not_map, "wb") as stream:

@@ -5,7 +5,7 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 : "${TERVOLIN_BUILD:?}" "${WINEPREFIX:?}"
-export WINEARCH=win32 WINEDEBUG=-all
+export WINEARCH="${TERVOLIN_WINEARCH:-win32}" WINEDEBUG=-all
 dll="Z:${TERVOLIN_BUILD}/bin/Tervolin.dll"
 script="Z:${here}/automation.js"
 connection='HKCR\CLSID\{FBA96C3A-E33F-4C9F-80B3-2216027DD3F7}'

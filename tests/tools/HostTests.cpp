@@ -230,3 +230,92 @@ TEST(Host, NmeaLinesOfOneLengthKeepTheirOwnText)
     EXPECT_EQ(0u, result.exitCode);
     EXPECT_TRUE(expected == result.output) << result.output.substr(0, 400);
 }
+
+namespace {
+
+std::wstring Samples()
+{
+    return EnvironmentValue(L"TERVOLIN_SOURCE") + L"\\samples\\";
+}
+
+// Sets an environment variable for the processes started while it lives.
+class ScopedEnvironment
+{
+public:
+    ScopedEnvironment(const wchar_t* name, const wchar_t* value) : m_name(name), m_old(EnvironmentValue(name))
+    {
+        SetEnvironmentVariableW(name, value);
+    }
+    ~ScopedEnvironment() { SetEnvironmentVariableW(m_name, m_old.empty() ? nullptr : m_old.c_str()); }
+
+private:
+    const wchar_t* m_name;
+    std::wstring m_old;
+};
+
+bool HasTemporaryFiles(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((folder + L"\\tvl*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(search);
+    return true;
+}
+
+} // namespace
+
+// Every writer with an output folder beyond MAX_PATH, with the heap checked:
+// the output is written (or the run fails in words naming it), nothing is
+// corrupted and no temporary file stays behind.
+TEST(Host, LongOutputFoldersAreSafeForEveryWriter)
+{
+    TempFolder folder;
+    std::wstring deep = folder.Path();
+    for (int level = 0; level < 4; ++level) {
+        deep += L"\\" + std::wstring(80, L'\x4344');
+        CreateDirectoryW(deep.c_str(), nullptr);
+    }
+    const ScopedEnvironment heapChecks(L"WINEDEBUG", L"warn+heap");
+    struct Row
+    {
+        std::wstring arguments;
+        std::wstring output;
+    };
+    const Row rows[] = {
+        {L"convert waypoints " + Quoted(Samples() + L"lakes.wpt"), deep + L"\\o.upt"},
+        {L"convert track " + Quoted(Samples() + L"ridge-walk.plt"), deep + L"\\o.log"},
+        {L"convert kml " + Quoted(Samples() + L"alpine-huts.kml"), deep + L"\\k.upt"},
+        {L"map edit " + Quoted(Samples() + L"tervolin-sample.imi"), deep + L"\\m.imi"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.arguments.begin(), row.arguments.begin() + 20));
+        const ProcessResult result = RunHost(row.arguments + L" " + Quoted(row.output));
+        EXPECT_EQ(0u, result.exitCode) << result.errors;
+        EXPECT_EQ(std::string::npos, result.errors.find("heap")) << result.errors;
+        EXPECT_TRUE(FileExists(row.output));
+    }
+    const ProcessResult extracted =
+        RunHost(L"map extract " + Quoted(Samples() + L"tervolin-sample.imi") + L" " + Quoted(deep));
+    EXPECT_EQ(0u, extracted.exitCode) << extracted.errors;
+    EXPECT_EQ(std::string::npos, extracted.errors.find("heap")) << extracted.errors;
+    EXPECT_FALSE(HasTemporaryFiles(deep));
+}
+
+// Device names are never outputs: the run fails in words and no device is
+// opened for writing.
+TEST(Host, DevicesAreRefusedAsOutputs)
+{
+    const std::wstring destinations[] = {L"COM1", L"nul.upt", L"\\\\.\\COM2", L"C:\\temp\\lpt1.log"};
+    for (const std::wstring& destination : destinations) {
+        const std::wstring commands[] = {
+            L"convert waypoints " + Quoted(Samples() + L"lakes.wpt"),
+            L"map edit " + Quoted(Samples() + L"tervolin-sample.imi"),
+        };
+        for (const std::wstring& command : commands) {
+            const ProcessResult result = RunHost(command + L" " + Quoted(destination));
+            EXPECT_EQ(1u, result.exitCode) << result.errors;
+            EXPECT_NE(std::string::npos, result.errors.find("(0x8007007B)")) << result.errors;
+        }
+    }
+}

@@ -1,0 +1,117 @@
+#include "base/OutputFiles.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cwchar>
+
+#include "base/Exception.h"
+#include "base/FilePath.h"
+
+namespace {
+
+constexpr unsigned c_uniqueNameAttempts = 64;
+
+// Eight hex digits that differ between calls and between processes.
+std::wstring UniqueSuffix()
+{
+    static std::atomic<unsigned> counter{0};
+    const unsigned value = (GetCurrentProcessId() * 2654435761u) ^ (GetTickCount() << 8) ^
+                           (counter.fetch_add(1) * 40503u);
+    wchar_t digits[9];
+    std::swprintf(digits, std::size(digits), L"%08X", value);
+    return digits;
+}
+
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& name)
+{
+    if (folder.empty() || folder.back() == L'\\' || folder.back() == L'/' || folder.back() == L':')
+        return folder + name;
+    return folder + L'\\' + name;
+}
+
+} // namespace
+
+UniqueHFile CreateUniqueFile(const std::wstring& folder, DWORD access, DWORD share, DWORD attributes,
+                             const std::wstring& failurePath, std::wstring& createdPath)
+{
+    for (unsigned attempt = 0; attempt < c_uniqueNameAttempts; ++attempt) {
+        const std::wstring path = JoinPath(folder, L"tvl" + UniqueSuffix() + L".tmp");
+        UniqueHFile file(CreateFileW(path.c_str(), access, share, nullptr, CREATE_NEW, attributes, nullptr));
+        if (file) {
+            createdPath = path;
+            return file;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            ThrowLastErrorFor(failurePath);
+    }
+    SetLastError(ERROR_FILE_EXISTS);
+    ThrowLastErrorFor(failurePath);
+}
+
+void WriteAll(HANDLE file, const void* bytes, size_t size)
+{
+    const char* next = static_cast<const char*>(bytes);
+    while (size > 0) {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+        DWORD written = 0;
+        ThrowLastErrorIf(!WriteFile(file, next, chunk, &written, nullptr));
+        if (written == 0)
+            ThrowWin32(ERROR_WRITE_FAULT);
+        next += written;
+        size -= written;
+    }
+}
+
+PendingFile::PendingFile(const std::wstring& destination) : m_destination(destination)
+{
+    ThrowIfDevicePath(destination);
+    m_file = CreateUniqueFile(FolderOf(destination), GENERIC_WRITE, FILE_SHARE_READ,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, destination, m_temporary);
+}
+
+PendingFile::~PendingFile()
+{
+    if (m_temporary.empty())
+        return;
+    m_file.Reset();
+    DeleteFileW(m_temporary.c_str());
+}
+
+void PendingFile::Commit()
+{
+    const bool closed = CloseHandle(m_file.Release()) != FALSE;
+    if (!closed || !MoveFileExW(m_temporary.c_str(), m_destination.c_str(),
+                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        ThrowLastErrorFor(m_destination);
+    m_temporary.clear();
+}
+
+std::wstring TemporaryFolder()
+{
+    std::wstring folder = GrowingSystemText([](wchar_t* buffer, DWORD size) { return GetTempPathW(size, buffer); });
+    ThrowLastErrorIf(folder.empty());
+    if (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/'))
+        folder.pop_back();
+    return folder;
+}
+
+TemporaryFile::TemporaryFile()
+{
+    const std::wstring folder = TemporaryFolder();
+    m_file = CreateUniqueFile(folder, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              FILE_ATTRIBUTE_TEMPORARY, folder, m_path);
+}
+
+TemporaryFile::~TemporaryFile()
+{
+    m_file.Reset();
+    DeleteFileW(m_path.c_str());
+}
+
+void TemporaryFile::Rewrite(std::string_view bytes)
+{
+    ThrowLastErrorIf(SetFilePointer(m_file.Get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER);
+    WriteAll(m_file.Get(), bytes.data(), bytes.size());
+    ThrowLastErrorIf(!SetEndOfFile(m_file.Get()));
+}
