@@ -1,6 +1,6 @@
 // The serial ports of the machine and the worker thread that reads one.
 //
-// The worker opens "\\.\<port>" for overlapped I/O, sets a read interval
+// The worker opens "\\.\<port>" (a port name only) for overlapped I/O, sets a read interval
 // time-out of 10 ms, waits for received characters (EV_RXCHAR) together
 // with its stop event, reads up to 8192 bytes at a time, cuts them into
 // lines (CLineAssembler) and hands complete lines to its client. A wait
@@ -21,7 +21,9 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/Handle.h"
@@ -30,6 +32,7 @@
 namespace SerialFailure {
 constexpr WORD PortWhileConnected = 0x026C; // Port put while a worker exists
 constexpr WORD LinesDropped = 0x026D;       // the client left too many lines untaken
+constexpr WORD SourceIsDevice = 0x026E;     // a capture file that is a device (COM1:, NUL)
 } // namespace SerialFailure
 
 // A port as the system lists it: the name it is opened by (COM3) and the
@@ -43,6 +46,12 @@ struct PortRecord
 
 // Ports by exact port name.
 using PortTable = std::map<std::wstring, PortRecord>;
+
+// The port name ("COM7", letter case as written) of a text that names a
+// serial port: "COMn" or "\\.\COMn" in any letter case, n from 1 to 255
+// without leading zeros. Any other text ("COM1:", "COM0", a file path, a
+// device path of another kind) names no port: empty.
+std::optional<std::wstring> SerialPortName(std::wstring_view text);
 
 // The string values of HKLM\HARDWARE\DEVICEMAP\SERIALCOMM (device name =
 // port name); empty when the key cannot be opened.
