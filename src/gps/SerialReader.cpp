@@ -11,9 +11,6 @@ constexpr DWORD c_readIntervalMilliseconds = 10;
 constexpr DWORD c_retryPauseMilliseconds = 1000;
 constexpr DWORD c_valueNameCharacters = 128;
 constexpr DWORD c_valueDataBytes = 512;
-constexpr std::wstring_view c_devicePrefix = L"\\\\.\\";
-constexpr std::wstring_view c_portPrefix = L"COM";
-constexpr unsigned c_highestPortNumber = 255;
 
 HRESULT LastErrorResult() noexcept
 {
@@ -119,23 +116,6 @@ PortTable EnumerateSerialPorts()
     return ports;
 }
 
-std::optional<std::wstring> SerialPortName(std::wstring_view text)
-{
-    if (text.substr(0, c_devicePrefix.size()) == c_devicePrefix)
-        text.remove_prefix(c_devicePrefix.size());
-    if (text.size() <= c_portPrefix.size() || !EqualsIgnoreCase(text.substr(0, c_portPrefix.size()), c_portPrefix))
-        return std::nullopt;
-    const std::wstring_view digits = text.substr(c_portPrefix.size());
-    if (digits.size() > 3 || digits[0] == L'0' || digits.find_first_not_of(L"0123456789") != std::wstring_view::npos)
-        return std::nullopt;
-    unsigned number = 0;
-    for (wchar_t digit : digits)
-        number = number * 10 + static_cast<unsigned>(digit - L'0');
-    if (number > c_highestPortNumber)
-        return std::nullopt;
-    return std::wstring(text);
-}
-
 std::wstring FindAssumedPort(const PortTable& ports)
 {
     for (const auto& [name, record] : ports)
@@ -238,7 +218,7 @@ DWORD ReaderThread::Run() noexcept
                 m_client.Notify(ReaderNotice::Error, HResultFromWin32(ERROR_FILE_NOT_FOUND));
                 break;
             }
-            const std::wstring path = std::wstring(c_devicePrefix) + *name;
+            const std::wstring path = std::wstring(c_portDevicePrefix) + *name;
             UniqueHFile port(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                          FILE_FLAG_OVERLAPPED, nullptr));
             if (!port) {

@@ -21,12 +21,11 @@
 
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "base/Handle.h"
+#include "gps/PortName.h"
 #include "gps/ReadLoop.h"
 
 namespace SerialFailure {
@@ -46,12 +45,6 @@ struct PortRecord
 
 // Ports by exact port name.
 using PortTable = std::map<std::wstring, PortRecord>;
-
-// The port name ("COM7", letter case as written) of a text that names a
-// serial port: "COMn" or "\\.\COMn" in any letter case, n from 1 to 255
-// without leading zeros. Any other text ("COM1:", "COM0", a file path, a
-// device path of another kind) names no port: empty.
-std::optional<std::wstring> SerialPortName(std::wstring_view text);
 
 // The string values of HKLM\HARDWARE\DEVICEMAP\SERIALCOMM (device name =
 // port name); empty when the key cannot be opened.

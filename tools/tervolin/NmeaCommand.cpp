@@ -24,6 +24,7 @@
 #include "ServerModule.h"
 #include "base/Text.h"
 #include "gps/LineAssembler.h"
+#include "gps/PortName.h"
 #include "gps/SerialReader.h"
 #include "gps/Tervolin_h.h"
 
