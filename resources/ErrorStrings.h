@@ -41,6 +41,7 @@
 #define IDS_FAILURE_LAYER_NO_LAYERS_LEFT 20515
 #define IDS_FAILURE_SERIAL_PORT_WHILE_CONNECTED 20516
 #define IDS_FAILURE_SERIAL_LINES_DROPPED 20517
+#define IDS_FAILURE_SERIAL_SOURCE_IS_DEVICE 20530
 // The words of a KML document that is not well-formed XML: line, column and
 // the XML reader's own words.
 #define IDS_FAILURE_KML_NOT_WELL_FORMED 20518

@@ -62,6 +62,7 @@ const OwnFailureText c_ownFailureTexts[] = {
     {LayerFailure::NoLayersLeft, IDS_FAILURE_LAYER_NO_LAYERS_LEFT},
     {SerialFailure::PortWhileConnected, IDS_FAILURE_SERIAL_PORT_WHILE_CONNECTED},
     {SerialFailure::LinesDropped, IDS_FAILURE_SERIAL_LINES_DROPPED},
+    {SerialFailure::SourceIsDevice, IDS_FAILURE_SERIAL_SOURCE_IS_DEVICE},
 };
 
 // Download failures of documents fetched over the network (urlmon's

@@ -177,10 +177,17 @@ STDMETHODIMP CSerialConnection::get_Port(BSTR* port)
     }
 }
 
+// A port name ("COM3", "\\.\COM3", kept as "COM3") or an empty text for
+// no port; any other text, such as a file path, is refused with
+// E_INVALIDARG, so that Connect never opens a file.
 STDMETHODIMP CSerialConnection::put_Port(BSTR port)
 {
     try {
-        const std::wstring name(port ? port : L"", SysStringLen(port));
+        const std::wstring_view text(port ? port : L"", SysStringLen(port));
+        const auto portName = text.empty() ? std::optional<std::wstring>(L"") : SerialPortName(text);
+        if (!portName)
+            return E_INVALIDARG;
+        const std::wstring& name = *portName;
         CriticalSectionLock connectionLock(m_connectionLock);
         if (m_worker)
             return MakeOwnFailure(SerialFailure::PortWhileConnected);

@@ -211,7 +211,14 @@ DWORD ReaderThread::Run() noexcept
     while (!Stopping()) {
         HRESULT failure = S_OK;
         try {
-            const std::wstring path = L"\\\\.\\" + m_client.PortToOpen();
+            // Only a port is opened, never a file or another device; no port
+            // chosen is a port that does not exist.
+            const auto name = SerialPortName(m_client.PortToOpen());
+            if (!name) {
+                m_client.Notify(ReaderNotice::Error, HResultFromWin32(ERROR_FILE_NOT_FOUND));
+                break;
+            }
+            const std::wstring path = std::wstring(c_portDevicePrefix) + *name;
             UniqueHFile port(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                          FILE_FLAG_OVERLAPPED, nullptr));
             if (!port) {

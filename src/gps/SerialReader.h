@@ -1,6 +1,6 @@
 // The serial ports of the machine and the worker thread that reads one.
 //
-// The worker opens "\\.\<port>" for overlapped I/O, sets a read interval
+// The worker opens "\\.\<port>" (a port name only) for overlapped I/O, sets a read interval
 // time-out of 10 ms, waits for received characters (EV_RXCHAR) together
 // with its stop event, reads up to 8192 bytes at a time, cuts them into
 // lines (CLineAssembler) and hands complete lines to its client. A wait
@@ -25,11 +25,13 @@
 #include <vector>
 
 #include "base/Handle.h"
+#include "gps/PortName.h"
 #include "gps/ReadLoop.h"
 
 namespace SerialFailure {
 constexpr WORD PortWhileConnected = 0x026C; // Port put while a worker exists
 constexpr WORD LinesDropped = 0x026D;       // the client left too many lines untaken
+constexpr WORD SourceIsDevice = 0x026E;     // a capture file that is a device (COM1:, NUL)
 } // namespace SerialFailure
 
 // A port as the system lists it: the name it is opened by (COM3) and the

@@ -3,6 +3,8 @@
 #include "base/Handle.h"
 #include "diagnostics/ModuleFile.h"
 
+#include <cwctype>
+
 namespace {
 
 constexpr wchar_t c_localeKey[] = L"SOFTWARE\\Norvask\\Tervolin\\Locale";
@@ -12,7 +14,7 @@ constexpr wchar_t c_satellitePathValue[] = L"Satellite Path";
 const HKEY c_settingRoots[] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
 
 HINSTANCE g_module = nullptr;
-// The satellite in use, mapped for its resources only.
+// The satellite in use, mapped as an image resource (never run).
 UniqueHModule g_satellite;
 
 UniqueHKey OpenLocaleKey(HKEY root) noexcept
@@ -34,6 +36,26 @@ std::optional<DWORD> ReadDword(HKEY key, const wchar_t* name) noexcept
     return value;
 }
 
+// A value names a language when only the language and sort bits are set and
+// its language id is a locale the system knows. The neutral language ids (0,
+// LOCALE_USER_DEFAULT, LOCALE_SYSTEM_DEFAULT and the like) name none, and
+// only the language id goes into the satellite's file name.
+bool IsLanguage(DWORD value) noexcept
+{
+    constexpr DWORD c_reservedBits = 0xFFF00000;
+    const LANGID language = LANGIDFROMLCID(value);
+    return !(value & c_reservedBits) && PRIMARYLANGID(language) != LANG_NEUTRAL &&
+           IsValidLocale(MAKELCID(language, SORT_DEFAULT), LCID_SUPPORTED);
+}
+
+std::optional<LCID> ReadLocale(HKEY key, const wchar_t* name) noexcept
+{
+    const auto value = ReadDword(key, name);
+    if (!value || !IsLanguage(*value))
+        return std::nullopt;
+    return *value;
+}
+
 // The string as stored (an expandable string is not expanded).
 std::optional<std::wstring> ReadPath(HKEY key, const wchar_t* name)
 {
@@ -42,23 +64,40 @@ std::optional<std::wstring> ReadPath(HKEY key, const wchar_t* name)
     if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ))
         return std::nullopt;
+    // The value may change between the two reads: a longer one fails the
+    // second read with ERROR_MORE_DATA, and a value of another type by then
+    // is passed over too.
     std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
     size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size) != ERROR_SUCCESS)
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
         return std::nullopt;
     value.resize(wcsnlen(value.c_str(), size / sizeof(wchar_t)));
     return value;
 }
 
-std::wstring SatelliteFolderSetting()
+// "C:\folder" or "\\server\share": a folder that does not depend on the
+// process's current folder or current drive.
+bool IsAbsoluteFolder(std::wstring_view folder) noexcept
+{
+    auto isSeparator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    const bool drivePath = folder.size() >= 3 && iswalpha(folder[0]) && folder[1] == L':' && isSeparator(folder[2]);
+    const bool uncPath = folder.size() >= 3 && isSeparator(folder[0]) && isSeparator(folder[1]);
+    return drivePath || uncPath;
+}
+
+// The configured folder when it is absolute; a relative one (which would
+// depend on the process's current folder, where any document may lie) counts
+// as none.
+std::optional<std::wstring> SatelliteFolderSetting()
 {
     for (HKEY root : c_settingRoots) {
         if (UniqueHKey key = OpenLocaleKey(root)) {
             if (auto folder = ReadPath(key.Get(), c_satellitePathValue))
-                return *folder;
+                return IsAbsoluteFolder(*folder) ? folder : std::nullopt;
         }
     }
-    return {};
+    return std::nullopt;
 }
 
 std::wstring CombinePath(std::wstring_view folder, std::wstring_view name)
@@ -76,15 +115,18 @@ bool FileExists(const std::wstring& path) noexcept
 }
 
 // The satellite file for the module: beside it, else in the configured
-// folder (or, without one, the current folder); empty when neither exists.
+// folder; empty when neither exists. The current folder is never searched.
 std::wstring FindSatellite(const std::wstring& modulePath)
 {
     std::wstring_view baseName = FileNamePart(modulePath);
     baseName = baseName.substr(0, baseName.find_last_of(L'.'));
     const LCID locale = ConfiguredLocale(baseName).value_or(ConvertDefaultLocale(LOCALE_USER_DEFAULT));
     const std::wstring fileName = SatelliteFileName(baseName, locale);
-    for (const std::wstring& candidate :
-         {CombinePath(FolderPart(modulePath), fileName), CombinePath(SatelliteFolderSetting(), fileName)}) {
+    std::wstring candidate = CombinePath(FolderPart(modulePath), fileName);
+    if (FileExists(candidate))
+        return candidate;
+    if (const auto folder = SatelliteFolderSetting()) {
+        candidate = CombinePath(*folder, fileName);
         if (FileExists(candidate))
             return candidate;
     }
@@ -100,10 +142,10 @@ std::optional<LCID> ConfiguredLocale(std::wstring_view moduleBaseName)
         UniqueHKey key = OpenLocaleKey(root);
         if (!key)
             continue;
-        if (auto locale = ReadDword(key.Get(), valueName.c_str()))
-            return *locale;
-        if (auto locale = ReadDword(key.Get(), c_defaultValue))
-            return *locale;
+        if (auto locale = ReadLocale(key.Get(), valueName.c_str()))
+            return locale;
+        if (auto locale = ReadLocale(key.Get(), c_defaultValue))
+            return locale;
     }
     return std::nullopt;
 }
@@ -119,7 +161,10 @@ HINSTANCE SelectResourceModule(HINSTANCE module, HINSTANCE current) noexcept
         const std::wstring satellitePath = FindSatellite(ModuleFilePath(module));
         if (satellitePath.empty())
             return current;
-        UniqueHModule satellite(LoadLibraryExW(satellitePath.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES));
+        // Mapped as an image for its resources only: nothing of it runs, and
+        // the handle's low bits mark it as such for the resource functions.
+        UniqueHModule satellite(LoadLibraryExW(satellitePath.c_str(), nullptr,
+                                               LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE));
         if (!satellite || ProductVersion(satellite.Get()) != ProductVersion(module))
             return current;
         g_satellite = std::move(satellite);

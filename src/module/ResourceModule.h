@@ -6,8 +6,10 @@
 // HKEY_LOCAL_MACHINE: the REG_DWORD named after the module's base file name,
 // else "Default"; without either, the user's default locale), looks for
 // "<base name>.lang-<language id>.dll" beside the module, then in the
-// "Satellite Path" folder, maps it for its resources only and takes it when
-// its product version equals the module's. Every dialog, string, bitmap and
+// "Satellite Path" folder when that is absolute (never in the process's
+// current folder), maps it as an image resource (none of its code runs) and
+// takes it when its product version equals the module's. A language value
+// that is no valid locale counts as missing. Every dialog, string, bitmap and
 // icon of the module is then loaded from ResourceInstance(); the module's own
 // resources are not consulted for items the satellite lacks.
 #pragma once
@@ -33,7 +35,9 @@ void InitializeResourceInstance(HINSTANCE module) noexcept;
 // forgets the resource instance.
 void FreeResourceModule() noexcept;
 
-// The language chosen in the registry for a module base name, when any.
+// The language chosen in the registry for a module base name, when any; values
+// that are no valid locale (0, 0xFFFFFFFF, LOCALE_USER_DEFAULT) are passed
+// over.
 std::optional<LCID> ConfiguredLocale(std::wstring_view moduleBaseName);
 
 // "Tervolin.lang-1031.dll" for the base name "Tervolin" and any LCID whose

@@ -309,6 +309,52 @@ TEST_F(Automation, ConnectionPropertiesThroughInvoke)
     EXPECT_EQ(E_POINTER, connection->get_Timeout(nullptr));
 }
 
+HRESULT PutPort(ISerialConnection* connection, std::wstring_view text)
+{
+    BSTR port = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    const HRESULT hr = connection->put_Port(port);
+    SysFreeString(port);
+    return hr;
+}
+
+// Port takes port names only (the device form as its port name); any other
+// text, a file path above all, is refused and leaves the port as it was, so
+// that Connect never opens a file.
+TEST_F(Automation, PortTakesPortNamesOnly)
+{
+    auto connection = Connection();
+    const std::pair<std::wstring_view, const wchar_t*> accepted[] = {
+        {L"COM1", L"COM1"},           {L"com7", L"com7"},   {L"CoM255", L"CoM255"}, {L"\\\\.\\COM3", L"COM3"},
+        {L"\\\\.\\com12", L"com12"}, {L"COM99", L"COM99"}, {L"", L""},
+    };
+    for (const auto& [text, expected] : accepted) {
+        SCOPED_TRACE(testing::Message() << std::wstring(text));
+        EXPECT_EQ(S_OK, PutPort(connection.Get(), text));
+        EXPECT_EQ(expected, PortOf(connection.Get()));
+    }
+
+    TempFolder folder;
+    const std::wstring secret = folder.File(L"secret.txt");
+    WriteFileBytes(secret, "secret");
+    const std::wstring_view refused[] = {
+        secret, L"secret.txt", L"Z:\\tmp\\COM1", L"..\\COM1", L"COM1.txt", L"COM1:", L"COM0", L"COM256", L"COM007",
+        L"COM", L"COM1 ", L" COM1", L"COMx", L"COM-1", L"COM+1", L"COM\u00B9", std::wstring_view(L"COM1\0x", 6),
+        L"LPT1", L"CON", L"NUL", L"\\\\.\\", L"\\\\.\\NUL", L"\\\\.\\COM1\\x", L"\\\\?\\COM1", L"//./COM1",
+        L"\\\\.\\PhysicalDrive0",
+    };
+    ASSERT_EQ(S_OK, PutPort(connection.Get(), L"COM42"));
+    for (const std::wstring_view text : refused) {
+        SCOPED_TRACE(testing::Message() << std::wstring(text));
+        EXPECT_EQ(E_INVALIDARG, PutPort(connection.Get(), text));
+        EXPECT_EQ(L"COM42", PortOf(connection.Get()));
+    }
+    EXCEPINFO exception{};
+    EXPECT_EQ(E_INVALIDARG, InvokeWith(connection.Get(), 2, DISPATCH_PROPERTYPUT, {StringVariant(secret.c_str())},
+                                       nullptr, &exception));
+    EXPECT_EQ(E_INVALIDARG, exception.scode);
+    EXPECT_EQ(L"COM42", PortOf(connection.Get()));
+}
+
 TEST_F(Automation, ClassInformationAndErrorInformation)
 {
     auto connection = Connection();

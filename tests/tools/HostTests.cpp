@@ -71,6 +71,20 @@ TEST(Host, SystemErrorsUseTheSystemMessage)
     EXPECT_FALSE(FileExists(folder.File(L"o.log")));
 }
 
+// A source that is no port name is a capture file; a device by another
+// spelling is none, fails at once with words naming it and is never read.
+TEST(Host, NmeaDevicesAreNoCaptureFiles)
+{
+    for (const std::string source : {"COM1:", "NUL", "\\\\.\\NUL"}) {
+        SCOPED_TRACE(source);
+        const ULONGLONG started = GetTickCount64();
+        const ProcessResult result = RunHost(L"nmea " + Quoted(std::wstring(source.begin(), source.end())));
+        EXPECT_LT(GetTickCount64() - started, 20000u);
+        EXPECT_EQ(1u, result.exitCode);
+        EXPECT_NE(std::string::npos, result.errors.find(source + ": ")) << result.errors;
+    }
+}
+
 TEST(Host, UsageErrorsAndHelp)
 {
     EXPECT_EQ(0u, RunHost(L"--help").exitCode);

@@ -3,8 +3,9 @@
 // Creates a SerialInterpreter (and for a port a SerialConnection) through
 // the class objects of Tervolin.dll, as any client would, and prints one
 // JSON line per event. SOURCE is a capture file, whose lines are fed to the
-// interpreter's Input in batches, or a port (COM7, or auto for the
-// connection's AssumedPort), read until Ctrl+C or for N seconds.
+// interpreter's Input in batches (to its end or for at most N seconds), or
+// a port (COM7 or \\.\COM7, or auto for the connection's AssumedPort), read
+// until Ctrl+C or for N seconds.
 #include <windows.h>
 #include <emmintrin.h>
 #include <ocidl.h>
@@ -16,12 +17,14 @@
 #include <memory>
 #include <span>
 
+#include "BackgroundReader.h"
 #include "Commands.h"
 #include "Console.h"
 #include "base/ErrorText.h"
 #include "ServerModule.h"
 #include "base/Text.h"
 #include "gps/LineAssembler.h"
+#include "gps/PortName.h"
 #include "gps/SerialReader.h"
 #include "gps/Tervolin_h.h"
 
@@ -113,9 +116,10 @@ const wchar_t c_usage[] =
     L"Usage: tervolin nmea SOURCE [--raw] [--timeout MS] [--seconds N]\n"
     L"\n"
     L"Interprets NMEA 0183 sentences with the automation objects of Tervolin.dll and prints\n"
-    L"one JSON line per event. SOURCE is a capture file or a serial port (COM7, or \"auto\"\n"
-    L"for the first USB serial port). A port is read until Ctrl+C, or for N seconds; its\n"
-    L"Error and Timeout events are printed too, and with --raw every received line.\n"
+    L"one JSON line per event. SOURCE is a serial port (COM7 or \\\\.\\COM7, or \"auto\" for the\n"
+    L"first USB serial port) or else a capture file (a FIFO too, but no device). A port is\n"
+    L"read until Ctrl+C, or for N seconds; its Error and Timeout events are printed too, and\n"
+    L"with --raw every received line. A file is read to its end, or for at most N seconds.\n"
     L"--timeout sets the silence interval of the connection in milliseconds.\n"
     L"\n"
     L"Exit codes: 0 when the file was read, or the port was read until Ctrl+C or the end of\n"
@@ -541,8 +545,6 @@ private:
     std::wstring m_wide;
 };
 
-constexpr size_t c_blockBytes = 256 * 1024;
-
 bool IsLineEnd(char c) noexcept
 {
     return c == '\r' || c == '\n';
@@ -559,51 +561,61 @@ size_t EndOfWholeLines(std::string_view text) noexcept
     return 0;
 }
 
-// Reads the file a block at a time (a block stays in the processor's cache
-// while it is cut into lines) and hands each run of whole lines to onText;
-// what is left at the end gets a line end, as the last line may lack its
-// own. A line longer than the buffer makes it grow.
-template <typename OnText>
-void ForEachBlockOfLines(const std::wstring& path, OnText&& onText)
+// The capture file, opened for reading. A device (a port by another
+// spelling such as COM1:, the console, NUL) is refused: its reads would
+// block or never end. A pipe or FIFO is a file whose writer sends the lines.
+UniqueHFile OpenCapture(const std::wstring& path)
 {
     UniqueHFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file)
         ThrowLastErrorFor(path);
-    size_t capacity = c_blockBytes;
-    std::unique_ptr<char[]> buffer(new char[capacity + 1]);
-    size_t filled = 0;
+    if (GetFileType(file.Get()) == FILE_TYPE_CHAR) {
+        CAtlException failure(MakeOwnFailure(SerialFailure::SourceIsDevice));
+        failure.SetPathIfUnknown(path);
+        throw failure;
+    }
+    return file;
+}
+
+// Hands each run of whole lines of the source to onText as its blocks
+// arrive; what is left at the end gets a line end, as the last line may
+// lack its own. A line longer than a block is gathered over several. Stops
+// when the deadline (0 for none) passes before the end of the source.
+template <typename OnText>
+void ForEachBlockOfLines(CBackgroundReader& source, ULONGLONG deadline, OnText&& onText)
+{
+    std::string text;
     for (;;) {
-        if (filled == capacity) {
-            std::unique_ptr<char[]> larger(new char[2 * capacity + 1]);
-            std::copy_n(buffer.get(), filled, larger.get());
-            buffer = std::move(larger);
-            capacity *= 2;
-        }
-        DWORD read = 0;
-        if (!ReadFile(file.Get(), buffer.get() + filled, static_cast<DWORD>(capacity - filled), &read, nullptr))
-            ThrowLastErrorFor(path);
-        if (read == 0)
+        std::optional<std::string> block = source.Next(deadline);
+        if (!block)
+            return;
+        if (block->empty())
             break;
-        filled += read;
-        const size_t whole = EndOfWholeLines(std::string_view(buffer.get(), filled));
+        if (text.empty())
+            text = std::move(*block);
+        else
+            text += *block;
+        const size_t whole = EndOfWholeLines(text);
         if (whole == 0)
             continue;
-        onText(std::string_view(buffer.get(), whole));
-        std::copy(buffer.get() + whole, buffer.get() + filled, buffer.get());
-        filled -= whole;
+        onText(std::string_view(text.data(), whole));
+        text.erase(0, whole);
     }
-    if (filled == 0)
-        return;
-    buffer[filled] = '\n'; // the buffer has room for one byte more
-    onText(std::string_view(buffer.get(), filled + 1));
+    if (!text.empty()) {
+        text += '\n';
+        onText(text);
+    }
 }
 
 // The lines of the file go to the interpreter in batches as a connection
 // would send them; output is printed as it grows, and stops when its
-// reader has gone.
-void InterpretFile(const ServerModule& server, const std::wstring& path)
+// reader has gone or after the given seconds (0 for no limit), also when
+// the file blocks.
+void InterpretFile(const ServerModule& server, const std::wstring& path, DWORD seconds)
 {
+    const ULONGLONG deadline = seconds ? GetTickCount64() + seconds * 1000ull : 0;
+    CBackgroundReader source(OpenCapture(path), path);
     ComPtr<ISerialInterpreter> interpreter = server.Create<ISerialInterpreter>(__uuidof(CSerialInterpreter));
     std::string output;
     output.reserve(c_flushCharacters + 4096);
@@ -617,7 +629,7 @@ void InterpretFile(const ServerModule& server, const std::wstring& path)
             Flush(output);
     };
     CLineAssembler lines;
-    ForEachBlockOfLines(path, [&](std::string_view text) {
+    ForEachBlockOfLines(source, deadline, [&](std::string_view text) {
         lines.ForEachLine(text, [&](std::string_view line) {
             if (OutputClosed())
                 return;
@@ -755,13 +767,10 @@ void InterpretPort(const ServerModule& server, const std::wstring& port, const P
     }
 }
 
+// COMn, \\.\COMn or auto; any other text is a file path.
 bool IsPortName(const std::wstring& source)
 {
-    if (EqualsIgnoreCase(source, L"auto"))
-        return true;
-    if (source.size() < 4 || !EqualsIgnoreCase(source.substr(0, 3), L"COM"))
-        return false;
-    return source.find_first_not_of(L"0123456789", 3) == std::wstring::npos;
+    return EqualsIgnoreCase(source, L"auto") || SerialPortName(source);
 }
 
 bool ParseCount(const std::wstring& text, unsigned long& value)
@@ -802,7 +811,7 @@ int RunNmeaCommand(const Arguments& arguments)
         if (IsPortName(source))
             InterpretPort(server, source, options);
         else
-            InterpretFile(server, source);
+            InterpretFile(server, source, options.seconds);
         return c_exitSuccess;
     } catch (const CAtlException& failure) {
         PrintError(L"tervolin: " + DescribeFailure(failure, source) + L"\n");
