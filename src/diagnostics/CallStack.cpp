@@ -221,14 +221,23 @@ void WriteCallStack(ExceptionReportWriter& writer, HMODULE module, const CONTEXT
         return;
     CONTEXT walked = context;
     STACKFRAME64 frame{};
+#if defined(__x86_64__)
+    // The 64-bit test build: the walk follows the unwind tables.
+    constexpr DWORD machine = IMAGE_FILE_MACHINE_AMD64;
+    frame.AddrPC.Offset = walked.Rip;
+    frame.AddrFrame.Offset = walked.Rbp;
+    frame.AddrStack.Offset = walked.Rsp;
+#else
+    constexpr DWORD machine = IMAGE_FILE_MACHINE_I386;
     frame.AddrPC.Offset = walked.Eip;
-    frame.AddrPC.Mode = AddrModeFlat;
     frame.AddrFrame.Offset = walked.Ebp;
-    frame.AddrFrame.Mode = AddrModeFlat;
     frame.AddrStack.Offset = walked.Esp;
+#endif
+    frame.AddrPC.Mode = AddrModeFlat;
+    frame.AddrFrame.Mode = AddrModeFlat;
     frame.AddrStack.Mode = AddrModeFlat;
     for (int i = 0; i < c_callStackFrameLimit &&
-                    g_help.stackWalk(IMAGE_FILE_MACHINE_I386, GetCurrentProcess(), nullptr, &frame, &walked, nullptr,
+                    g_help.stackWalk(machine, GetCurrentProcess(), nullptr, &frame, &walked, nullptr,
                                      g_help.functionTableAccess, g_help.getModuleBase, nullptr);
          ++i) {
         if (i == 0)

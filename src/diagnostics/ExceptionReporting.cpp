@@ -86,7 +86,7 @@ LONG WINAPI ReportUnhandledException(EXCEPTION_POINTERS* pointers)
 // statement.
 void ReportThrow(void* object, std::type_info* type, void* const* frame) noexcept
 {
-    const auto throwPoint = reinterpret_cast<DWORD>(frame[1]) - 1;
+    const auto throwPoint = reinterpret_cast<ULONG_PTR>(frame[1]) - 1;
 
     EXCEPTION_RECORD record{};
     record.ExceptionCode = c_nativeExceptionCode;
@@ -98,10 +98,16 @@ void ReportThrow(void* object, std::type_info* type, void* const* frame) noexcep
     record.ExceptionInformation[2] = reinterpret_cast<ULONG_PTR>(type);
 
     CONTEXT context{};
+#if defined(__x86_64__)
+    // The 64-bit test build has no frame chain to start from: the walk
+    // starts here and unwinds through the reporting frames.
+    RtlCaptureContext(&context);
+#else
     context.ContextFlags = CONTEXT_CONTROL;
     context.Eip = throwPoint;
     context.Ebp = reinterpret_cast<DWORD>(frame[0]);
     context.Esp = reinterpret_cast<DWORD>(frame + 2);
+#endif
     Report(ExceptionReportKind::Exception, record, context);
 }
 

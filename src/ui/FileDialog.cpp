@@ -8,7 +8,7 @@
 
 #include "base/ResourceString.h"
 
-static_assert(sizeof(OPENFILENAMEW) == 88, "file dialog structure of 88 bytes");
+static_assert(sizeof(void*) != 4 || sizeof(OPENFILENAMEW) == 88, "file dialog structure of 88 bytes");
 
 namespace {
 

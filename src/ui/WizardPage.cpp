@@ -6,7 +6,7 @@
 #include "ui/WizardSheet.h"
 
 // The page structure with header texts and activation context.
-static_assert(sizeof(PROPSHEETPAGEW_V3) == 52, "property sheet page structure of 52 bytes");
+static_assert(sizeof(void*) != 4 || sizeof(PROPSHEETPAGEW_V3) == 52, "property sheet page structure of 52 bytes");
 
 namespace {
 // Posted to a page once it is the visible page: the sheet has then shown

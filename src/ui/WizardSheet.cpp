@@ -11,7 +11,7 @@
 #include "ui/WizardPage.h"
 
 // The header with watermark and header-bitmap fields.
-static_assert(sizeof(PROPSHEETHEADERW) == 52, "property sheet header of 52 bytes");
+static_assert(sizeof(void*) != 4 || sizeof(PROPSHEETHEADERW) == 52, "property sheet header of 52 bytes");
 
 namespace {
 
