@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times the GPX conversion of tervolin.exe (under Wine, start-up included)
 # against GPSBabel 1.8's GPX reader and Magellan writer on the same
-# generated files, in one run.
+# generated files, in one run, and the two XML readers of Windows (MSXML's
+# SAX2 reader, which the import uses, and XmlLite) on the same track.
 #   bench/gpx.sh [TRACK_POINTS] [WAYPOINTS]     (default 1000000 100000)
 set -euo pipefail
 points="${1:-1000000}"
@@ -24,5 +25,7 @@ measure "tervolin convert gpx (waypoints)" "$top/scripts/wine-run" "$host" conve
 t_wpt=$(cat "$work/last")
 measure "gpsbabel magellanx, $((waypoints / 500)) files of 500" bash -c "$gpsbabel_waypoint_parts" "$work"
 g_wpt_parts=$(cat "$work/last")
+echo "XML readers on the track (one process, after start-up):"
+"$top/scripts/wine-run" "$build/tests/programs/xml_reader_timings.exe" "$work/track.gpx" | tr -d '\r'
 ratio "track: gpsbabel cpu / tervolin cpu" "$g_track" "$t_track"
 ratio "waypoints: gpsbabel cpu / tervolin cpu" "$g_wpt_parts" "$t_wpt"

@@ -246,7 +246,9 @@ GpxOutput GpxOutputFor(const std::wstring& destination)
             EqualsIgnoreCase(std::wstring_view(destination).substr(destination.size() - extension.size()), extension))
             return entry.output;
     }
-    ThrowHr(MakeOwnFailure(GpxFailure::Destination));
+    CAtlException failure(MakeOwnFailure(GpxFailure::Destination));
+    failure.SetPathIfUnknown(destination);
+    throw failure;
 }
 
 std::optional<SYSTEMTIME> ParseGpxTime(std::wstring_view text)

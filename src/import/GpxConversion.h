@@ -33,7 +33,8 @@ struct GpxConversionResult
 };
 
 // Waypoints for a destination ending in .upt, track points for .log (any
-// letter case); raises GpxFailure::Destination for any other.
+// letter case); raises GpxFailure::Destination, with the destination's
+// path, for any other.
 GpxOutput GpxOutputFor(const std::wstring& destination);
 
 // Converts the source (a file or an http(s) address) into the output kind;
