@@ -149,28 +149,26 @@ void AppendBounded(std::wstring& text, std::wstring_view more)
         text.append(more.substr(0, c_longestText - text.size()));
 }
 
-// Reads lat and lon (attributes without a namespace) into the point.
+// Reads lat and lon into the point. Unprefixed attributes have no
+// namespace, so their qualified name is the plain name; the qualified name
+// is also what every MSXML version reports.
 void ReadPosition(ISAXAttributes* attributes, GpxPoint& point)
 {
     int count = 0;
     if (attributes)
         ThrowIfFailed(attributes->getLength(&count));
     for (int index = 0; index < count; ++index) {
-        const wchar_t* uri = nullptr;
-        int uriLength = 0;
         const wchar_t* name = nullptr;
         int nameLength = 0;
-        const wchar_t* value = nullptr;
-        int valueLength = 0;
-        ThrowIfFailed(attributes->getURI(index, &uri, &uriLength));
-        ThrowIfFailed(attributes->getLocalName(index, &name, &nameLength));
-        if (!SaxText(uri, uriLength).empty())
-            continue;
-        std::wstring* target = SaxText(name, nameLength) == L"lat"   ? &point.latitude
-                               : SaxText(name, nameLength) == L"lon" ? &point.longitude
-                                                                     : nullptr;
+        ThrowIfFailed(attributes->getQName(index, &name, &nameLength));
+        const std::wstring_view qualifiedName = SaxText(name, nameLength);
+        std::wstring* target = qualifiedName == L"lat"   ? &point.latitude
+                               : qualifiedName == L"lon" ? &point.longitude
+                                                         : nullptr;
         if (!target)
             continue;
+        const wchar_t* value = nullptr;
+        int valueLength = 0;
         ThrowIfFailed(attributes->getValue(index, &value, &valueLength));
         target->clear();
         AppendBounded(*target, SaxText(value, valueLength));

@@ -5,14 +5,11 @@
 #include <oleauto.h>
 #include <urlmon.h>
 
-#include <optional>
 #include <span>
 
 #include "base/Exception.h"
 #include "base/Pattern.h"
-#include "base/ResourceString.h"
 #include "base/Text.h"
-#include "ErrorStrings.h"
 #include "import/SaxReading.h"
 
 namespace {
