@@ -112,6 +112,8 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright (C) 2026 ${PUB
     !insertmacro ${OPERATION} .kml TervolinImportWaypoints "Import into eXplorist waypoints" kml
     !insertmacro ${OPERATION} .wpt TervolinImportWaypoints "Import into eXplorist waypoints" waypoints
     !insertmacro ${OPERATION} .plt TervolinImportTrack "Import into eXplorist track log" track
+    !insertmacro ${OPERATION} .gpx TervolinImportWaypoints "Import into eXplorist waypoints" waypoints
+    !insertmacro ${OPERATION} .gpx TervolinImportTrack "Import into eXplorist track log" track
     !insertmacro ${OPERATION} .img TervolinOpenMap "Open with Tervolin Map Wizard" map
     !insertmacro ${OPERATION} .imi TervolinOpenMap "Open with Tervolin Map Wizard" map
     !insertmacro ${OPERATION} .mgi TervolinOpenMap "Open with Tervolin Map Wizard" map

@@ -47,6 +47,12 @@
 #define IDS_FAILURE_KML_NOT_WELL_FORMED 20518
 // A placemark's failure with its name: the name, the failure's words.
 #define IDS_FAILURE_KML_NAMED_PLACEMARK 20519
+#define IDS_FAILURE_GPX_NOT_GPX 20520
+#define IDS_FAILURE_GPX_NO_WAYPOINTS 20521
+#define IDS_FAILURE_GPX_NO_TRACK_POINTS 20522
+#define IDS_FAILURE_GPX_NO_POSITION 20523
+#define IDS_FAILURE_GPX_TIME 20524
+#define IDS_FAILURE_GPX_DESTINATION 20525
 
 // Words that say more than a code: which field and what text, why a file
 // is not what it should be (inserts %1, %2).
@@ -58,6 +64,7 @@
 #define IDS_DETAIL_MAP_TOO_SHORT 20565
 #define IDS_DETAIL_MAP_DIRECTORY_TOO_LARGE 20566
 #define IDS_DETAIL_NOT_A_PLAIN_NAME 20567
+#define IDS_DETAIL_OUT_OF_RANGE 20578
 
 // Download failures of documents fetched over the network: the system has
 // no words for these codes.

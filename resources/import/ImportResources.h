@@ -36,10 +36,12 @@
 #define IDS_FILTER_TRACK_POINTS 3502
 #define IDS_FILTER_TRACK_LOGS 3503
 #define IDS_FILTER_OZI_WAYPOINTS 3504
+#define IDS_FILTER_GPX 3508
 
 // Input types of the CPagePaths combo boxes.
 #define IDS_TRACK_TYPE_PLT 3505
 #define IDS_WAYPOINT_TYPE_WPT 3506
+#define IDS_INPUT_TYPE_GPX 3509
 
 // The success message; %s is the destination path.
 #define IDS_IMPORT_COMPLETE 3507

@@ -8,6 +8,7 @@
 #include "base/ResourceString.h"
 #include "base/Text.h"
 #include "gps/SerialReader.h"
+#include "import/GpxDocument.h"
 #include "import/KmlDocument.h"
 #include "import/OziConversion.h"
 #include "map/LayerConfiguration.h"
@@ -47,6 +48,12 @@ const OwnFailureText c_ownFailureTexts[] = {
     {KmlFailure::NamespaceVersion, IDS_FAILURE_KML_NAMESPACE_VERSION, L"placemark"},
     {KmlFailure::SecondDocument, IDS_FAILURE_KML_SECOND_DOCUMENT, L"placemark"},
     {KmlFailure::SecondKml, IDS_FAILURE_KML_SECOND_KML, L"placemark"},
+    {GpxFailure::NotGpx, IDS_FAILURE_GPX_NOT_GPX},
+    {GpxFailure::NoWaypoints, IDS_FAILURE_GPX_NO_WAYPOINTS},
+    {GpxFailure::NoTrackPoints, IDS_FAILURE_GPX_NO_TRACK_POINTS},
+    {GpxFailure::NoPosition, IDS_FAILURE_GPX_NO_POSITION},
+    {GpxFailure::Time, IDS_FAILURE_GPX_TIME},
+    {GpxFailure::Destination, IDS_FAILURE_GPX_DESTINATION},
     {LayerFailure::NoPointerFile, IDS_FAILURE_LAYER_NO_POINTER_FILE},
     {LayerFailure::PointerFileSyntax, IDS_FAILURE_LAYER_POINTER_FILE_SYNTAX},
     {LayerFailure::ConfigurationMissing, IDS_FAILURE_LAYER_CONFIGURATION_MISSING},

@@ -4,6 +4,7 @@
 #include <windowsx.h>
 
 #include "base/ResourceString.h"
+#include "base/Text.h"
 #include "import/ImportResources.h"
 #include "ui/FileDialog.h"
 #include "ui/MessageBox.h"
@@ -53,12 +54,15 @@ BOOL CImportPage::OnInitDialog()
         m_link.Attach(Item(m_layout.linkLabelId));
     if (m_layout.typeComboId != 0) {
         const HWND combo = Item(m_layout.typeComboId);
-        const int item = ComboBox_AddString(combo, LoadResourceString(m_layout.typeItemId).c_str());
-        ComboBox_SetItemData(combo, item, 0);
-        ComboBox_SetCurSel(combo, item);
+        for (size_t index = 0; index < m_layout.inputTypes.size(); ++index) {
+            const int item = ComboBox_AddString(combo, LoadResourceString(m_layout.inputTypes[index].itemId).c_str());
+            ComboBox_SetItemData(combo, item, index);
+        }
+        ComboBox_SetCurSel(combo, 0);
+        SelectTypeOf(m_source);
     }
-    SetDlgItemTextW(Window(), m_layout.source.editId, m_source.c_str());
-    m_sourceCompletion = EnablePathAutoComplete(Item(m_layout.source.editId));
+    SetDlgItemTextW(Window(), m_layout.sourceEditId, m_source.c_str());
+    m_sourceCompletion = EnablePathAutoComplete(Item(m_layout.sourceEditId));
     m_destinationCompletion = EnablePathAutoComplete(Item(m_layout.destination.editId));
     m_initializing = false;
     return TRUE;
@@ -74,25 +78,26 @@ void CImportPage::OnShown()
 {
     CWizardPage::OnShown();
     // Typing starts in the source; Enter there presses Next.
-    SendMessageW(GetParent(Window()), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(m_layout.source.editId)), TRUE);
+    SendMessageW(GetParent(Window()), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(m_layout.sourceEditId)), TRUE);
 }
 
 void CImportPage::OnCommand(WORD id, WORD code, HWND)
 {
-    if (code == EN_CHANGE && !m_initializing &&
-        (id == m_layout.source.editId || id == m_layout.destination.editId))
+    if (code == EN_CHANGE && !m_initializing && (id == m_layout.sourceEditId || id == m_layout.destination.editId)) {
         UpdateButtons();
-    else if (code == BN_CLICKED && id == m_layout.source.browseId)
-        Browse(m_layout.source, true);
-    else if (code == BN_CLICKED && id == m_layout.destination.browseId)
-        Browse(m_layout.destination, false);
+    } else if (code == BN_CLICKED && id == m_layout.sourceBrowseId) {
+        const ImportInputType& type = SelectedType();
+        Browse(m_layout.sourceEditId, type.extension, type.filterId, true);
+        SelectTypeOf(EditText(m_layout.sourceEditId));
+    } else if (code == BN_CLICKED && id == m_layout.destination.browseId) {
+        Browse(m_layout.destination.editId, m_layout.destination.defaultExtension, m_layout.destination.filterId,
+               false);
+    }
 }
 
 LRESULT CImportPage::OnWizardNext()
 {
-    if (m_layout.typeComboId != 0)
-        m_inputType = ComboBox_GetCurSel(Item(m_layout.typeComboId));
-    m_source = EditText(m_layout.source.editId);
+    m_source = EditText(m_layout.sourceEditId);
     m_destination = EditText(m_layout.destination.editId);
     if (!Convert())
         return -1;
@@ -110,31 +115,56 @@ std::wstring CImportPage::EditText(int id) const
 
 void CImportPage::UpdateButtons() const
 {
-    const bool ready = m_layout.canConvert(EditText(m_layout.source.editId), EditText(m_layout.destination.editId));
+    const bool ready = m_layout.canConvert(EditText(m_layout.sourceEditId), EditText(m_layout.destination.editId));
     SetWizardButtons(ready ? PSWIZB_BACK | PSWIZB_NEXT : PSWIZB_BACK);
 }
 
-void CImportPage::Browse(const ImportPathField& field, bool open)
+void CImportPage::Browse(int editId, const wchar_t* defaultExtension, UINT filterId, bool open)
 {
-    std::wstring path = EditText(field.editId);
-    if (ShowFileDialog(Window(), open, field.defaultExtension, path, open ? c_openFlags : c_saveFlags,
-                       LoadResourceString(field.filterId)) != IDOK)
+    std::wstring path = EditText(editId);
+    if (ShowFileDialog(Window(), open, defaultExtension, path, open ? c_openFlags : c_saveFlags,
+                       LoadResourceString(filterId)) != IDOK)
         return;
-    SetDlgItemTextW(Window(), field.editId, path.c_str());
+    SetDlgItemTextW(Window(), editId, path.c_str());
     UpdateButtons();
+}
+
+void CImportPage::SelectTypeOf(const std::wstring& source)
+{
+    if (m_layout.typeComboId == 0)
+        return;
+    const size_t dot = source.find_last_of(L"./\\");
+    if (dot == std::wstring::npos || source[dot] != L'.')
+        return;
+    const std::wstring_view extension = std::wstring_view(source).substr(dot + 1);
+    for (size_t index = 0; index < m_layout.inputTypes.size(); ++index)
+        if (EqualsIgnoreCase(extension, m_layout.inputTypes[index].extension))
+            ComboBox_SetCurSel(Item(m_layout.typeComboId), static_cast<int>(index));
+}
+
+const ImportInputType& CImportPage::SelectedType() const
+{
+    int selected = 0;
+    if (m_layout.typeComboId != 0)
+        selected = ComboBox_GetCurSel(Item(m_layout.typeComboId));
+    const size_t index = selected >= 0 && static_cast<size_t>(selected) < m_layout.inputTypes.size()
+                             ? static_cast<size_t>(selected)
+                             : 0;
+    return m_layout.inputTypes[index];
 }
 
 bool CImportPage::Convert()
 {
     // The error box takes the focus; the user goes on typing where they were.
     const HWND focus = GetFocus();
+    const ImportInputType& type = SelectedType();
     try {
         WaitCursor wait;
-        m_layout.convert(m_source, m_destination);
+        type.convert(m_source, m_destination);
         return true;
     } catch (CAtlException& failure) {
         failure.SetPathIfUnknown(m_source);
-        ShowErrorMessage(Window(), failure, m_layout.positionNoun);
+        ShowErrorMessage(Window(), failure, type.positionNoun);
     } catch (...) {
         ShowErrorMessage(Window(), ResultFromCaughtException());
     }

@@ -1,16 +1,19 @@
 // The content page of the import wizards: a source and a destination, each
 // an edit with a Browse button, and Next that runs the wizard's conversion.
 //
-// The KML wizard's CLocationsPage and the OziExplorer wizards' CPagePaths
-// differ only in data (ImportPageLayout): template and control ids, the
-// input type combo box of CPagePaths, file dialog extensions and filters,
-// the rule that enables Next, the conversion and the name of the success
-// message the user may silence.
+// The KML wizard's CLocationsPage and the track and waypoint wizards'
+// CPagePaths differ only in data (ImportPageLayout): template and control
+// ids, the input types of CPagePaths' combo box (each with its source
+// extension, file dialog filter and conversion), the destination's
+// extension and filter, the rule that enables Next and the name of the
+// success message the user may silence. A source path given at the start
+// (or chosen with Browse) that ends in a type's extension selects that type.
 #pragma once
 
 #include <windows.h>
 #include <shldisp.h>
 
+#include <span>
 #include <string>
 
 #include "base/Handle.h"
@@ -26,18 +29,27 @@ struct ImportPathField
     UINT filterId;                   // "OziExplorer Track Point Files (*.plt)|*.plt|..."
 };
 
+// One kind of source the page converts.
+struct ImportInputType
+{
+    UINT itemId;                  // the combo box item; 0 for a page without the combo box
+    const wchar_t* extension;     // "plt": the source's default extension
+    UINT filterId;                // the source's file dialog filter
+    void (*convert)(const std::wstring& source, const std::wstring& destination);
+    const wchar_t* positionNoun;  // what the conversion's failures count: "line", "placemark"
+};
+
 struct ImportPageLayout
 {
     UINT templateId;
     UINT headerId;
     int typeComboId; // 0: no input type to choose
-    UINT typeItemId;
+    std::span<const ImportInputType> inputTypes;
     int linkLabelId; // 0: no hyperlink label
-    ImportPathField source;
+    int sourceEditId;
+    int sourceBrowseId;
     ImportPathField destination;
     bool (*canConvert)(const std::wstring& source, const std::wstring& destination);
-    void (*convert)(const std::wstring& source, const std::wstring& destination);
-    const wchar_t* positionNoun;    // what the conversion's failures count: "line", "placemark"
     const wchar_t* completeMessage; // value name of the silenceable success message
 };
 
@@ -63,14 +75,16 @@ protected:
 private:
     std::wstring EditText(int id) const;
     void UpdateButtons() const;
-    void Browse(const ImportPathField& field, bool open);
+    void Browse(int editId, const wchar_t* defaultExtension, UINT filterId, bool open);
+    // Selects the input type whose extension the source path has, if any.
+    void SelectTypeOf(const std::wstring& source);
+    const ImportInputType& SelectedType() const;
     // Runs the conversion; false when it failed and the user has been told.
     bool Convert();
     void ShowSuccess() const;
 
     const ImportPageLayout& m_layout;
     bool m_initializing = false;
-    int m_inputType = 0;
     std::wstring m_source;
     std::wstring m_destination;
     ComPtr<IAutoComplete> m_sourceCompletion;

@@ -1,5 +1,6 @@
 #include "import/ImportWizards.h"
 
+#include "import/GpxConversion.h"
 #include "import/ImportPageRules.h"
 #include "import/ImportResources.h"
 #include "import/KmlConversion.h"
@@ -20,17 +21,42 @@ void ImportKmlWaypoints(const std::wstring& source, const std::wstring& destinat
     ImportKmlPlacemarks(source, destination);
 }
 
+// The wizards write what they are named for, whatever the destination's
+// extension.
+void ConvertGpxTrack(const std::wstring& source, const std::wstring& destination)
+{
+    ConvertGpx(source, destination, GpxOutput::TrackPoints);
+}
+
+void ConvertGpxWaypoints(const std::wstring& source, const std::wstring& destination)
+{
+    ConvertGpx(source, destination, GpxOutput::Waypoints);
+}
+
+const ImportInputType c_kmlTypes[] = {
+    {0, L"kml", IDS_FILTER_KML, ImportKmlWaypoints, L"placemark"},
+};
+
+const ImportInputType c_trackTypes[] = {
+    {IDS_TRACK_TYPE_PLT, L"plt", IDS_FILTER_TRACK_POINTS, ConvertTrack, L"line"},
+    {IDS_INPUT_TYPE_GPX, L"gpx", IDS_FILTER_GPX, ConvertGpxTrack, L"line"},
+};
+
+const ImportInputType c_waypointTypes[] = {
+    {IDS_WAYPOINT_TYPE_WPT, L"wpt", IDS_FILTER_OZI_WAYPOINTS, ConvertWaypoints, L"line"},
+    {IDS_INPUT_TYPE_GPX, L"gpx", IDS_FILTER_GPX, ConvertGpxWaypoints, L"line"},
+};
+
 const ImportPageLayout c_kmlLocations = {
     IDD_KML_LOCATIONS,
     IDS_KML_LOCATIONS_HEADER,
     0,
-    0,
+    c_kmlTypes,
     IDC_KML_SOURCE_LABEL,
-    {IDC_KML_SOURCE, IDC_KML_SOURCE_BROWSE, L"kml", IDS_FILTER_KML},
+    IDC_KML_SOURCE,
+    IDC_KML_SOURCE_BROWSE,
     {IDC_KML_DESTINATION, IDC_KML_DESTINATION_BROWSE, L"upt", IDS_FILTER_WAYPOINT_FILES},
     CanImportLocations,
-    ImportKmlWaypoints,
-    L"placemark",
     L"CImportKmlWaypointsWizard::CLocationsPage::ImportComplete",
 };
 
@@ -38,13 +64,12 @@ const ImportPageLayout c_trackPaths = {
     IDD_TRACK_PATHS,
     IDS_TRACK_PATHS_HEADER,
     IDC_TRACK_TYPE,
-    IDS_TRACK_TYPE_PLT,
+    c_trackTypes,
     0,
-    {IDC_TRACK_INPUT, IDC_TRACK_INPUT_BROWSE, L"plt", IDS_FILTER_TRACK_POINTS},
+    IDC_TRACK_INPUT,
+    IDC_TRACK_INPUT_BROWSE,
     {IDC_TRACK_OUTPUT, IDC_TRACK_OUTPUT_BROWSE, L"log", IDS_FILTER_TRACK_LOGS},
     CanConvertInput,
-    ConvertTrack,
-    L"line",
     L"CImportTrackWizard::CPagePaths::ImportComplete",
 };
 
@@ -52,13 +77,12 @@ const ImportPageLayout c_waypointPaths = {
     IDD_WAYPOINT_PATHS,
     IDS_WAYPOINT_PATHS_HEADER,
     IDC_WAYPOINT_TYPE,
-    IDS_WAYPOINT_TYPE_WPT,
+    c_waypointTypes,
     0,
-    {IDC_WAYPOINT_INPUT, IDC_WAYPOINT_INPUT_BROWSE, L"wpt", IDS_FILTER_OZI_WAYPOINTS},
+    IDC_WAYPOINT_INPUT,
+    IDC_WAYPOINT_INPUT_BROWSE,
     {IDC_WAYPOINT_OUTPUT, IDC_WAYPOINT_OUTPUT_BROWSE, L"upt", IDS_FILTER_WAYPOINT_FILES},
     CanConvertInput,
-    ConvertWaypoints,
-    L"line",
     L"CImportWaypointsWizard::CPagePaths::ImportComplete",
 };
 

@@ -2,8 +2,8 @@
 // completion.
 //
 //   CImportKmlWaypointsWizard   KML placemarks (a file or an http(s) address) -> .upt
-//   CImportTrackWizard          OziExplorer track points (.plt) -> track log (.log)
-//   CImportWaypointsWizard      OziExplorer waypoints (.wpt) -> .upt
+//   CImportTrackWizard          OziExplorer track points (.plt) or GPX track points -> track log (.log)
+//   CImportWaypointsWizard      OziExplorer waypoints (.wpt) or GPX waypoints -> .upt
 //
 // Each is built as a local object by its entry point and run with DoModal.
 #pragma once

@@ -5,14 +5,12 @@
 #include <oleauto.h>
 #include <urlmon.h>
 
-#include <optional>
 #include <span>
 
 #include "base/Exception.h"
 #include "base/Pattern.h"
-#include "base/ResourceString.h"
 #include "base/Text.h"
-#include "ErrorStrings.h"
+#include "import/SaxReading.h"
 
 namespace {
 
@@ -25,14 +23,6 @@ constexpr const wchar_t* c_kmlNamespaceHosts[] = {
 constexpr wchar_t c_kmlNamespaceStart[] = L"^http\\://";
 constexpr wchar_t c_kmlNamespaceVersion[] = L"/kml/{[0-9]+}.{[0-9]+}$";
 constexpr unsigned long c_lowestMajorVersion = 2;
-
-// The SAX2 reader of MSXML 4.0, then those of MSXML 6.0 and 3.0 for systems
-// where the former is not installed (Wine registers all three).
-constexpr CLSID c_saxReaderClasses[] = {
-    {0x7c6e29bc, 0x8b8b, 0x4c3d, {0x85, 0x9e, 0xaf, 0x6c, 0xd1, 0x58, 0xbe, 0x0f}},
-    {0x88d96a0c, 0xf192, 0x11d4, {0xa6, 0x5f, 0x00, 0x40, 0x96, 0x32, 0x51, 0xe5}},
-    {0x3124c396, 0xfb13, 0x4836, {0xa6, 0xad, 0x13, 0x17, 0xf1, 0x71, 0x36, 0x88}},
-};
 
 // Locations the reader fetches itself.
 constexpr const wchar_t* c_urlSchemes[] = {L"http://", L"https://"};
@@ -159,15 +149,6 @@ bool AcceptsNamespace(NamespaceRule rule, std::wstring_view uri)
     return false;
 }
 
-// "not well-formed XML at line 12, column 5: <the reader's words>", or the
-// reader's words alone where the string table lacks the frame.
-std::wstring DescribeReaderError(int line, int column, std::wstring_view message)
-{
-    return TryFormatResourceString(IDS_FAILURE_KML_NOT_WELL_FORMED,
-                                   {std::to_wstring(line), std::to_wstring(column), message})
-        .value_or(std::wstring(message));
-}
-
 // The document root, which is also the handler the reader reports to.
 class KmlDocumentRoot final : public KmlElement, public ISAXContentHandler, public ISAXErrorHandler
 {
@@ -179,13 +160,7 @@ public:
     void RaiseParseResult(HRESULT readerResult)
     {
         m_open.clear();
-        if (m_failure)
-            throw *m_failure;
-        if (SUCCEEDED(readerResult))
-            return;
-        CAtlException failure(readerResult);
-        failure.SetDetailIfUnknown(m_readerError);
-        throw failure;
+        m_failures.Raise(readerResult);
     }
 
     // IUnknown
@@ -210,7 +185,7 @@ public:
     // ISAXContentHandler
     HRESULT STDMETHODCALLTYPE putDocumentLocator(ISAXLocator*) override
     {
-        return Guarded([&] {
+        return m_failures.Guarded([&] {
             if (m_hasLocator)
                 ThrowOwnFailure(KmlFailure::SecondLocator);
             m_hasLocator = true;
@@ -218,7 +193,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE startDocument() override
     {
-        return Guarded([&] { RequireLocator(KmlFailure::DocumentBeforeLocator); });
+        return m_failures.Guarded([&] { RequireLocator(KmlFailure::DocumentBeforeLocator); });
     }
     HRESULT STDMETHODCALLTYPE endDocument() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE startPrefixMapping(const wchar_t*, int, const wchar_t*, int) override { return S_OK; }
@@ -226,23 +201,24 @@ public:
     HRESULT STDMETHODCALLTYPE startElement(const wchar_t* namespaceUri, int namespaceLength, const wchar_t* localName,
                                            int localLength, const wchar_t*, int, ISAXAttributes*) override
     {
-        return Guarded([&] {
+        return m_failures.Guarded([&] {
             RequireLocator(KmlFailure::ElementBeforeLocator);
-            m_open.push_back(Innermost().StartChild(View(namespaceUri, namespaceLength), View(localName, localLength)));
+            m_open.push_back(
+                Innermost().StartChild(SaxText(namespaceUri, namespaceLength), SaxText(localName, localLength)));
         });
     }
     HRESULT STDMETHODCALLTYPE endElement(const wchar_t*, int, const wchar_t* localName, int localLength,
                                          const wchar_t*, int) override
     {
-        if (!m_open.empty() && EqualsIgnoreCase(m_open.back()->Name(), View(localName, localLength)))
+        if (!m_open.empty() && EqualsIgnoreCase(m_open.back()->Name(), SaxText(localName, localLength)))
             m_open.pop_back();
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE characters(const wchar_t* text, int length) override
     {
-        return Guarded([&] {
+        return m_failures.Guarded([&] {
             RequireLocator(KmlFailure::CharactersBeforeLocator);
-            Innermost().AppendText(View(text, length));
+            Innermost().AppendText(SaxText(text, length));
         });
     }
     HRESULT STDMETHODCALLTYPE ignorableWhitespace(const wchar_t*, int) override { return S_OK; }
@@ -253,80 +229,29 @@ public:
     // and position are kept for the message.
     HRESULT STDMETHODCALLTYPE error(ISAXLocator* locator, const wchar_t* message, HRESULT) override
     {
-        return Guarded([&] { KeepReaderError(locator, message); });
+        return m_failures.KeepReaderError(locator, message);
     }
     HRESULT STDMETHODCALLTYPE fatalError(ISAXLocator* locator, const wchar_t* message, HRESULT) override
     {
-        return Guarded([&] { KeepReaderError(locator, message); });
+        return m_failures.KeepReaderError(locator, message);
     }
     HRESULT STDMETHODCALLTYPE ignorableWarning(ISAXLocator*, const wchar_t*, HRESULT) override { return S_OK; }
 
 private:
-    static std::wstring_view View(const wchar_t* text, int length)
-    {
-        return text && length > 0 ? std::wstring_view(text, static_cast<size_t>(length)) : std::wstring_view();
-    }
-
     void RequireLocator(WORD failure) const
     {
         if (!m_hasLocator)
             ThrowOwnFailure(failure);
     }
 
-    void KeepReaderError(ISAXLocator* locator, const wchar_t* message)
-    {
-        if (!m_readerError.empty())
-            return;
-        int line = 0;
-        int column = 0;
-        if (locator) {
-            locator->getLineNumber(&line);
-            locator->getColumnNumber(&column);
-        }
-        m_readerError = DescribeReaderError(line, column, TrimWhiteSpace(message ? message : L""));
-    }
-
     KmlElement& Innermost() noexcept { return m_open.empty() ? *this : *m_open.back().Get(); }
-
-    // Each callback is a boundary: the first failure is kept whole (with
-    // its own code) and its HRESULT stops the reader.
-    template <typename Body>
-    HRESULT Guarded(Body body) noexcept
-    {
-        try {
-            body();
-            return S_OK;
-        } catch (const CAtlException& e) {
-            if (!m_failure)
-                m_failure.emplace(e);
-            return e.m_hr;
-        } catch (...) {
-            const HRESULT hr = ResultFromCaughtException();
-            if (!m_failure)
-                m_failure.emplace(hr);
-            return hr;
-        }
-    }
 
     bool m_hasLocator = false;
     std::vector<ComPtr<KmlElement>> m_open; // below the root, outermost first
-    std::optional<CAtlException> m_failure;
-    std::wstring m_readerError;
+    // Each callback is a boundary: the first failure is kept whole (with
+    // its own code) and its HRESULT stops the reader.
+    SaxFailures m_failures;
 };
-
-ComPtr<ISAXXMLReader> CreateSaxReader()
-{
-    HRESULT hr = REGDB_E_CLASSNOTREG;
-    for (const CLSID& readerClass : c_saxReaderClasses) {
-        ComPtr<ISAXXMLReader> reader;
-        hr = CoCreateInstance(readerClass, nullptr, CLSCTX_ALL, __uuidof(ISAXXMLReader), reader.PutVoid());
-        if (SUCCEEDED(hr))
-            return reader;
-        if (hr != REGDB_E_CLASSNOTREG)
-            break;
-    }
-    ThrowHr(hr);
-}
 
 // The whole file as a stream over memory. The reader takes a stream in
 // pieces; given one byte array it rescans the current line from its start

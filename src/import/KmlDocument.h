@@ -24,17 +24,13 @@
 #pragma once
 
 #include <windows.h>
-#include <msxml2.h>
+#include <objidl.h>
 
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/Handle.h"
-
-__CRT_UUID_DECL(ISAXXMLReader, 0xa4f96ed0, 0xf829, 0x476e, 0x81, 0xc0, 0xcd, 0xc7, 0xbd, 0x2a, 0x08, 0x02)
-__CRT_UUID_DECL(ISAXContentHandler, 0x1545cdfa, 0x9e4e, 0x4497, 0xa8, 0xa4, 0x2b, 0xf7, 0xd0, 0x11, 0x2c, 0x44)
-__CRT_UUID_DECL(ISAXErrorHandler, 0xa60511c4, 0xccf5, 0x479e, 0x98, 0xa3, 0xdc, 0x8d, 0xc5, 0x45, 0xb7, 0xd0)
 
 namespace KmlFailure {
 constexpr WORD SecondLocator = 0x0070;           // the reader gave a second document locator
@@ -106,6 +102,11 @@ private:
 // Whether the location is one the reader fetches: "http://..." or
 // "https://..." in any letter case. Every other location is a file path.
 bool IsKmlUrl(std::wstring_view location);
+
+// The document behind an http(s) URL as a stream the XML reader takes in
+// pieces; a server's error page is a failure, not a document. The GPX
+// reader fetches its documents with it too.
+ComPtr<IStream> OpenUrlStream(const std::wstring& url);
 
 // Reads the document at the location. Returns the document root, whose Kml
 // slot holds the kml element when there is one. Failures carry the location

@@ -26,6 +26,11 @@
 // destination's path.
 void ThrowIfSameFile(const std::wstring& source, const std::wstring& destination);
 
+// A name or comment made safe for one sentence field: the characters that
+// separate fields or sentences (',' '*' '$') and control characters become
+// spaces.
+std::wstring SentenceFieldText(std::wstring_view text);
+
 // Converts the line to ANSI, appends the checksum when asked, then CR LF,
 // and writes it with one write call.
 void WriteSentence(HANDLE file, std::wstring_view line, bool checksum);

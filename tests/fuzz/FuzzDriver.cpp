@@ -35,6 +35,7 @@
 #include "base/Text.h"
 #include "gps/LineAssembler.h"
 #include "gps/NmeaInterpreter.h"
+#include "import/GpxConversion.h"
 #include "import/KmlConversion.h"
 #include "import/OziConversion.h"
 #include "map/LayerConfiguration.h"
@@ -224,6 +225,16 @@ void RunConversion(const std::string& input, Sandbox& sandbox, const wchar_t* ex
 void ImportKml(const std::wstring& source, const std::wstring& destination)
 {
     ImportKmlPlacemarks(source, destination);
+}
+
+void ConvertGpxWaypoints(const std::wstring& source, const std::wstring& destination)
+{
+    ConvertGpx(source, destination, GpxOutput::Waypoints, true);
+}
+
+void ConvertGpxTrack(const std::wstring& source, const std::wstring& destination)
+{
+    ConvertGpx(source, destination, GpxOutput::TrackPoints);
 }
 
 void RunContainer(const std::string& input, Sandbox& sandbox)
@@ -549,6 +560,17 @@ std::vector<Target> BuildTargets(Sandbox& sandbox)
                        nullptr, true});
     targets.push_back({"kml", InputShape::Text, Seeds({{samples, L"*.kml"}, {in(L"\\kml"), L"*.kml"}}),
                        [](const std::string& input, Sandbox& box) { RunConversion(input, box, L".kml", ImportKml); },
+                       nullptr, true});
+    const std::vector<std::string> gpx = Seeds({{samples, L"*.gpx"}, {in(L"\\gpx"), L"*.gpx"}});
+    targets.push_back({"gpx-waypoints", InputShape::Text, gpx,
+                       [](const std::string& input, Sandbox& box) {
+                           RunConversion(input, box, L".gpx", ConvertGpxWaypoints);
+                       },
+                       nullptr, true});
+    targets.push_back({"gpx-track", InputShape::Text, gpx,
+                       [](const std::string& input, Sandbox& box) {
+                           RunConversion(input, box, L".gpx", ConvertGpxTrack);
+                       },
                        nullptr, true});
     targets.push_back({"map-container", InputShape::Container, maps, RunContainer, nullptr, true});
     targets.push_back({"map-layers", InputShape::Text, LayerSeeds(maps, sandbox), RunLayers, nullptr, true});

@@ -135,6 +135,45 @@ TEST_F(ImportWizard, EachConvertsARealFileExactlyAsTheHostDoes)
     }
 }
 
+TEST_F(ImportWizard, AGpxPathSelectsGpxAndConvertsAsTheHostDoes)
+{
+    const std::wstring input = m_folder.File(L"walk.GPX");
+    WriteFileBytes(input, "<gpx version=\"1.1\" xmlns=\"http://www.topografix.com/GPX/1/1\">"
+                          "<wpt lat=\"46.5\" lon=\"13.8\"><ele>812</ele><name>Hut</name></wpt>"
+                          "<trk><trkseg><trkpt lat=\"46.51\" lon=\"13.81\"><time>2023-06-01T06:00:00.5Z</time>"
+                          "</trkpt></trkseg></trk></gpx>");
+    struct Row
+    {
+        const Wizard* wizard;
+        int typeCombo;
+        const wchar_t* extension;
+    };
+    const Row rows[] = {{&c_track, IDC_TRACK_TYPE, L".log"}, {&c_waypoints, IDC_WAYPOINT_TYPE, L".upt"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.wizard->startWithPathExport);
+        const std::wstring output = m_folder.File(std::wstring(L"wizard") + row.extension);
+        WizardRun run([&] {
+            return WizardExport<StartWizardWithPath>(row.wizard->startWithPathExport)(nullptr, input.c_str(), 0);
+        });
+        ASSERT_TRUE(OpenContentPage(run));
+        const HWND combo = run.PageControl(row.typeCombo);
+        EXPECT_EQ(2, SendMessageW(combo, CB_GETCOUNT, 0, 0));
+        EXPECT_EQ(L"GPX file (*.gpx)", WindowText(combo));
+        ASSERT_TRUE(FillPaths(run, *row.wizard, input, output));
+        run.Press(PSBTN_NEXT);
+        const HWND success = run.WaitForMessageBox(c_firstFailurePatience);
+        ASSERT_TRUE(success);
+        AnswerDialog(success, IDOK);
+        ASSERT_TRUE(run.WaitForPage(2));
+        run.Press(PSBTN_FINISH);
+        EXPECT_EQ(S_OK, run.Result());
+
+        const std::wstring hostOutput = m_folder.File(std::wstring(L"host") + row.extension);
+        ASSERT_EQ(0u, RunHost(L"convert gpx \"" + input + L"\" \"" + hostOutput + L"\"").exitCode);
+        EXPECT_EQ(ReadFileBytes(hostOutput), ReadFileBytes(output));
+    }
+}
+
 TEST_F(ImportWizard, FailedConversionSaysWhereAndWhatAndKeepsThePage)
 {
     struct Row

@@ -47,6 +47,8 @@ VERBS = [
     (".kml", "TervolinImportWaypoints", "Import into eXplorist waypoints", "kml", "alpine-huts.kml"),
     (".wpt", "TervolinImportWaypoints", "Import into eXplorist waypoints", "waypoints", "lakes.wpt"),
     (".plt", "TervolinImportTrack", "Import into eXplorist track log", "track", "ridge-walk.plt"),
+    (".gpx", "TervolinImportWaypoints", "Import into eXplorist waypoints", "waypoints", "ridge-walk.gpx"),
+    (".gpx", "TervolinImportTrack", "Import into eXplorist track log", "track", "ridge-walk.gpx"),
     (".img", "TervolinOpenMap", "Open with Tervolin Map Wizard", "map", None),
     (".imi", "TervolinOpenMap", "Open with Tervolin Map Wizard", "map", "tervolin-sample.imi"),
     (".mgi", "TervolinOpenMap", "Open with Tervolin Map Wizard", "map", None),

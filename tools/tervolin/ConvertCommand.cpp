@@ -1,9 +1,10 @@
-// tervolin convert waypoints|track|kml [OPTIONS] IN OUT
+// tervolin convert waypoints|track|kml|gpx [OPTIONS] IN OUT
 #include <windows.h>
 
 #include "Commands.h"
 #include "Console.h"
 #include "base/ErrorText.h"
+#include "import/GpxConversion.h"
 #include "import/KmlConversion.h"
 #include "import/OziConversion.h"
 
@@ -12,6 +13,7 @@ namespace {
 struct ConvertOptions
 {
     bool pointsOnly = false;
+    bool routes = false;
     bool quiet = false;
 };
 
@@ -25,7 +27,8 @@ struct Conversion
     const wchar_t* kind;
     const wchar_t* usage;
     const wchar_t* positionNoun;
-    bool takesPointsOnly;
+    const wchar_t* option;           // the one option of its own it takes, if any
+    bool ConvertOptions::*optionFlag; // what that option sets
     Converter convert;
 };
 
@@ -57,16 +60,29 @@ std::wstring ConvertKml(const std::wstring& input, const std::wstring& output, c
     return line + L"\n";
 }
 
+std::wstring ConvertGpxFile(const std::wstring& input, const std::wstring& output, const ConvertOptions& options)
+{
+    const GpxConversionResult result = ConvertGpx(input, output, GpxOutputFor(output), options.routes);
+    const wchar_t* noun = result.output == GpxOutput::TrackPoints ? L"track point" : L"waypoint";
+    return L"tervolin: " + Count(result.written, noun) + L" written to " + output + L"\n";
+}
+
 const Conversion c_conversions[] = {
     {L"waypoints", L"tervolin convert waypoints IN.wpt OUT.upt   OziExplorer waypoints to a Magellan waypoint file",
-     L"line", false, ConvertOziWaypoints},
+     L"line", nullptr, nullptr, ConvertOziWaypoints},
     {L"track", L"tervolin convert track IN.plt OUT.log        OziExplorer track to a Magellan track log", L"line",
-     false, ConvertOziTrack},
+     nullptr, nullptr, ConvertOziTrack},
     {L"kml",
      L"tervolin convert kml [--points-only] LOCATION OUT.upt\n"
      L"                                             KML placemarks (a file, an http:// or https:// address)\n"
      L"                                             to a Magellan waypoint file",
-     L"placemark", true, ConvertKml},
+     L"placemark", L"--points-only", &ConvertOptions::pointsOnly, ConvertKml},
+    {L"gpx",
+     L"tervolin convert gpx [--routes] LOCATION OUT.upt|OUT.log\n"
+     L"                                             GPX (a file, an http:// or https:// address): waypoints\n"
+     L"                                             to a Magellan waypoint file (.upt), track points to a\n"
+     L"                                             Magellan track log (.log)",
+     L"line", L"--routes", &ConvertOptions::routes, ConvertGpxFile},
 };
 
 void PrintConvertHelp()
@@ -82,7 +98,8 @@ void PrintConvertHelp()
             L"on standard error names the file, the line and the problem.\n"
             L"\nOptions:\n"
             L"  --points-only   (kml) skip placemarks without a Point (lines, polygons) instead of failing\n"
-            L"  --quiet         do not report on standard error how many waypoints were written\n";
+            L"  --routes        (gpx) also write the route points (rtept) into the waypoint file\n"
+            L"  --quiet         do not report on standard error how many points were written\n";
     PrintOut(text);
 }
 
@@ -94,8 +111,8 @@ bool TakeOptions(const Conversion& conversion, Arguments& arguments, ConvertOpti
     for (auto& argument : arguments) {
         if (argument == L"--quiet")
             options.quiet = true;
-        else if (argument == L"--points-only" && conversion.takesPointsOnly)
-            options.pointsOnly = true;
+        else if (conversion.option && argument == conversion.option)
+            options.*conversion.optionFlag = true;
         else if (argument.starts_with(L"--"))
             return false;
         else
