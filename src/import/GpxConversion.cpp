@@ -4,6 +4,7 @@
 
 #include "ErrorStrings.h"
 #include "base/Exception.h"
+#include "base/OutputFiles.h"
 #include "base/ResourceString.h"
 #include "base/Text.h"
 #include "import/KmlDocument.h"
@@ -330,7 +331,7 @@ GpxConversionResult ConvertGpx(const std::wstring& source, const std::wstring& d
     result.output = output;
     if (!IsKmlUrl(source))
         ThrowIfSameFile(source, destination);
-    PendingSentenceFile file(destination);
+    PendingFile file(destination);
     std::wstring sentence;
     const GpxPointHandler writePoint = [&](const GpxPoint& point) {
         if (!Takes(result.output, routes, point.kind))
