@@ -21,8 +21,8 @@
 // Element names are compared ignoring letter case. A document that is not
 // well-formed fails with the reader's code, and the failure's detail gives
 // the reader's words with their line and column. Nesting depth is limited
-// only by memory: events go straight to the innermost open element and the
-// tree is released without recursion.
+// only by the tree's limit (KmlReadLimits): events go straight to the
+// innermost open element and the tree is released without recursion.
 #pragma once
 
 #include <windows.h>

@@ -370,7 +370,7 @@ TEST_F(KmlConversion, TreeBeyondItsLimitFailsWithWords)
     EXPECT_EQ(L"the document is too large to convert (its elements need more than 1 MB)", raised.Detail());
     EXPECT_EQ("keep", ReadFileBytes(Destination()));
 
-    limits.treeMegabytes = 3;
+    limits.treeMegabytes = 4;
     ImportKmlPlacemarks(source, Destination(), NonPointPlacemarks::Refuse, limits);
     const std::string output = ReadFileBytes(Destination());
     EXPECT_EQ(1001, std::count(output.begin(), output.end(), '\n')); // and the terminator

@@ -127,12 +127,12 @@ class Host:
         if "WINEPREFIX" in os.environ:
             self.env.setdefault("TERVOLIN_WINEPREFIX", os.environ["WINEPREFIX"])
 
-    def convert(self, location, output, limits=None):
+    def convert(self, location, output, limits=None, timeout=60):
         env = dict(self.env)
         if limits:
             env["TERVOLIN_DOWNLOAD_LIMITS"] = limits
         return subprocess.run([self.wine_run, self.exe, "convert", "kml", "--quiet", location, output],
-                              capture_output=True, text=True, timeout=60, env=env)
+                              capture_output=True, text=True, timeout=timeout, env=env)
 
     def wine(self, *arguments):
         subprocess.run([self.wine_run, *arguments], check=True, capture_output=True, timeout=60, env=self.env)
@@ -244,7 +244,7 @@ def check_hostile_server(host, check, folder):
                 f.write(existing)
             started = time.monotonic()
             try:
-                result = host.convert(server.base + path, output, limits=SHORT_LIMITS)
+                result = host.convert(server.base + path, output, limits=SHORT_LIMITS, timeout=30)
             except subprocess.TimeoutExpired:
                 check(what, False, "the download did not end")
                 continue
