@@ -53,6 +53,10 @@
 #define IDS_FAILURE_GPX_NO_POSITION 20523
 #define IDS_FAILURE_GPX_TIME 20524
 #define IDS_FAILURE_GPX_DESTINATION 20525
+// A UTF-16 document with a code unit of no character: the line.
+#define IDS_FAILURE_KML_NOT_UTF16 20592
+// A document whose element tree outgrows its limit: the limit in megabytes.
+#define IDS_FAILURE_KML_TOO_LARGE 20593
 
 // Words that say more than a code: which field and what text, why a file
 // is not what it should be (inserts %1, %2).
@@ -76,3 +80,9 @@
 #define IDS_FAILURE_INTERNET_TIMEOUT 20585
 #define IDS_FAILURE_INTERNET_SECURITY 20586
 #define IDS_FAILURE_INTERNET_CERTIFICATE 20587
+// The limits of a download (insert %1: the limit in seconds, redirects or
+// megabytes).
+#define IDS_FAILURE_DOWNLOAD_SILENT 20588
+#define IDS_FAILURE_DOWNLOAD_TOO_SLOW 20589
+#define IDS_FAILURE_DOWNLOAD_REDIRECTS 20590
+#define IDS_FAILURE_DOWNLOAD_TOO_LARGE 20591

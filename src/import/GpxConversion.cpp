@@ -325,7 +325,7 @@ std::wstring GeocacheComment(std::wstring_view name, std::wstring_view type, std
 }
 
 GpxConversionResult ConvertGpx(const std::wstring& source, const std::wstring& destination, GpxOutput output,
-                               bool routes)
+                               bool routes, const DownloadLimits& limits)
 {
     GpxConversionResult result;
     result.output = output;
@@ -349,7 +349,7 @@ GpxConversionResult ConvertGpx(const std::wstring& source, const std::wstring& d
         }
         ++result.written;
     };
-    ReadGpxDocument(source, writePoint);
+    ReadGpxDocument(source, writePoint, limits);
     if (result.written == 0)
         ThrowOwnFailure(result.output == GpxOutput::TrackPoints ? GpxFailure::NoTrackPoints
                                                                  : GpxFailure::NoWaypoints);

@@ -22,6 +22,8 @@
 #include <string>
 #include <string_view>
 
+#include "import/Download.h"
+
 #include "import/GpxDocument.h"
 
 enum class GpxOutput { Waypoints, TrackPoints };
@@ -37,10 +39,11 @@ struct GpxConversionResult
 // path, for any other.
 GpxOutput GpxOutputFor(const std::wstring& destination);
 
-// Converts the source (a file or an http(s) address) into the output kind;
-// with routes, the route points follow the waypoints into a waypoint file.
+// Converts the source (a file or an http(s) address, downloaded within the
+// limits) into the output kind; with routes, the route points follow the
+// waypoints into a waypoint file.
 GpxConversionResult ConvertGpx(const std::wstring& source, const std::wstring& destination, GpxOutput output,
-                               bool routes = false);
+                               bool routes = false, const DownloadLimits& limits = {});
 
 // An ISO 8601 date and time as GPX writes it ("2023-06-01T06:00:00.25Z",
 // "2002-08-15T00:00:00.0000000-07:00"; no zone is taken as UTC), in UTC

@@ -339,7 +339,7 @@ private:
 
 } // namespace
 
-void ReadGpxDocument(const std::wstring& location, const GpxPointHandler& onPoint)
+void ReadGpxDocument(const std::wstring& location, const GpxPointHandler& onPoint, const DownloadLimits& limits)
 {
     try {
         GpxReader handler(onPoint);
@@ -348,11 +348,7 @@ void ReadGpxDocument(const std::wstring& location, const GpxPointHandler& onPoin
             ComPtr<ISAXXMLReader> reader = CreateSaxReader();
             ThrowIfFailed(reader->putContentHandler(&handler));
             ThrowIfFailed(reader->putErrorHandler(&handler));
-            const ComPtr<IStream> stream = IsKmlUrl(location) ? OpenUrlStream(location) : OpenFileStream(location);
-            VARIANT input;
-            input.vt = VT_UNKNOWN;
-            input.punkVal = stream.Get();
-            hr = reader->parse(input);
+            hr = ParseDocumentAt(*reader.Get(), location, limits);
         }
         handler.Raise(hr);
     } catch (CAtlException& e) {

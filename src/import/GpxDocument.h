@@ -23,6 +23,8 @@
 #include <functional>
 #include <string>
 
+#include "import/Download.h"
+
 namespace GpxFailure {
 constexpr WORD NotGpx = 0x0300;        // the root element is not gpx in a GPX namespace
 constexpr WORD NoWaypoints = 0x0301;   // no wpt (nor rtept when asked for)
@@ -66,4 +68,4 @@ using GpxPointHandler = std::function<void(const GpxPoint&)>;
 // Reads the document at the location (a file path or an http(s) address)
 // and hands over every point in document order. Failures carry the location
 // as their path.
-void ReadGpxDocument(const std::wstring& location, const GpxPointHandler& onPoint);
+void ReadGpxDocument(const std::wstring& location, const GpxPointHandler& onPoint, const DownloadLimits& limits = {});

@@ -106,7 +106,7 @@ ComPtr<KmlElement> LinkAddress(const KmlElement& networkLink)
 // The Document that the link's Url/href (or Link/href) names, loaded in
 // place of the first; its location is added to sources.
 ElementList CollectLinkedPlacemarks(const KmlElement& networkLink, const std::wstring& linkingLocation,
-                                    std::vector<std::wstring>& sources)
+                                    const KmlReadLimits& limits, std::vector<std::wstring>& sources)
 {
     const ComPtr<KmlElement> href = LinkAddress(networkLink)->FirstChild(L"href");
     if (!href)
@@ -114,7 +114,7 @@ ElementList CollectLinkedPlacemarks(const KmlElement& networkLink, const std::ws
     const std::wstring location = ResolveKmlHref(linkingLocation, href->Text());
     sources.push_back(location);
     try {
-        const ComPtr<KmlElement> root = LoadKmlDocument(location);
+        const ComPtr<KmlElement> root = LoadKmlDocument(location, limits);
         const ComPtr<KmlElement> kml = root->SlotElement(KmlSlot::Kml);
         if (!kml)
             ThrowOwnFailure(KmlFailure::LinkedNoKml);
@@ -130,10 +130,11 @@ ElementList CollectLinkedPlacemarks(const KmlElement& networkLink, const std::ws
 
 // The placemarks to convert; sources receives the location of every
 // document read for them.
-ElementList LoadPlacemarks(const std::wstring& sourceLocation, std::vector<std::wstring>& sources)
+ElementList LoadPlacemarks(const std::wstring& sourceLocation, const KmlReadLimits& limits,
+                           std::vector<std::wstring>& sources)
 {
     sources.push_back(sourceLocation);
-    ComPtr<KmlElement> root = LoadKmlDocument(sourceLocation);
+    ComPtr<KmlElement> root = LoadKmlDocument(sourceLocation, limits);
     const ComPtr<KmlElement> kml = root->SlotElement(KmlSlot::Kml);
     if (!kml)
         ThrowOwnFailure(KmlFailure::NoKml);
@@ -144,7 +145,7 @@ ElementList LoadPlacemarks(const std::wstring& sourceLocation, std::vector<std::
     if (!networkLink)
         return CollectPlacemarks(*document.Get());
     root.Reset(); // the first document is released once the link is read
-    return CollectLinkedPlacemarks(*networkLink.Get(), sourceLocation, sources);
+    return CollectLinkedPlacemarks(*networkLink.Get(), sourceLocation, limits, sources);
 }
 
 std::wstring BuildPlacemarkSentence(const KmlElement& placemark)
@@ -278,12 +279,12 @@ std::wstring ResolveKmlHref(const std::wstring& documentLocation, std::wstring_v
 }
 
 KmlImportCounts ImportKmlPlacemarks(const std::wstring& sourceLocation, const std::wstring& destinationPath,
-                                    NonPointPlacemarks nonPoints)
+                                    NonPointPlacemarks nonPoints, const KmlReadLimits& limits)
 {
     Sentences sentences;
     std::vector<std::wstring> sources;
     try {
-        sentences = BuildSentences(LoadPlacemarks(sourceLocation, sources), nonPoints);
+        sentences = BuildSentences(LoadPlacemarks(sourceLocation, limits, sources), nonPoints);
     } catch (CAtlException& e) {
         e.SetPathIfUnknown(sourceLocation);
         throw;

@@ -25,6 +25,8 @@
 #include <string>
 #include <string_view>
 
+#include "import/KmlDocument.h"
+
 // A coordinate field: leading white space skipped, a decimal number with
 // the point as separator (and an optional exponent) up to the first
 // character that cannot continue it, whatever the user's locale; 0 when the
@@ -48,5 +50,7 @@ struct KmlImportCounts
     size_t skipped = 0; // placemarks without a Point
 };
 
+// Every document is read within the limits.
 KmlImportCounts ImportKmlPlacemarks(const std::wstring& sourceLocation, const std::wstring& destinationPath,
-                                    NonPointPlacemarks nonPoints = NonPointPlacemarks::Refuse);
+                                    NonPointPlacemarks nonPoints = NonPointPlacemarks::Refuse,
+                                    const KmlReadLimits& limits = {});

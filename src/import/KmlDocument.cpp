@@ -1,9 +1,7 @@
 #include "import/KmlDocument.h"
 
 #include <algorithm>
-#include <atomic>
 #include <oleauto.h>
-#include <urlmon.h>
 
 #include <span>
 
@@ -23,6 +21,11 @@ constexpr const wchar_t* c_kmlNamespaceHosts[] = {
 constexpr wchar_t c_kmlNamespaceStart[] = L"^http\\://";
 constexpr wchar_t c_kmlNamespaceVersion[] = L"/kml/{[0-9]+}.{[0-9]+}$";
 constexpr unsigned long c_lowestMajorVersion = 2;
+
+constexpr ULONGLONG c_bytesPerMegabyte = 1024 * 1024;
+// What an element of the tree costs beyond its own object and name: the
+// heap's bookkeeping and its place in its parent's list.
+constexpr size_t c_elementBookkeeping = 32;
 
 // Locations the reader fetches itself.
 constexpr const wchar_t* c_urlSchemes[] = {L"http://", L"https://"};
@@ -153,7 +156,11 @@ bool AcceptsNamespace(NamespaceRule rule, std::wstring_view uri)
 class KmlDocumentRoot final : public KmlElement, public ISAXContentHandler, public ISAXErrorHandler
 {
 public:
-    KmlDocumentRoot() : KmlElement(KmlKind::Root, {}) {}
+    explicit KmlDocumentRoot(DWORD treeMegabytes)
+        : KmlElement(KmlKind::Root, {}), m_treeLimit(static_cast<ULONGLONG>(treeMegabytes) * c_bytesPerMegabyte),
+          m_treeMegabytes(treeMegabytes)
+    {
+    }
 
     // Raises the first failure of a handler, else the reader's own with the
     // words and the position it reported.
@@ -203,8 +210,11 @@ public:
     {
         return m_failures.Guarded([&] {
             RequireLocator(KmlFailure::ElementBeforeLocator);
-            m_open.push_back(
-                Innermost().StartChild(SaxText(namespaceUri, namespaceLength), SaxText(localName, localLength)));
+            ComPtr<KmlElement> child =
+                Innermost().StartChild(SaxText(namespaceUri, namespaceLength), SaxText(localName, localLength));
+            if (child->Kind() != KmlKind::Ignored)
+                Keep(sizeof(KmlElement) + c_elementBookkeeping + child->Name().size() * sizeof(wchar_t));
+            m_open.push_back(std::move(child));
         });
     }
     HRESULT STDMETHODCALLTYPE endElement(const wchar_t*, int, const wchar_t* localName, int localLength,
@@ -218,6 +228,8 @@ public:
     {
         return m_failures.Guarded([&] {
             RequireLocator(KmlFailure::CharactersBeforeLocator);
+            if (RulesOf(Innermost().Kind()).keepsText)
+                Keep(SaxText(text, length).size() * sizeof(wchar_t));
             Innermost().AppendText(SaxText(text, length));
         });
     }
@@ -244,8 +256,23 @@ private:
             ThrowOwnFailure(failure);
     }
 
+    // Counts what the tree keeps; raises 0xA7650306 beyond the limit.
+    void Keep(size_t bytes)
+    {
+        m_treeBytes += bytes;
+        if (m_treeBytes <= m_treeLimit)
+            return;
+        CAtlException failure(MakeOwnFailure(KmlFailure::TooLarge));
+        failure.SetDetailIfUnknown(TryFormatResourceString(IDS_FAILURE_KML_TOO_LARGE, {std::to_wstring(m_treeMegabytes)})
+                                       .value_or(std::wstring()));
+        throw failure;
+    }
+
     KmlElement& Innermost() noexcept { return m_open.empty() ? *this : *m_open.back().Get(); }
 
+    const ULONGLONG m_treeLimit;
+    const DWORD m_treeMegabytes;
+    ULONGLONG m_treeBytes = 0;
     bool m_hasLocator = false;
     std::vector<ComPtr<KmlElement>> m_open; // below the root, outermost first
     // Each callback is a boundary: the first failure is kept whole (with
@@ -253,44 +280,216 @@ private:
     SaxFailures m_failures;
 };
 
-// The whole file as a stream over memory. The reader takes a stream in
-// pieces; given one byte array it rescans the current line from its start
-// for every event, which makes a document on one line quadratic to read.
-ComPtr<IStream> ReadFileStream(const std::wstring& path)
+// Finds the code units of a UTF-16 document that no character is made of:
+// a surrogate without its partner, or an odd byte at the end. The reader
+// would fail on them with a code and no position (and its library's own
+// lines on standard error); the check stops the document before the reader
+// gets them. Documents in other encodings pass unchecked.
+class Utf16Check
 {
-    UniqueHFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    ThrowLastErrorIf(!file);
-    LARGE_INTEGER size;
-    ThrowLastErrorIf(!GetFileSizeEx(file.Get(), &size));
-    if (size.QuadPart >= MAXLONG)
-        ThrowHr(E_OUTOFMEMORY);
-    const DWORD length = static_cast<DWORD>(size.QuadPart);
-    const HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, length);
-    if (!memory)
-        ThrowHr(E_OUTOFMEMORY);
-    ComPtr<IStream> stream;
-    const HRESULT created = CreateStreamOnHGlobal(memory, TRUE, stream.Put());
-    if (FAILED(created)) {
-        GlobalFree(memory);
-        ThrowHr(created);
+public:
+    void Feed(const BYTE* bytes, size_t count)
+    {
+        for (size_t i = 0; i < count && m_order != Order::Other; ++i) {
+            if (m_order == Order::Undecided)
+                TakeHeadByte(bytes[i]);
+            else
+                TakeByte(bytes[i]);
+        }
     }
 
-    BYTE* data = static_cast<BYTE*>(GlobalLock(memory));
-    ScopeExit unlock([memory] { GlobalUnlock(memory); });
-    DWORD total = 0;
-    while (total < length) {
-        DWORD read = 0;
-        ThrowLastErrorIf(!ReadFile(file.Get(), data + total, length - total, &read, nullptr));
-        if (read == 0)
-            break; // the file shrank while it was read
-        total += read;
+    void Finish()
+    {
+        if (m_order == Order::Undecided)
+            Decide();
+        if ((m_order == Order::Little || m_order == Order::Big) && (m_hasOddByte || m_highPending))
+            Fail();
     }
-    ULARGE_INTEGER streamSize;
-    streamSize.QuadPart = total;
-    ThrowIfFailed(stream->SetSize(streamSize));
-    return stream;
-}
+
+private:
+    enum class Order { Undecided, Little, Big, Other };
+
+    struct Start
+    {
+        BYTE bytes[4];
+        size_t length;
+        Order order;
+    };
+    // A byte order mark, or "<?" of a document without one.
+    static constexpr Start c_starts[] = {
+        {{0xFF, 0xFE}, 2, Order::Little},
+        {{0xFE, 0xFF}, 2, Order::Big},
+        {{'<', 0, '?', 0}, 4, Order::Little},
+        {{0, '<', 0, '?'}, 4, Order::Big},
+    };
+
+    void TakeHeadByte(BYTE byte)
+    {
+        m_head[m_headLength++] = byte;
+        if (m_headLength == std::size(m_head))
+            Decide();
+    }
+
+    void Decide()
+    {
+        m_order = Order::Other;
+        for (const Start& start : c_starts)
+            if (m_headLength >= start.length && std::equal(start.bytes, start.bytes + start.length, m_head))
+                m_order = start.order;
+        for (size_t i = 0; i < m_headLength && m_order != Order::Other; ++i)
+            TakeByte(m_head[i]);
+    }
+
+    void TakeByte(BYTE byte)
+    {
+        if (!m_hasOddByte) {
+            m_oddByte = byte;
+            m_hasOddByte = true;
+            return;
+        }
+        m_hasOddByte = false;
+        TakeUnit(m_order == Order::Little ? static_cast<wchar_t>(byte << 8 | m_oddByte)
+                                          : static_cast<wchar_t>(m_oddByte << 8 | byte));
+    }
+
+    void TakeUnit(wchar_t unit)
+    {
+        const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+        const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+        if (m_highPending != low)
+            Fail();
+        m_highPending = high;
+        // Lines end at CR, LF or CR LF, as the reader counts them.
+        if (unit == L'\r' || (unit == L'\n' && !m_afterCarriageReturn))
+            ++m_line;
+        m_afterCarriageReturn = unit == L'\r';
+    }
+
+    [[noreturn]] void Fail() const
+    {
+        CAtlException failure(MakeOwnFailure(KmlFailure::NotUtf16));
+        failure.SetDetailIfUnknown(
+            TryFormatResourceString(IDS_FAILURE_KML_NOT_UTF16, {std::to_wstring(m_line)}).value_or(std::wstring()));
+        throw failure;
+    }
+
+    Order m_order = Order::Undecided;
+    BYTE m_head[4] = {};
+    size_t m_headLength = 0;
+    BYTE m_oddByte = 0;
+    bool m_hasOddByte = false;
+    bool m_highPending = false;
+    bool m_afterCarriageReturn = false;
+    unsigned m_line = 1;
+};
+
+// The document as the reader takes it: in pieces, from a file or a
+// download, never whole in memory (the reader rescans the current line from
+// its start for every event when given one byte array, which would make a
+// document on one line quadratic to read). A failure of a read is kept and
+// returned as its HRESULT, which stops the reader; RaiseFailure raises it
+// whole once the reader has returned.
+class DocumentStream final : public ISequentialStream
+{
+public:
+    explicit DocumentStream(UniqueHFile file) : m_file(std::move(file)) {}
+    explicit DocumentStream(ComPtr<Download> download) : m_download(std::move(download)) {}
+
+    static ComPtr<DocumentStream> Open(const std::wstring& location, const DownloadLimits& limits)
+    {
+        if (IsKmlUrl(location))
+            return ComPtr<DocumentStream>(new DocumentStream(Download::Open(location, limits)));
+        UniqueHFile file(CreateFileW(location.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        ThrowLastErrorIf(!file);
+        return ComPtr<DocumentStream>(new DocumentStream(std::move(file)));
+    }
+
+    void RaiseFailure() const
+    {
+        if (m_download)
+            m_download->RaiseFailure();
+        if (m_failure)
+            throw *m_failure;
+    }
+
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    {
+        if (!object)
+            return E_POINTER;
+        if (iid != IID_IUnknown && iid != IID_ISequentialStream) {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        *object = static_cast<ISequentialStream*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_references)); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const LONG remaining = InterlockedDecrement(&m_references);
+        if (remaining == 0)
+            delete this;
+        return static_cast<ULONG>(remaining);
+    }
+
+    // ISequentialStream: fills the buffer, short only at the end of the
+    // document (a reader may take a short piece for the end).
+    HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG size, ULONG* read) override
+    {
+        ULONG count = 0;
+        HRESULT result = m_failure ? m_failure->m_hr : S_OK;
+        if (SUCCEEDED(result)) {
+            try {
+                result = ReadChecked(static_cast<BYTE*>(buffer), size, count);
+            } catch (const CAtlException& e) {
+                m_failure.emplace(e);
+                result = e.m_hr;
+            } catch (...) {
+                result = ResultFromCaughtException();
+                m_failure.emplace(result);
+            }
+        }
+        if (read)
+            *read = count;
+        return result;
+    }
+    HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
+
+private:
+    ~DocumentStream() = default;
+
+    HRESULT ReadChecked(BYTE* buffer, ULONG size, ULONG& count)
+    {
+        const HRESULT result = m_download ? m_download->Read(buffer, size, &count) : ReadFileInto(buffer, size, count);
+        if (FAILED(result))
+            return result;
+        m_check.Feed(buffer, count);
+        if (count < size)
+            m_check.Finish();
+        return result;
+    }
+
+    HRESULT ReadFileInto(BYTE* buffer, ULONG size, ULONG& count)
+    {
+        while (count < size) {
+            DWORD piece = 0;
+            ThrowLastErrorIf(!ReadFile(m_file.Get(), buffer + count, size - count, &piece, nullptr));
+            if (piece == 0)
+                break;
+            count += piece;
+        }
+        return S_OK;
+    }
+
+    UniqueHFile m_file;
+    ComPtr<Download> m_download;
+    Utf16Check m_check;
+    LONG m_references = 0;
+    std::optional<CAtlException> m_failure;
+};
 
 } // namespace
 
@@ -312,7 +511,6 @@ KmlElement::~KmlElement()
 
 void KmlElement::TakeAll(std::vector<ComPtr<KmlElement>>& into)
 {
-    CriticalSectionLock lock(m_lock);
     for (auto& child : m_children)
         into.push_back(std::move(child));
     m_children.clear();
@@ -336,25 +534,21 @@ ULONG KmlElement::Release() noexcept
 
 std::wstring KmlElement::Text() const
 {
-    CriticalSectionLock lock(m_lock);
     return m_text;
 }
 
 std::vector<ComPtr<KmlElement>> KmlElement::Children() const
 {
-    CriticalSectionLock lock(m_lock);
     return m_children;
 }
 
 ComPtr<KmlElement> KmlElement::SlotElement(KmlSlot slot) const
 {
-    CriticalSectionLock lock(m_lock);
     return m_slots[static_cast<size_t>(slot)];
 }
 
 ComPtr<KmlElement> KmlElement::FirstChild(std::wstring_view name) const
 {
-    CriticalSectionLock lock(m_lock);
     for (const auto& child : m_children)
         if (EqualsIgnoreCase(child->Name(), name))
             return child;
@@ -367,7 +561,6 @@ ComPtr<KmlElement> KmlElement::StartChild(std::wstring_view namespaceUri, std::w
     if (!AcceptsNamespace(rules.namespaces, namespaceUri))
         return ComPtr<KmlElement>(new KmlElement(KmlKind::Ignored, localName));
 
-    CriticalSectionLock lock(m_lock);
     for (const ChildRule& rule : rules.named) {
         if (!EqualsIgnoreCase(localName, rule.name))
             continue;
@@ -387,7 +580,6 @@ void KmlElement::AppendText(std::wstring_view text)
 {
     if (!RulesOf(m_kind).keepsText)
         return;
-    CriticalSectionLock lock(m_lock);
     m_text += text;
 }
 
@@ -401,113 +593,29 @@ bool IsKmlUrl(std::wstring_view location)
     return false;
 }
 
-// Learns the HTTP status of a download: the system hands the page of a
-// failed request over like any document. Reference counted, since the
-// download may still report to it while the stream is being read.
-class HttpStatusCallback final : public IBindStatusCallback, public IHttpNegotiate
+HRESULT ParseDocumentAt(ISAXXMLReader& reader, const std::wstring& location, const DownloadLimits& limits)
 {
-public:
-    DWORD Status() const noexcept { return m_status; }
-
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID iid, void** result) override
-    {
-        if (iid == IID_IUnknown || iid == IID_IBindStatusCallback)
-            *result = static_cast<IBindStatusCallback*>(this);
-        else if (iid == IID_IHttpNegotiate)
-            *result = static_cast<IHttpNegotiate*>(this);
-        else
-            *result = nullptr;
-        if (!*result)
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_references); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const ULONG left = InterlockedDecrement(&m_references);
-        if (left == 0)
-            delete this;
-        return left;
-    }
-
-    // IBindStatusCallback: nothing to add to the download.
-    STDMETHODIMP OnStartBinding(DWORD, IBinding*) override { return S_OK; }
-    STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP OnLowResource(DWORD) override { return S_OK; }
-    STDMETHODIMP OnProgress(ULONG, ULONG, ULONG, LPCWSTR) override { return S_OK; }
-    STDMETHODIMP OnStopBinding(HRESULT, LPCWSTR) override { return S_OK; }
-    STDMETHODIMP GetBindInfo(DWORD*, BINDINFO*) override { return S_OK; }
-    STDMETHODIMP OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override { return S_OK; }
-    STDMETHODIMP OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
-
-    // IHttpNegotiate
-    STDMETHODIMP BeginningTransaction(LPCWSTR, LPCWSTR, DWORD, LPWSTR* additionalHeaders) override
-    {
-        *additionalHeaders = nullptr;
-        return S_OK;
-    }
-    STDMETHODIMP OnResponse(DWORD status, LPCWSTR, LPCWSTR, LPWSTR* additionalHeaders) override
-    {
-        m_status = status;
-        if (additionalHeaders)
-            *additionalHeaders = nullptr;
-        return S_OK;
-    }
-
-private:
-    ~HttpStatusCallback() = default;
-
-    LONG m_references = 0;
-    std::atomic<DWORD> m_status{0};
-};
-
-// The failure an HTTP status stands for: none below 400.
-HRESULT HttpStatusResult(DWORD status) noexcept
-{
-    if (status < 400)
-        return S_OK;
-    if (status == 404 || status == 410)
-        return INET_E_OBJECT_NOT_FOUND;
-    if (status == 401 || status == 403 || status == 407)
-        return E_ACCESSDENIED;
-    return INET_E_DOWNLOAD_FAILURE;
+    // Handed a URL itself, the reader would fetch the document with no
+    // limits.
+    const ComPtr<DocumentStream> input = DocumentStream::Open(location, limits);
+    VARIANT variant;
+    variant.vt = VT_UNKNOWN;
+    variant.punkVal = static_cast<ISequentialStream*>(input.Get());
+    const HRESULT hr = reader.parse(variant);
+    input->RaiseFailure();
+    return hr;
 }
 
-// The document behind a URL as a stream, which the reader takes in pieces:
-// handed the URL itself, the reader gets the document in one block and
-// reads a document on one line in quadratic time. A server's error page is
-// a failure, not a document.
-ComPtr<IStream> OpenUrlStream(const std::wstring& url)
-{
-    ComPtr<HttpStatusCallback> status(new HttpStatusCallback);
-    ComPtr<IMoniker> moniker;
-    ThrowIfFailed(CreateURLMonikerEx(nullptr, url.c_str(), moniker.Put(), URL_MK_UNIFORM));
-    ComPtr<IBindCtx> context;
-    ThrowIfFailed(CreateBindCtx(0, context.Put()));
-    ThrowIfFailed(RegisterBindStatusCallback(context.Get(), status.Get(), nullptr, 0));
-    ScopeExit revoke([&] { RevokeBindStatusCallback(context.Get(), status.Get()); });
-    ComPtr<IStream> stream;
-    ThrowIfFailed(moniker->BindToStorage(context.Get(), nullptr, IID_IStream, stream.PutVoid()));
-    ThrowIfFailed(HttpStatusResult(status->Status()));
-    return stream;
-}
-
-ComPtr<KmlElement> LoadKmlDocument(const std::wstring& location)
+ComPtr<KmlElement> LoadKmlDocument(const std::wstring& location, const KmlReadLimits& limits)
 {
     try {
-        ComPtr<KmlDocumentRoot> root(new KmlDocumentRoot);
+        ComPtr<KmlDocumentRoot> root(new KmlDocumentRoot(limits.treeMegabytes));
         HRESULT hr;
         {
             ComPtr<ISAXXMLReader> reader = CreateSaxReader();
             ThrowIfFailed(reader->putContentHandler(root.Get()));
             ThrowIfFailed(reader->putErrorHandler(root.Get()));
-            const ComPtr<IStream> stream = IsKmlUrl(location) ? OpenUrlStream(location) : ReadFileStream(location);
-            VARIANT input;
-            input.vt = VT_UNKNOWN;
-            input.punkVal = stream.Get();
-            hr = reader->parse(input);
+            hr = ParseDocumentAt(*reader.Get(), location, limits.download);
         }
         root->RaiseParseResult(hr);
         return ComPtr<KmlElement>(root.Get());

@@ -1,8 +1,10 @@
 // KML documents read with the MSXML SAX2 reader into a small element tree.
 //
-// LoadKmlDocument reads a local file (handed to the reader as a stream of
-// its bytes, so the reader detects the encoding) or an http:// or https://
-// resource, and builds a tree of KmlElement nodes. The tree keeps only what the placemark import needs:
+// LoadKmlDocument reads a local file or an http:// or https:// resource
+// (import/Download.h), handed to the reader as a stream of its bytes in
+// pieces, so the reader detects the encoding, and builds a tree of
+// KmlElement nodes. A UTF-16 document with a code unit that makes no
+// character fails with its line before the reader sees it. The tree keeps only what the placemark import needs:
 //
 //   <kml xmlns="http://www.opengis.net/kml/2.2">      kml element (root slot)
 //     <Document>                                      Document (kml slot)
@@ -19,8 +21,8 @@
 // Element names are compared ignoring letter case. A document that is not
 // well-formed fails with the reader's code, and the failure's detail gives
 // the reader's words with their line and column. Nesting depth is limited
-// only by memory: events go straight to the innermost open element and the
-// tree is released without recursion.
+// only by the tree's limit (KmlReadLimits): events go straight to the
+// innermost open element and the tree is released without recursion.
 #pragma once
 
 #include <windows.h>
@@ -31,6 +33,8 @@
 #include <vector>
 
 #include "base/Handle.h"
+#include "import/Download.h"
+#include "import/SaxReading.h"
 
 namespace KmlFailure {
 constexpr WORD SecondLocator = 0x0070;           // the reader gave a second document locator
@@ -49,6 +53,8 @@ constexpr WORD Namespace = 0x01E0;               // a root element not in a KML 
 constexpr WORD NamespaceVersion = 0x01E4;        // a KML namespace below version 2.0
 constexpr WORD SecondDocument = 0x0293;          // a second Document inside kml
 constexpr WORD SecondKml = 0x02D8;               // a second kml root element
+constexpr WORD NotUtf16 = 0x0305;                // a UTF-16 document with a code unit of no character
+constexpr WORD TooLarge = 0x0306;                // the element tree outgrew its limit
 } // namespace KmlFailure
 
 enum class KmlKind { Root, Kml, Document, Plain, Ignored };
@@ -56,8 +62,9 @@ enum class KmlKind { Root, Kml, Document, Plain, Ignored };
 // The single-valued slots some kinds keep apart from their child list.
 enum class KmlSlot { Kml, Document, Name, NetworkLink, Count };
 
-// One node of the tree. Reference-counted; each node guards its members
-// with its own lock, taken one node at a time.
+// One node of the tree. Reference-counted; a tree is built and read on one
+// thread, so a node has no lock (a lock for each of millions of nodes would
+// cost more than the node).
 class KmlElement
 {
 public:
@@ -93,7 +100,6 @@ private:
     const KmlKind m_kind;
     const std::wstring m_name;
     LONG m_references = 0;
-    mutable CriticalSection m_lock;
     std::wstring m_text;
     std::vector<ComPtr<KmlElement>> m_children;
     ComPtr<KmlElement> m_slots[static_cast<size_t>(KmlSlot::Count)];
@@ -103,12 +109,23 @@ private:
 // "https://..." in any letter case. Every other location is a file path.
 bool IsKmlUrl(std::wstring_view location);
 
-// The document behind an http(s) URL as a stream the XML reader takes in
-// pieces; a server's error page is a failure, not a document. The GPX
-// reader fetches its documents with it too.
-ComPtr<IStream> OpenUrlStream(const std::wstring& url);
+struct KmlReadLimits
+{
+    DownloadLimits download;
+    // What the tree of one document may keep (its elements and their text,
+    // counted with their bookkeeping): a document beyond it fails with words
+    // instead of exhausting the process's memory.
+    DWORD treeMegabytes = 512;
+};
 
-// Reads the document at the location. Returns the document root, whose Kml
-// slot holds the kml element when there is one. Failures carry the location
-// as their path.
-ComPtr<KmlElement> LoadKmlDocument(const std::wstring& location);
+// Reads the document at the location (a download within the limits).
+// Returns the document root, whose Kml slot holds the kml element when there
+// is one. Failures carry the location as their path.
+ComPtr<KmlElement> LoadKmlDocument(const std::wstring& location, const KmlReadLimits& limits = {});
+
+// Hands the document at the location to the reader in pieces: a local file,
+// or a download within the limits; a UTF-16 document with a broken
+// character fails in words before the reader sees it. Returns the reader's
+// result; a failure of the input itself is raised. The GPX reader takes its
+// documents this way too.
+HRESULT ParseDocumentAt(ISAXXMLReader& reader, const std::wstring& location, const DownloadLimits& limits);

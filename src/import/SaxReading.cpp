@@ -1,6 +1,5 @@
 #include "import/SaxReading.h"
 
-#include <shlwapi.h>
 
 #include "base/ResourceString.h"
 #include "base/Text.h"
@@ -39,14 +38,6 @@ ComPtr<ISAXXMLReader> CreateSaxReader()
             break;
     }
     ThrowHr(hr);
-}
-
-ComPtr<IStream> OpenFileStream(const std::wstring& path)
-{
-    ComPtr<IStream> stream;
-    ThrowIfFailed(SHCreateStreamOnFileEx(path.c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, FILE_ATTRIBUTE_NORMAL,
-                                         FALSE, nullptr, stream.Put()));
-    return stream;
 }
 
 std::wstring_view SaxText(const wchar_t* text, int length) noexcept

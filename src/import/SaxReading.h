@@ -1,7 +1,6 @@
 // What the readers of XML documents (KML, GPX) share around the MSXML SAX2
-// reader: creating it, handing it a local file in pieces, and turning the
-// first failure of a handler or of the reader into one exception with the
-// reader's words and position.
+// reader: creating it, and turning the first failure of a handler or of the
+// reader into one exception with the reader's words and position.
 #pragma once
 
 #include <windows.h>
@@ -20,10 +19,6 @@ __CRT_UUID_DECL(ISAXErrorHandler, 0xa60511c4, 0xccf5, 0x479e, 0x98, 0xa3, 0xdc, 
 
 // The SAX2 reader of MSXML 4.0, else 6.0, else 3.0.
 ComPtr<ISAXXMLReader> CreateSaxReader();
-
-// A local file as a stream that the reader takes in pieces: memory stays
-// bounded however large the file is.
-ComPtr<IStream> OpenFileStream(const std::wstring& path);
 
 // A text and length from a reader event as a view (empty for none).
 std::wstring_view SaxText(const wchar_t* text, int length) noexcept;

@@ -299,6 +299,83 @@ TEST_F(KmlConversion, ReaderDetectsTheEncoding)
     EXPECT_EQ(expected + c_terminator, ReadFileBytes(Destination()));
 }
 
+// The document as UTF-16 bytes, little- or big-endian, with a byte order
+// mark (or, with bom false, none); trailing adds raw bytes at the end.
+std::string Utf16(const std::wstring& text, bool bigEndian, bool bom = true, const std::string& trailing = "")
+{
+    std::string bytes;
+    for (wchar_t unit : (bom ? L"\uFEFF" : L"") + text) {
+        const char low = static_cast<char>(unit & 0xFF);
+        const char high = static_cast<char>(unit >> 8);
+        bytes += bigEndian ? std::string{high, low} : std::string{low, high};
+    }
+    return bytes + trailing;
+}
+
+TEST_F(KmlConversion, BrokenUtf16FailsWithItsLine)
+{
+    const std::wstring start = L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n";
+    const auto named = [&](const std::wstring& name) {
+        return start + L"<Placemark><name>" + name + L"</name><Point><coordinates>1,2,0</coordinates></Point>"
+                                                     L"</Placemark>\n</kml>";
+    };
+    const struct
+    {
+        const char* what;
+        std::string document;
+        const wchar_t* detail; // empty: the document converts
+    } rows[] = {
+        {"a pair converts", Utf16(named(L"\xD83D\xDE00"), false), L""},
+        {"a lone high surrogate", Utf16(named(L"A\xD800" L"B"), false), L"not valid UTF-16 at line 3"},
+        {"a lone low surrogate, big-endian", Utf16(named(L"\xDC00"), true), L"not valid UTF-16 at line 3"},
+        {"without a byte order mark", Utf16(named(L"\xDFFF"), false, false), L"not valid UTF-16 at line 3"},
+        {"two high surrogates", Utf16(named(L"\xD800\xD800\xDC00"), false), L"not valid UTF-16 at line 3"},
+        {"a high surrogate before a line end", Utf16(start + L"\r\r\n<!-- \xDBFF\n -->", false),
+         L"not valid UTF-16 at line 5"},
+        {"a high surrogate at the end", Utf16(start + L"</kml>\n\xD800", false), L"not valid UTF-16 at line 4"},
+        {"an odd byte at the end", Utf16(start + L"</kml>", true, true, "x"), L"not valid UTF-16 at line 3"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        WriteFileBytes(Destination(), "keep");
+        const std::wstring source = Source(row.document);
+        const std::wstring detail = RaisedDetail([&] { ImportKmlPlacemarks(source, Destination()); });
+        EXPECT_EQ(row.detail, detail);
+        if (*row.detail) {
+            EXPECT_EQ("keep", ReadFileBytes(Destination()));
+        }
+    }
+}
+
+TEST_F(KmlConversion, TreeBeyondItsLimitFailsWithWords)
+{
+    // About 2 MB of kept text against a limit of 1 MB.
+    const std::string description(1000, 'd');
+    std::string body = "<Document>";
+    for (int i = 0; i < 1000; ++i)
+        body += "<Placemark><name>P</name><description>" + description +
+                "</description><Point><coordinates>1,2,0</coordinates></Point></Placemark>";
+    const std::wstring source = Source(Kml(body + "</Document>"));
+    WriteFileBytes(Destination(), "keep");
+
+    KmlReadLimits limits;
+    limits.treeMegabytes = 1;
+    CAtlException raised(S_OK);
+    try {
+        ImportKmlPlacemarks(source, Destination(), NonPointPlacemarks::Refuse, limits);
+    } catch (const CAtlException& e) {
+        raised = e;
+    }
+    EXPECT_EQ(MakeOwnFailure(KmlFailure::TooLarge), raised.m_hr);
+    EXPECT_EQ(L"the document is too large to convert (its elements need more than 1 MB)", raised.Detail());
+    EXPECT_EQ("keep", ReadFileBytes(Destination()));
+
+    limits.treeMegabytes = 4;
+    ImportKmlPlacemarks(source, Destination(), NonPointPlacemarks::Refuse, limits);
+    const std::string output = ReadFileBytes(Destination());
+    EXPECT_EQ(1001, std::count(output.begin(), output.end(), '\n')); // and the terminator
+}
+
 TEST_F(KmlConversion, CoordinatesIgnoreTheUserLocale)
 {
     CommaDecimalLocale commaLocale;

@@ -8,8 +8,17 @@ trusted only inside the test's Wine prefix, for the time of the test. A
 missing document (404), a refused connection and an untrusted certificate
 must fail with exit code 1, words, and no output file. The reader gets the
 document as a stream, so one on a single line reads as fast as a local one
-(bench/kml.sh measures it)."""
+(bench/kml.sh measures it).
+
+A hostile server then tries to hang or fill the download: it stays silent
+after accepting, sends headers and half a body and falls silent, trickles
+bytes for ever, redirects to itself, or sends an endless body. The host's
+limits are shortened through TERVOLIN_DOWNLOAD_LIMITS ("SILENCE,OVERALL,
+MEGABYTES"); each download must fail within its limit with the limit's
+words and exit code 1, leave an existing output as it was and no other file
+beside it, and leave nothing in the prefix's Internet cache."""
 import contextlib
+import glob
 import functools
 import hashlib
 import http.server
@@ -21,6 +30,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 
 KML = '<?xml version="1.0" encoding="UTF-8"?>\n<kml xmlns="http://www.opengis.net/kml/2.2"><Document>{}</Document></kml>\n'
 
@@ -117,12 +127,137 @@ class Host:
         if "WINEPREFIX" in os.environ:
             self.env.setdefault("TERVOLIN_WINEPREFIX", os.environ["WINEPREFIX"])
 
-    def convert(self, location, output):
+    def convert(self, location, output, limits=None, timeout=60):
+        env = dict(self.env)
+        if limits:
+            env["TERVOLIN_DOWNLOAD_LIMITS"] = limits
         return subprocess.run([self.wine_run, self.exe, "convert", "kml", "--quiet", location, output],
-                              capture_output=True, text=True, timeout=60, env=self.env)
+                              capture_output=True, text=True, timeout=timeout, env=env)
 
     def wine(self, *arguments):
         subprocess.run([self.wine_run, *arguments], check=True, capture_output=True, timeout=60, env=self.env)
+
+
+# The limits the hostile cases run with: 1 s of silence, 4 s in all, 1 MB.
+SHORT_LIMITS = "1,4,1"
+SILENCE_WORDS = "the server sent nothing for 1 s"
+OVERALL_WORDS = "the download did not complete within 4 s"
+REDIRECT_WORDS = "too many redirects (more than 10)"
+SIZE_WORDS = "the document is larger than 1 MB"
+MOST_REDIRECTS = 10
+
+
+class HostileServer:
+    """Answers every request on one port by its path: /silent accepts and
+    sends nothing, /half sends headers and half the announced body, /trickle
+    starts a document and sends one space every 0.3 s, /loop redirects to itself, /endless sends
+    placemarks without end. Counts the requests of /loop."""
+
+    def __init__(self):
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.stop = threading.Event()
+        self.loop_requests = 0
+        self.base = f"http://127.0.0.1:{self.listener.getsockname()[1]}"
+        threading.Thread(target=self.accept, daemon=True).start()
+
+    def close(self):
+        self.stop.set()
+        self.listener.close()
+
+    def accept(self):
+        while not self.stop.is_set():
+            try:
+                connection, _ = self.listener.accept()
+            except OSError:
+                return
+            threading.Thread(target=self.serve, args=(connection,), daemon=True).start()
+
+    @staticmethod
+    def request_path(connection):
+        request = b""
+        while b"\r\n\r\n" not in request:
+            piece = connection.recv(4096)
+            if not piece:
+                return None
+            request += piece
+        return request.split(b" ")[1].decode("ascii")
+
+    def serve(self, connection):
+        with connection:
+            try:
+                while not self.stop.is_set():
+                    path = self.request_path(connection)
+                    if path is None or not self.answer(connection, path):
+                        return
+            except OSError:
+                return
+
+    def answer(self, connection, path):
+        """Answers one request; False when the connection is done."""
+        body = KML.format(placemark("Hut", "8.5,47.25,1200")).encode("utf-8")
+        if path == "/silent":
+            self.stop.wait()
+        elif path == "/half":
+            connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(body) + body[:len(body) // 2])
+            self.stop.wait()
+        elif path == "/trickle":
+            connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % (1000 * len(body)) +
+                               body[:body.index(b"<Placemark>")])
+            while not self.stop.wait(0.3):
+                connection.sendall(b" ")
+        elif path == "/loop":
+            self.loop_requests += 1
+            connection.sendall(b"HTTP/1.1 302 Found\r\nLocation: /loop\r\nContent-Length: 0\r\n\r\n")
+            return True
+        elif path == "/endless":
+            connection.sendall(b"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + body[:body.index(b"<Placemark>")])
+            many = placemark("Hut", "8.5,47.25,1200").encode("utf-8") * 1000
+            while not self.stop.is_set():
+                connection.sendall(many)
+        return False
+
+
+def cache_files(prefix):
+    """Every file in the Internet cache folders of the prefix's users."""
+    found = set()
+    for folder in ("AppData/Local/Microsoft/Windows/INetCache", "AppData/Local/Microsoft/Windows/Temporary Internet Files",
+                   "Local Settings/Temporary Internet Files"):
+        for path in glob.glob(os.path.join(prefix, "drive_c", "users", "*", folder, "**"), recursive=True):
+            if os.path.isfile(path):
+                found.add(path)
+    return found
+
+
+def check_hostile_server(host, check, folder):
+    """Each case must end within its limit (with Wine's start-up and a
+    margin) and keep the existing output."""
+    output = os.path.join(folder, "existing.upt")
+    existing = b"$PMGNCMD,END\r\n"
+    server = HostileServer()
+    try:
+        for what, path, words, limit in (("silence after accept", "/silent", SILENCE_WORDS, 1),
+                                         ("half a body", "/half", SILENCE_WORDS, 1),
+                                         ("trickle beyond the overall limit", "/trickle", OVERALL_WORDS, 4),
+                                         ("redirect loop", "/loop", REDIRECT_WORDS, 4),
+                                         ("endless body", "/endless", SIZE_WORDS, 4)):
+            with open(output, "wb") as f:
+                f.write(existing)
+            started = time.monotonic()
+            try:
+                result = host.convert(server.base + path, output, limits=SHORT_LIMITS, timeout=30)
+            except subprocess.TimeoutExpired:
+                check(what, False, "the download did not end")
+                continue
+            elapsed = time.monotonic() - started
+            print(f"{what}: {elapsed:.1f} s: {result.stderr.strip()}")
+            check(what, result.returncode == 1, f"exit code {result.returncode}, {result.stderr}")
+            check(what, words in result.stderr and result.stderr.count("\n") == 1, result.stderr)
+            check(what, elapsed < limit + 15, f"took {elapsed:.1f} s")
+            check(what, open(output, "rb").read() == existing, "the existing output changed")
+            check(what, os.listdir(folder) == ["existing.upt"], f"files left: {os.listdir(folder)}")
+        check("redirect loop", server.loop_requests == MOST_REDIRECTS + 1, f"{server.loop_requests} requests")
+    finally:
+        server.close()
 
 
 def main():
@@ -142,6 +277,8 @@ def main():
     linked = (sentence("$PMGNWPL,0200.00000,S,00100.00000,W,0.00000,M,Linked,,a") +
               sentence("$PMGNWPL,0200.00000,N,00100.00000,E,3.00000,M,Other,,a") + TERMINATOR)
 
+    prefix = host.env.get("TERVOLIN_WINEPREFIX", "")
+    cached_before = cache_files(prefix)
     with tempfile.TemporaryDirectory() as folder, tempfile.TemporaryDirectory() as tls_folder:
         def write(name, text):
             os.makedirs(os.path.dirname(os.path.join(folder, name)), exist_ok=True)
@@ -169,7 +306,7 @@ def main():
             os.remove(output)
             refused = f"http://127.0.0.1:{free_port()}/huts.kml"
             for what, location, words in (("404", f"{base}/missing.kml", "no document at this address"),
-                                          ("refused connection", refused, "could not be downloaded")):
+                                          ("refused connection", refused, "no connection to the server")):
                 result = host.convert(location, output)
                 check(what, result.returncode == 1, f"exit code {result.returncode}, {result.stderr}")
                 check(what, result.stderr.startswith("tervolin: ") and words in result.stderr, result.stderr)
@@ -187,6 +324,10 @@ def main():
                 expect_output("https network link", host.convert(f"{base}/maps/relative.kml", output), output,
                               linked)
 
+        with tempfile.TemporaryDirectory() as hostile_folder:
+            check_hostile_server(host, check, hostile_folder)
+
+    check("Internet cache", cache_files(prefix) == cached_before, sorted(cache_files(prefix) - cached_before))
     for failure in failures:
         print(failure)
     return 1 if failures else 0

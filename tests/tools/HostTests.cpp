@@ -60,6 +60,21 @@ TEST(Host, FailuresNameTheFileTheLineAndTheProblem)
     }
 }
 
+TEST(Host, BrokenUtf16IsOneLineInWords)
+{
+    // Nothing of the XML reader's library may reach standard error.
+    TempFolder folder;
+    const std::wstring text = L"\uFEFF<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<kml xmlns=\"http://www.opengis.net/"
+                              L"kml/2.2\">\n<Placemark><name>\xD800</name></Placemark></kml>";
+    const std::wstring input = folder.File(L"in.kml");
+    WriteFileBytes(input, std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)));
+    WriteFileBytes(folder.File(L"out.upt"), "keep me");
+    const ProcessResult result = RunHost(L"convert kml " + Quoted(input) + L" " + Quoted(folder.File(L"out.upt")));
+    EXPECT_EQ(1u, result.exitCode);
+    EXPECT_EQ("tervolin: " + std::string(input.begin(), input.end()) + ": not valid UTF-16 at line 3\n", result.errors);
+    EXPECT_EQ("keep me", ReadFileBytes(folder.File(L"out.upt")));
+}
+
 TEST(Host, SystemErrorsUseTheSystemMessage)
 {
     TempFolder folder;

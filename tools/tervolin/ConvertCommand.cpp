@@ -1,6 +1,9 @@
 // tervolin convert waypoints|track|kml|gpx [OPTIONS] IN OUT
 #include <windows.h>
 
+#include <cwchar>
+#include <iterator>
+
 #include "Commands.h"
 #include "Console.h"
 #include "base/ErrorText.h"
@@ -50,10 +53,36 @@ std::wstring Count(size_t count, const wchar_t* noun)
     return std::to_wstring(count) + L' ' + noun + (count == 1 ? L"" : L"s");
 }
 
+// Tests shorten the download limits with this variable: "SILENCE,OVERALL,
+// MEGABYTES" (seconds, seconds, megabytes, each above 0). Anything else
+// leaves the limits as they are.
+constexpr wchar_t c_downloadLimitsVariable[] = L"TERVOLIN_DOWNLOAD_LIMITS";
+
+DownloadLimits DownloadLimitsFromEnvironment()
+{
+    DownloadLimits limits;
+    wchar_t text[64];
+    const DWORD length = GetEnvironmentVariableW(c_downloadLimitsVariable, text, static_cast<DWORD>(std::size(text)));
+    if (length == 0 || length >= std::size(text))
+        return limits;
+    unsigned long silence = 0;
+    unsigned long overall = 0;
+    unsigned long megabytes = 0;
+    wchar_t rest = 0;
+    if (std::swscanf(text, L"%lu,%lu,%lu%lc", &silence, &overall, &megabytes, &rest) == 3 && silence != 0 &&
+        overall != 0 && megabytes != 0) {
+        limits.silenceSeconds = silence;
+        limits.overallSeconds = overall;
+        limits.megabytes = megabytes;
+    }
+    return limits;
+}
+
 std::wstring ConvertKml(const std::wstring& input, const std::wstring& output, const ConvertOptions& options)
 {
-    const KmlImportCounts counts = ImportKmlPlacemarks(
-        input, output, options.pointsOnly ? NonPointPlacemarks::Skip : NonPointPlacemarks::Refuse);
+    const KmlImportCounts counts =
+        ImportKmlPlacemarks(input, output, options.pointsOnly ? NonPointPlacemarks::Skip : NonPointPlacemarks::Refuse,
+                            {DownloadLimitsFromEnvironment()});
     std::wstring line = L"tervolin: " + Count(counts.written, L"waypoint") + L" written to " + output;
     if (options.pointsOnly)
         line += L", " + Count(counts.skipped, L"placemark") + L" without a Point skipped";
@@ -62,7 +91,7 @@ std::wstring ConvertKml(const std::wstring& input, const std::wstring& output, c
 
 std::wstring ConvertGpxFile(const std::wstring& input, const std::wstring& output, const ConvertOptions& options)
 {
-    const GpxConversionResult result = ConvertGpx(input, output, GpxOutputFor(output), options.routes);
+    const GpxConversionResult result = ConvertGpx(input, output, GpxOutputFor(output), options.routes, DownloadLimitsFromEnvironment());
     const wchar_t* noun = result.output == GpxOutput::TrackPoints ? L"track point" : L"waypoint";
     return L"tervolin: " + Count(result.written, noun) + L" written to " + output + L"\n";
 }
@@ -85,6 +114,18 @@ const Conversion c_conversions[] = {
      L"line", L"--routes", &ConvertOptions::routes, ConvertGpxFile},
 };
 
+// "... fails when the server sends nothing for 20 s, ..."
+std::wstring DescribeDownloadLimits()
+{
+    const DownloadLimits limits;
+    return L"\nA KML document at an http:// or https:// address goes straight into the conversion,\n"
+           L"never into the Internet cache. Its download fails when the server sends nothing for " +
+           std::to_wstring(limits.silenceSeconds) + L" s,\nwhen it takes longer than " +
+           std::to_wstring(limits.overallSeconds) + L" s in all, after more than " +
+           std::to_wstring(limits.redirects) + L" redirects, or beyond " + std::to_wstring(limits.megabytes) +
+           L" MB.\n";
+}
+
 void PrintConvertHelp()
 {
     std::wstring text = L"Usage:\n";
@@ -95,8 +136,9 @@ void PrintConvertHelp()
     }
     text += L"\nThe output is created or replaced; the input is never changed. A header that fails its\n"
             L"check leaves an existing output untouched. On failure the exit code is 1 and one line\n"
-            L"on standard error names the file, the line and the problem.\n"
-            L"\nOptions:\n"
+            L"on standard error names the file, the line and the problem.\n";
+    text += DescribeDownloadLimits();
+    text += L"\nOptions:\n"
             L"  --points-only   (kml) skip placemarks without a Point (lines, polygons) instead of failing\n"
             L"  --routes        (gpx) also write the route points (rtept) into the waypoint file\n"
             L"  --quiet         do not report on standard error how many points were written\n";

@@ -1,0 +1,87 @@
+// Documents fetched over http:// and https:// with limits on everything a
+// server controls.
+//
+// A download ends with a failure in words when the server sends nothing
+// for the silence limit (while connecting, before the answer, or in the
+// middle of the body), when the whole download takes longer than the
+// overall limit, after more than the allowed number of redirects, or when
+// the document grows beyond the size limit. Nothing is written to the
+// system's Internet cache: the document goes from the connection straight
+// to the reader, in the pieces it asks for. A server's error page (status
+// 400 and above) is a failure, not a document.
+#pragma once
+
+#include <windows.h>
+#include <objidl.h>
+
+#include <optional>
+#include <string>
+
+#include "base/Exception.h"
+#include "base/Handle.h"
+
+namespace DownloadFailure {
+constexpr WORD Silent = 0x0301;    // the server sent nothing for the silence limit
+constexpr WORD TooSlow = 0x0302;   // the download took longer than the overall limit
+constexpr WORD Redirects = 0x0303; // more redirects than allowed
+constexpr WORD TooLarge = 0x0304;  // the document is larger than the size limit
+} // namespace DownloadFailure
+
+struct DownloadLimits
+{
+    DWORD silenceSeconds = 20;
+    DWORD overallSeconds = 60;
+    unsigned redirects = 10;
+    DWORD megabytes = 256;
+};
+
+struct InternetHandleTraits
+{
+    using Type = void*; // HINTERNET
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept;
+};
+using UniqueInternetHandle = UniqueAny<InternetHandleTraits>;
+
+// One download, read as a stream. A failure of a read is kept and returned
+// as its HRESULT, which stops the reader; RaiseFailure raises it whole (with
+// its words) once the reader has returned.
+class Download final : public ISequentialStream
+{
+public:
+    // Connects, follows redirects and checks the status; raises failures.
+    static ComPtr<Download> Open(const std::wstring& url, const DownloadLimits& limits);
+
+    void RaiseFailure() const;
+
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    // ISequentialStream: Read fills the buffer, short only at the end of the
+    // document.
+    HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG size, ULONG* read) override;
+    HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
+
+private:
+    explicit Download(const DownloadLimits& limits);
+    ~Download() = default;
+
+    void Request(const std::wstring& url);
+    DWORD StatusCode() const;
+    std::wstring RedirectTarget(const std::wstring& url) const;
+    DWORD NextWait();
+    void ReadInto(void* buffer, ULONG size, ULONG& read);
+    [[noreturn]] void ThrowTransferFailure(DWORD error) const;
+
+    const DownloadLimits m_limits;
+    const ULONGLONG m_start;
+    bool m_waitEndsOverall = false; // the last wait was cut to what remained of the overall limit
+    ULONGLONG m_received = 0;
+    LONG m_references = 0;
+    UniqueInternetHandle m_session;
+    UniqueInternetHandle m_connection;
+    UniqueInternetHandle m_request;
+    std::optional<CAtlException> m_failure;
+};
