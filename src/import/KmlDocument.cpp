@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <oleauto.h>
 
+#include <optional>
 #include <span>
 
+#include "ErrorStrings.h"
 #include "base/Exception.h"
 #include "base/Pattern.h"
+#include "base/ResourceString.h"
 #include "base/Text.h"
 #include "import/SaxReading.h"
 

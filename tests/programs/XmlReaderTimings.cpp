@@ -6,12 +6,14 @@
 // compared on the same machine in the same run.
 #include <windows.h>
 #include <objbase.h>
+#include <shlwapi.h>
 #include <xmllite.h>
 
 #include <cstdio>
 #include <cwchar>
 
 #include "base/Handle.h"
+#include "import/KmlDocument.h"
 #include "import/SaxReading.h"
 
 namespace {
@@ -77,11 +79,8 @@ HRESULT ReadWithSax(const wchar_t* path, Seen& seen)
     CountingHandler handler;
     ComPtr<ISAXXMLReader> reader = CreateSaxReader();
     reader->putContentHandler(&handler);
-    const ComPtr<IStream> stream = OpenFileStream(path);
-    VARIANT input;
-    input.vt = VT_UNKNOWN;
-    input.punkVal = stream.Get();
-    const HRESULT hr = reader->parse(input);
+    // The reader gets the file as the conversions give it.
+    const HRESULT hr = ParseDocumentAt(*reader.Get(), path, {});
     seen = handler.seen;
     return hr;
 }
@@ -98,7 +97,12 @@ HRESULT ReadWithXmlLite(const wchar_t* path, Seen& seen)
     if (FAILED(hr))
         return hr;
     reader->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Prohibit);
-    reader->SetInput(OpenFileStream(path).Get());
+    ComPtr<IStream> stream;
+    hr = SHCreateStreamOnFileEx(path, STGM_READ | STGM_SHARE_DENY_WRITE, FILE_ATTRIBUTE_NORMAL, FALSE, nullptr,
+                                stream.Put());
+    if (FAILED(hr))
+        return hr;
+    reader->SetInput(stream.Get());
     XmlNodeType type;
     while ((hr = reader->Read(&type)) == S_OK) {
         const wchar_t* value = nullptr;
