@@ -10,6 +10,7 @@
 #include "gps/SerialReader.h"
 #include "import/KmlDocument.h"
 #include "import/OziConversion.h"
+#include "import/SentenceReader.h"
 #include "map/LayerConfiguration.h"
 
 namespace {
@@ -63,6 +64,9 @@ const OwnFailureText c_ownFailureTexts[] = {
     {SerialFailure::PortWhileConnected, IDS_FAILURE_SERIAL_PORT_WHILE_CONNECTED},
     {SerialFailure::LinesDropped, IDS_FAILURE_SERIAL_LINES_DROPPED},
     {SerialFailure::SourceIsDevice, IDS_FAILURE_SERIAL_SOURCE_IS_DEVICE},
+    {SentenceFailure::WaypointFields, IDS_FAILURE_SENTENCE_WAYPOINT_FIELDS},
+    {SentenceFailure::TrackPointFields, IDS_FAILURE_SENTENCE_TRACK_POINT_FIELDS},
+    {SentenceFailure::NoPoints, IDS_FAILURE_SENTENCE_NO_POINTS},
 };
 
 // Download failures of documents fetched over the network (urlmon's
