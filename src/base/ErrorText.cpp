@@ -10,6 +10,7 @@
 #include "gps/SerialReader.h"
 #include "import/KmlDocument.h"
 #include "import/OziConversion.h"
+#include "import/SentenceExport.h"
 #include "import/SentenceReader.h"
 #include "map/LayerConfiguration.h"
 
@@ -67,6 +68,7 @@ const OwnFailureText c_ownFailureTexts[] = {
     {SentenceFailure::WaypointFields, IDS_FAILURE_SENTENCE_WAYPOINT_FIELDS},
     {SentenceFailure::TrackPointFields, IDS_FAILURE_SENTENCE_TRACK_POINT_FIELDS},
     {SentenceFailure::NoPoints, IDS_FAILURE_SENTENCE_NO_POINTS},
+    {ExportFailure::Extension, IDS_FAILURE_EXPORT_EXTENSION},
 };
 
 // Download failures of documents fetched over the network (urlmon's
