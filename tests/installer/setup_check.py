@@ -41,12 +41,15 @@ SHORTCUTS = [
     ("Tervolin Import Track Wizard.lnk", "wizard track", "Tervolin Import Track Wizard"),
     ("Tervolin Import Waypoints Wizard.lnk", "wizard waypoints", "Tervolin Import Waypoints Wizard"),
     ("Tervolin Map Wizard.lnk", "wizard map", "Tervolin Map Wizard"),
+    ("Tervolin Export Wizard.lnk", "wizard export", "Tervolin Export Wizard"),
 ]
 # Extension, verb key, menu text, the launcher's wizard, a file to open.
 VERBS = [
     (".kml", "TervolinImportWaypoints", "Import into eXplorist waypoints", "kml", "alpine-huts.kml"),
     (".wpt", "TervolinImportWaypoints", "Import into eXplorist waypoints", "waypoints", "lakes.wpt"),
     (".plt", "TervolinImportTrack", "Import into eXplorist track log", "track", "ridge-walk.plt"),
+    (".upt", "TervolinExport", "Export to GPX or KML", "export", None),
+    (".log", "TervolinExport", "Export to GPX or KML", "export", "ridge-walk.log"),
     (".img", "TervolinOpenMap", "Open with Tervolin Map Wizard", "map", None),
     (".imi", "TervolinOpenMap", "Open with Tervolin Map Wizard", "map", "tervolin-sample.imi"),
     (".mgi", "TervolinOpenMap", "Open with Tervolin Map Wizard", "map", None),
