@@ -19,6 +19,9 @@ constexpr size_t c_blockSize = 64 * 1024;
 constexpr size_t c_maximumLineLength = 4096;
 constexpr size_t c_maximumFields = 16;
 constexpr double c_metresPerFoot = 0.3048;
+// Far beyond any receiver's altitude, in feet or metres: larger numbers are
+// damage, and would not fit the writers' fixed-point arithmetic.
+constexpr double c_maximumAltitude = 1e7;
 // Two-digit years below this are of this century, the others of the last.
 constexpr int c_centuryPivot = 80;
 
@@ -168,6 +171,8 @@ void ParseAltitude(std::string_view text, std::string_view unit, SentencePoint& 
     double value;
     if (!TryParseUnsignedDecimal(digits, value))
         ThrowNotANumber(IDS_DETAIL_FIELD_ALTITUDE, text);
+    if (value > c_maximumAltitude)
+        ThrowNotValid(IDS_DETAIL_FIELD_ALTITUDE, text);
     double factor;
     if (unit == "M")
         factor = 1;
@@ -377,10 +382,7 @@ bool CSentenceReader::ReadPoint(std::string_view sentence, SentencePoint& point)
         // lat, N, lon, W, altitude, unit, time, status[, track name, date]
         if (count < 9)
             ThrowOwnFailure(SentenceFailure::TrackPointFields);
-        ParsePosition(fields, point);
-        const bool hasTime = ParseTime(fields[7], point.time);
-        const bool hasDate = count > 10 && ParseDate(fields[10], point.time);
-        point.hasTime = hasTime && hasDate;
+        // A point without a fix may leave its position empty.
         if (fields[8] == "V") {
             ++m_skips.invalidFixes;
             m_segmentBreak = true;
@@ -388,6 +390,10 @@ bool CSentenceReader::ReadPoint(std::string_view sentence, SentencePoint& point)
         }
         if (fields[8] != "A")
             ThrowNotValid(IDS_DETAIL_FIELD_STATUS, fields[8]);
+        ParsePosition(fields, point);
+        const bool hasTime = ParseTime(fields[7], point.time);
+        const bool hasDate = count > 10 && ParseDate(fields[10], point.time);
+        point.hasTime = hasTime && hasDate;
         const std::string_view trackName = count > 9 ? fields[9] : std::string_view();
         if (!trackName.empty() && trackName != m_trackName) {
             m_segmentBreak = m_points != 0 || m_segmentBreak;

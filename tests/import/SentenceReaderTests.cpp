@@ -110,6 +110,7 @@ TEST_F(SentenceReading, SkipsAndCountsWhatIsNoPointAndBreaksRuns)
                               Sentence("$PMGNWPL,0100.000,N,00100.000,E,0,M,W,,a") +   // other kind
                               Sentence("$PMGNTRK,0300.000,N,00300.000,E,3,M,,A,,") +   // 2: same run
                               Sentence("$PMGNTRK,0400.000,N,00400.000,E,4,M,,V,,") +   // no fix
+                              Sentence("$PMGNTRK,,,,,,,,V,,") +                         // no fix
                               Sentence("$PMGNTRK,0500.000,N,00500.000,E,5,M,,A,,") +   // 3: new run
                               Sentence("$PMGNTRK,0600.000,N,00600.000,E,6,M,,A,NORTH,") + // 4: new name
                               Sentence("$PMGNTRK,0700.000,N,00700.000,E,7,M,,A,NORTH,") + // 5: same run
@@ -125,7 +126,7 @@ TEST_F(SentenceReading, SkipsAndCountsWhatIsNoPointAndBreaksRuns)
     EXPECT_EQ(3u, skips.unknownLines);
     EXPECT_EQ(1u, skips.badChecksums);
     EXPECT_EQ(1u, skips.otherKind);
-    EXPECT_EQ(1u, skips.invalidFixes);
+    EXPECT_EQ(2u, skips.invalidFixes);
 }
 
 // Lines cross the reader's blocks; the last line has no line end.
@@ -160,6 +161,8 @@ TEST_F(SentenceReading, BrokenSentencesFailWithLineAndWords)
         {"$PMGNWPL,4830.000,Q,01115.000,W,0,M,A,,a", DISP_E_OVERFLOW, L"the hemisphere 'Q' is not valid"},
         {"$PMGNWPL,4830.000,N,01115.000,W,1e3,M,A,,a", DISP_E_TYPEMISMATCH, L"the altitude '1e3' is not a number"},
         {"$PMGNWPL,4830.000,N,01115.000,W,12,Y,A,,a", DISP_E_OVERFLOW, L"the altitude unit 'Y' is not valid"},
+        {"$PMGNWPL,4830.000,N,01115.000,W,-99999999999,M,A,,a", DISP_E_OVERFLOW,
+         L"the altitude '-99999999999' is not valid"},
         {"$PMGNWPL,4830.000,N,01115.000,W,0", MakeOwnFailure(SentenceFailure::WaypointFields), L""},
         {"$PMGNTRK,4830.000,N,01115.000,W,0,M,12000,A,,010108", DISP_E_TYPEMISMATCH,
          L"the time '12000' is not a number"},
