@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "base/Exception.h"
+#include "base/OutputFiles.h"
 #include "base/Text.h"
 #include "import/SentenceFile.h"
 
@@ -354,7 +355,7 @@ ExportCounts ExportSentenceFile(const std::wstring& source, const std::wstring& 
     const ExportFormat format = ExportFormatOf(destination);
     CSentenceReader reader(source);
     ThrowIfSameFile(source, destination);
-    PendingSentenceFile output(destination);
+    PendingFile output(destination);
     CXmlOutput out(output.Get(), destination);
     const std::string name = FileStem(source);
     ExportCounts counts;
