@@ -88,6 +88,7 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright (C) 2026 ${PUB
     !insertmacro ${OPERATION} "Tervolin Import Track Wizard" "Tervolin-Assistent für den Trackimport" track
     !insertmacro ${OPERATION} "Tervolin Import Waypoints Wizard" "Tervolin-Assistent für den Wegpunktimport" waypoints
     !insertmacro ${OPERATION} "Tervolin Map Wizard" "Tervolin-Kartenassistent" map
+    !insertmacro ${OPERATION} "Tervolin Export Wizard" "Tervolin-Exportassistent" export
 !macroend
 
 !macro CreateShortcut ENGLISH GERMAN WIZARD
@@ -114,6 +115,8 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright (C) 2026 ${PUB
     !insertmacro ${OPERATION} .plt TervolinImportTrack "Import into eXplorist track log" track
     !insertmacro ${OPERATION} .gpx TervolinImportWaypoints "Import into eXplorist waypoints" waypoints
     !insertmacro ${OPERATION} .gpx TervolinImportTrack "Import into eXplorist track log" track
+    !insertmacro ${OPERATION} .upt TervolinExport "Export to GPX or KML" export
+    !insertmacro ${OPERATION} .log TervolinExport "Export to GPX or KML" export
     !insertmacro ${OPERATION} .img TervolinOpenMap "Open with Tervolin Map Wizard" map
     !insertmacro ${OPERATION} .imi TervolinOpenMap "Open with Tervolin Map Wizard" map
     !insertmacro ${OPERATION} .mgi TervolinOpenMap "Open with Tervolin Map Wizard" map

@@ -11,6 +11,8 @@
 #include "import/GpxDocument.h"
 #include "import/KmlDocument.h"
 #include "import/OziConversion.h"
+#include "import/SentenceExport.h"
+#include "import/SentenceReader.h"
 #include "map/LayerConfiguration.h"
 
 namespace {
@@ -70,6 +72,10 @@ const OwnFailureText c_ownFailureTexts[] = {
     {SerialFailure::PortWhileConnected, IDS_FAILURE_SERIAL_PORT_WHILE_CONNECTED},
     {SerialFailure::LinesDropped, IDS_FAILURE_SERIAL_LINES_DROPPED},
     {SerialFailure::SourceIsDevice, IDS_FAILURE_SERIAL_SOURCE_IS_DEVICE},
+    {SentenceFailure::WaypointFields, IDS_FAILURE_SENTENCE_WAYPOINT_FIELDS},
+    {SentenceFailure::TrackPointFields, IDS_FAILURE_SENTENCE_TRACK_POINT_FIELDS},
+    {SentenceFailure::NoPoints, IDS_FAILURE_SENTENCE_NO_POINTS},
+    {ExportFailure::Extension, IDS_FAILURE_EXPORT_EXTENSION},
 };
 
 // Download failures of documents fetched over the network (urlmon's

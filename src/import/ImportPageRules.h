@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 // True when the path names an existing file or folder.
 bool IsExistingFileOrFolder(const std::wstring& path);
@@ -21,3 +22,15 @@ bool CanImportLocations(const std::wstring& source, const std::wstring& destinat
 // folder. The output is not looked at: an empty or unusable one fails on
 // Next with the system's words for it.
 bool CanConvertPaths(const std::wstring& input);
+
+// The export wizard's paths: the source names an existing file and a
+// destination is typed.
+bool CanExportPaths(const std::wstring& source, const std::wstring& destination);
+
+// The first of the folders, or of their subfolders one level down, that
+// holds a waypoint file (.upt) or track log (.log); empty when none does.
+std::wstring FindSentenceFolder(const std::vector<std::wstring>& folders);
+
+// The roots of the removable drives that have a medium ("E:\"), in drive
+// order, without the system's "insert a disk" box for an empty drive.
+std::vector<std::wstring> RemovableDriveRoots();

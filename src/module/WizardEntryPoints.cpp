@@ -5,6 +5,7 @@
 //   StartImportTrackWizard(parent)                 @8
 //   StartImportTrackWizard2(parent, path, 0)       @11, the path fills the input
 //   StartMapWizard(parent) @10, StartMapWizard2(parent, mapPath, 0) @13
+//   StartExportWizard(parent) @15, StartExportWizard2(parent, sourcePath, 0) @16
 //
 // The calling thread becomes (or stays) a single-threaded OLE apartment for
 // the call; its OLE initialisation count is the same afterwards. Failures
@@ -18,6 +19,7 @@
 
 #include "base/Exception.h"
 #include "base/Handle.h"
+#include "import/ExportWizard.h"
 #include "import/ImportWizards.h"
 #include "map/MapWizard.h"
 #include "module/Module.h"
@@ -167,6 +169,19 @@ HRESULT WINAPI StartMapWizard(HWND parent)
 HRESULT WINAPI StartMapWizard2(HWND parent, LPCWSTR mapPath, DWORD)
 {
     return StartWizard<CMapWizard>(parent, mapPath);
+}
+
+HRESULT WINAPI StartExportWizard(HWND parent)
+{
+    return StartWizard<CExportWizard>(parent, nullptr);
+}
+
+// The path of a waypoint file or track log (or a string resource id) fills
+// the source, so that a shell verb on such a file opens the wizard on it;
+// the last argument is accepted and ignored.
+HRESULT WINAPI StartExportWizard2(HWND parent, LPCWSTR sourcePath, DWORD)
+{
+    return StartWizard<CExportWizard>(parent, sourcePath);
 }
 
 } // extern "C"

@@ -37,3 +37,21 @@ TEST(ImportPageRules, NextNeedsAnUsableSourceAndForKmlADestination)
         EXPECT_EQ(row.paths, CanConvertPaths(row.source));
     }
 }
+
+// Browse in the export wizard starts where the receiver keeps its files:
+// the first folder, or subfolder one level down, holding a .upt or .log.
+TEST(ImportPageRules, TheSentenceFolderIsTheFirstHoldingAWaypointFileOrTrackLog)
+{
+    TempFolder first;
+    TempFolder second;
+    CreateDirectoryW(first.File(L"Maps").c_str(), nullptr);
+    WriteFileBytes(first.File(L"Maps\\map.img"), "");
+    CreateDirectoryW(first.File(L"empty.log").c_str(), nullptr); // a folder is no track log
+    CreateDirectoryW(second.File(L"Tracks").c_str(), nullptr);
+    WriteFileBytes(second.File(L"Tracks\\walk.LOG"), "");
+
+    EXPECT_EQ(second.File(L"Tracks"), FindSentenceFolder({first.Path(), second.Path()}));
+    WriteFileBytes(first.File(L"points.upt"), "");
+    EXPECT_EQ(first.Path(), FindSentenceFolder({first.Path(), second.Path()}));
+    EXPECT_EQ(L"", FindSentenceFolder({first.File(L"Maps"), first.File(L"missing")}));
+}

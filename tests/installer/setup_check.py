@@ -41,6 +41,7 @@ SHORTCUTS = [
     ("Tervolin Import Track Wizard.lnk", "wizard track", "Tervolin Import Track Wizard"),
     ("Tervolin Import Waypoints Wizard.lnk", "wizard waypoints", "Tervolin Import Waypoints Wizard"),
     ("Tervolin Map Wizard.lnk", "wizard map", "Tervolin Map Wizard"),
+    ("Tervolin Export Wizard.lnk", "wizard export", "Tervolin Export Wizard"),
 ]
 # Extension, verb key, menu text, the launcher's wizard, a file to open.
 VERBS = [
@@ -49,6 +50,8 @@ VERBS = [
     (".plt", "TervolinImportTrack", "Import into eXplorist track log", "track", "ridge-walk.plt"),
     (".gpx", "TervolinImportWaypoints", "Import into eXplorist waypoints", "waypoints", "ridge-walk.gpx"),
     (".gpx", "TervolinImportTrack", "Import into eXplorist track log", "track", "ridge-walk.gpx"),
+    (".upt", "TervolinExport", "Export to GPX or KML", "export", None),
+    (".log", "TervolinExport", "Export to GPX or KML", "export", "ridge-walk.log"),
     (".img", "TervolinOpenMap", "Open with Tervolin Map Wizard", "map", None),
     (".imi", "TervolinOpenMap", "Open with Tervolin Map Wizard", "map", "tervolin-sample.imi"),
     (".mgi", "TervolinOpenMap", "Open with Tervolin Map Wizard", "map", None),

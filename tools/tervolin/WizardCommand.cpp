@@ -1,4 +1,4 @@
-// tervolin wizard kml|track|waypoints|map [PATH]: opens a wizard of
+// tervolin wizard kml|track|waypoints|map|export [PATH]: opens a wizard of
 // Tervolin.dll through its export, as a shortcut or a shell verb would. With
 // a path, the export's form that takes one fills the wizard's source.
 #include <windows.h>
@@ -30,6 +30,8 @@ const Wizard c_wizards[] = {
      L"tervolin wizard waypoints [IN.wpt]    import OziExplorer waypoints"},
     {L"map", "StartMapWizard", "StartMapWizard2",
      L"tervolin wizard map [MAP]             open a map (.img, .imi, .mgi) and edit its layers"},
+    {L"export", "StartExportWizard", "StartExportWizard2",
+     L"tervolin wizard export [IN.upt|IN.log] export eXplorist waypoints or a track log to GPX or KML"},
 };
 
 void PrintWizardHelp()

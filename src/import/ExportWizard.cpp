@@ -1,0 +1,221 @@
+#include "import/ExportWizard.h"
+
+#include <commdlg.h>
+#include <windowsx.h>
+
+#include "base/ResourceString.h"
+#include "import/ExportResources.h"
+#include "import/ImportPageRules.h"
+#include "ui/FileDialog.h"
+#include "ui/MessageBox.h"
+#include "ui/WizardResources.h"
+
+namespace {
+
+constexpr DWORD c_openFlags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST;
+constexpr DWORD c_saveFlags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
+
+// The formats of the list, in list order, with their file dialogs.
+struct FormatChoice
+{
+    ExportFormat format;
+    UINT itemId;
+    const wchar_t* defaultExtension;
+    UINT filterId;
+};
+
+const FormatChoice c_formatChoices[] = {
+    {ExportFormat::Gpx, IDS_EXPORT_FORMAT_GPX, L"gpx", IDS_FILTER_GPX},
+    {ExportFormat::Kml, IDS_EXPORT_FORMAT_KML, L"kml", IDS_FILTER_KML_EXPORT},
+};
+
+const FormatChoice& ChoiceOf(ExportFormat format)
+{
+    for (const auto& choice : c_formatChoices)
+        if (choice.format == format)
+            return choice;
+    return c_formatChoices[0];
+}
+
+// The wait cursor while the export runs (it blocks the page).
+class WaitCursor
+{
+public:
+    WaitCursor() noexcept : m_previous(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) {}
+    ~WaitCursor() { SetCursor(m_previous); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+private:
+    HCURSOR m_previous;
+};
+
+size_t SkippedLines(const SentenceSkips& skipped)
+{
+    return skipped.unknownLines + skipped.badChecksums + skipped.otherKind + skipped.invalidFixes;
+}
+
+// "Export complete, file ... has been successfully created. Track points: 340"
+std::wstring CompletionText(const std::wstring& destination, const ExportCounts& counts)
+{
+    const UINT words =
+        counts.kind == SentenceKind::Waypoints ? IDS_EXPORT_COMPLETE_WAYPOINTS : IDS_EXPORT_COMPLETE_TRACK_POINTS;
+    std::wstring text = TryFormatResourceString(words, {destination, std::to_wstring(counts.points)})
+                            .value_or(std::wstring());
+    if (const size_t skipped = SkippedLines(counts.skipped))
+        text += TryFormatResourceString(IDS_EXPORT_COMPLETE_SKIPPED, {std::to_wstring(skipped)})
+                    .value_or(std::wstring());
+    return text;
+}
+
+void AddPages(CWizardSheet& sheet, std::initializer_list<CWizardPage*> pages)
+{
+    for (CWizardPage* page : pages)
+        ThrowLastErrorIf(!sheet.AddPage(*page));
+}
+
+} // namespace
+
+CExportWizard::CPagePaths::CPagePaths(CExportWizard& wizard) : CWizardPage(wizard, IDD_EXPORT_PATHS), m_wizard(wizard)
+{
+    SetHeaderText(IDS_EXPORT_PATHS_HEADER);
+}
+
+BOOL CExportWizard::CPagePaths::OnInitDialog()
+{
+    m_initializing = true;
+    const HWND list = Item(IDC_EXPORT_FORMAT);
+    for (const auto& choice : c_formatChoices) {
+        const int item = ComboBox_AddString(list, LoadResourceString(choice.itemId).c_str());
+        ComboBox_SetItemData(list, item, static_cast<LPARAM>(choice.format));
+    }
+    ComboBox_SetCurSel(list, 0);
+    SetDlgItemTextW(Window(), IDC_EXPORT_SOURCE, m_source.c_str());
+    if (!m_source.empty())
+        SetDlgItemTextW(Window(), IDC_EXPORT_DESTINATION, WithExportExtension(m_source, SelectedFormat()).c_str());
+    m_sourceCompletion = EnablePathAutoComplete(Item(IDC_EXPORT_SOURCE));
+    m_destinationCompletion = EnablePathAutoComplete(Item(IDC_EXPORT_DESTINATION));
+    m_initializing = false;
+    return TRUE;
+}
+
+LRESULT CExportWizard::CPagePaths::OnSetActive()
+{
+    UpdateButtons();
+    return 0;
+}
+
+void CExportWizard::CPagePaths::OnShown()
+{
+    CWizardPage::OnShown();
+    SendMessageW(GetParent(Window()), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(IDC_EXPORT_SOURCE)), TRUE);
+}
+
+void CExportWizard::CPagePaths::OnCommand(WORD id, WORD code, HWND)
+{
+    if (code == EN_CHANGE && !m_initializing && (id == IDC_EXPORT_SOURCE || id == IDC_EXPORT_DESTINATION))
+        UpdateButtons();
+    else if (code == CBN_SELCHANGE && id == IDC_EXPORT_FORMAT)
+        FollowFormat();
+    else if (code == BN_CLICKED && id == IDC_EXPORT_SOURCE_BROWSE)
+        BrowseSource();
+    else if (code == BN_CLICKED && id == IDC_EXPORT_DESTINATION_BROWSE)
+        BrowseDestination();
+}
+
+std::wstring CExportWizard::CPagePaths::EditText(int id) const
+{
+    const HWND edit = Item(id);
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(edit)) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(edit, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+ExportFormat CExportWizard::CPagePaths::SelectedFormat() const
+{
+    const HWND list = Item(IDC_EXPORT_FORMAT);
+    const int item = ComboBox_GetCurSel(list);
+    return item < 0 ? c_formatChoices[0].format : static_cast<ExportFormat>(ComboBox_GetItemData(list, item));
+}
+
+void CExportWizard::CPagePaths::UpdateButtons() const
+{
+    const bool ready = CanExportPaths(EditText(IDC_EXPORT_SOURCE), EditText(IDC_EXPORT_DESTINATION));
+    SetWizardButtons(ready ? PSWIZB_BACK | PSWIZB_NEXT : PSWIZB_BACK);
+}
+
+// The destination's extension follows the chosen format.
+void CExportWizard::CPagePaths::FollowFormat()
+{
+    const std::wstring destination = EditText(IDC_EXPORT_DESTINATION);
+    if (!destination.empty())
+        SetDlgItemTextW(Window(), IDC_EXPORT_DESTINATION, WithExportExtension(destination, SelectedFormat()).c_str());
+}
+
+void CExportWizard::CPagePaths::BrowseSource()
+{
+    std::wstring path = EditText(IDC_EXPORT_SOURCE);
+    // The receiver's files are on its card or drive: start there.
+    if (path.empty())
+        path = FindSentenceFolder(RemovableDriveRoots());
+    if (!path.empty() && path.back() != L'\\' && IsExistingFileOrFolder(path) &&
+        (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        path += L'\\';
+    if (ShowFileDialog(Window(), true, L"upt", path, c_openFlags, LoadResourceString(IDS_FILTER_SENTENCE_FILES)) !=
+        IDOK)
+        return;
+    SetDlgItemTextW(Window(), IDC_EXPORT_SOURCE, path.c_str());
+    if (EditText(IDC_EXPORT_DESTINATION).empty())
+        SetDlgItemTextW(Window(), IDC_EXPORT_DESTINATION, WithExportExtension(path, SelectedFormat()).c_str());
+    UpdateButtons();
+}
+
+void CExportWizard::CPagePaths::BrowseDestination()
+{
+    const FormatChoice& choice = ChoiceOf(SelectedFormat());
+    std::wstring path = EditText(IDC_EXPORT_DESTINATION);
+    if (ShowFileDialog(Window(), false, choice.defaultExtension, path, c_saveFlags,
+                       LoadResourceString(choice.filterId)) != IDOK)
+        return;
+    SetDlgItemTextW(Window(), IDC_EXPORT_DESTINATION, path.c_str());
+    UpdateButtons();
+}
+
+LRESULT CExportWizard::CPagePaths::OnWizardNext()
+{
+    m_source = EditText(IDC_EXPORT_SOURCE);
+    const std::wstring destination = EditText(IDC_EXPORT_DESTINATION);
+    const HWND focus = GetFocus();
+    try {
+        WaitCursor wait;
+        const ExportCounts counts = ExportSentenceFile(m_source, destination);
+        m_wizard.m_completion.SetText(CompletionText(destination, counts));
+        return 0;
+    } catch (CAtlException& failure) {
+        failure.SetPathIfUnknown(m_source);
+        ShowErrorMessage(Window(), failure);
+    } catch (...) {
+        ShowErrorMessage(Window(), ResultFromCaughtException());
+    }
+    if (focus)
+        SendMessageW(GetParent(Window()), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus), TRUE);
+    return -1;
+}
+
+CExportWizard::CCompletionPage::CCompletionPage(CWizardSheet& sheet) : ::CCompletionPage(sheet, IDD_EXPORT_COMPLETION)
+{
+}
+
+LRESULT CExportWizard::CCompletionPage::OnSetActive()
+{
+    if (!m_text.empty())
+        SetDlgItemTextW(Window(), IDC_COMPLETION_TEXT, m_text.c_str());
+    return ::CCompletionPage::OnSetActive();
+}
+
+CExportWizard::CExportWizard()
+    : CWizardSheet(IDS_EXPORT_WIZARD_TITLE, IDS_EXPORT_WIZARD_CANCEL),
+      m_introduction(*this, IDD_EXPORT_INTRODUCTION, L"CExportWizard::CIntroductionPage")
+{
+    AddPages(*this, {&m_introduction, &m_paths, &m_completion});
+}

@@ -1,0 +1,76 @@
+// The export wizard: introduction, one content page that exports a
+// Magellan waypoint file (.upt) or track log (.log) to GPX or KML, and a
+// completion page that names the file written and its count of points.
+//
+// Built as a local object by its entry point and run with DoModal.
+#pragma once
+
+#include <windows.h>
+#include <shldisp.h>
+
+#include <string>
+
+#include "base/Handle.h"
+#include "import/SentenceExport.h"
+#include "ui/CommonPages.h"
+#include "ui/WizardPage.h"
+#include "ui/WizardSheet.h"
+
+class CExportWizard : public CWizardSheet
+{
+public:
+    // The source edit with its Browse button (which starts on a removable
+    // drive holding eXplorist files when the edit is empty), the format list
+    // (GPX, KML) whose choice sets the destination's extension, and the
+    // destination edit with its Browse button. Next exports.
+    class CPagePaths : public CWizardPage
+    {
+    public:
+        explicit CPagePaths(CExportWizard& wizard);
+        void SetInitialSource(std::wstring source) { m_source = std::move(source); }
+
+    protected:
+        BOOL OnInitDialog() override;
+        LRESULT OnSetActive() override;
+        LRESULT OnWizardNext() override;
+        void OnCommand(WORD id, WORD code, HWND control) override;
+        void OnShown() override;
+
+    private:
+        std::wstring EditText(int id) const;
+        ExportFormat SelectedFormat() const;
+        void UpdateButtons() const;
+        void FollowFormat();
+        void BrowseSource();
+        void BrowseDestination();
+
+        CExportWizard& m_wizard;
+        bool m_initializing = false;
+        std::wstring m_source;
+        ComPtr<IAutoComplete> m_sourceCompletion;
+        ComPtr<IAutoComplete> m_destinationCompletion;
+    };
+
+    // The completion page with the words of the export just made.
+    class CCompletionPage : public ::CCompletionPage
+    {
+    public:
+        explicit CCompletionPage(CWizardSheet& sheet);
+        void SetText(std::wstring text) { m_text = std::move(text); }
+
+    protected:
+        LRESULT OnSetActive() override;
+
+    private:
+        std::wstring m_text;
+    };
+
+    CExportWizard();
+    // The source path the page starts with.
+    void SetInitialSource(std::wstring path) { m_paths.SetInitialSource(std::move(path)); }
+
+private:
+    CIntroductionPage m_introduction;
+    CPagePaths m_paths{*this};
+    CCompletionPage m_completion{*this};
+};
