@@ -58,6 +58,11 @@
 #define IDS_DETAIL_MAP_DIRECTORY_TOO_LARGE 20566
 #define IDS_DETAIL_NOT_A_PLAIN_NAME 20567
 
+// Damaged text and numbers out of their field's range.
+#define IDS_FAILURE_TEXT_NUL_BYTE 20620
+#define IDS_DETAIL_OUT_OF_RANGE 20621
+#define IDS_DETAIL_TOO_LARGE 20622
+
 // Download failures of documents fetched over the network: the system has
 // no words for these codes.
 #define IDS_FAILURE_INTERNET_INVALID_URL 20580
