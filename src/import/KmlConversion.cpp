@@ -239,9 +239,13 @@ double ParseKmlCoordinate(std::wstring_view text)
     const std::string plain = PlainDecimalText(text);
     double value = 0;
     const auto result = std::from_chars(plain.data(), plain.data() + plain.size(), value, std::chars_format::fixed);
-    if (result.ec != std::errc())
+    if (result.ec == std::errc())
+        return value;
+    // Out of range: too large, or too small to be told from zero.
+    const bool tiny = plain.find_first_of("123456789") > plain.find('.');
+    if (!tiny)
         ThrowHr(DISP_E_OVERFLOW);
-    return value;
+    return plain.front() == '-' ? -0.0 : 0.0;
 }
 
 std::wstring FlattenKmlText(std::wstring_view text)

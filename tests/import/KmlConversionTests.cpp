@@ -321,11 +321,12 @@ TEST(KmlCoordinate, TakesOnlyPlainDecimals)
 {
     const struct
     {
-        const wchar_t* text;
+        std::wstring text;
         double value;
     } rows[] = {
         {L"8.5", 8.5}, {L" \t\n-47.25 \n", -47.25}, {L"+3", 3}, {L".5", 0.5}, {L"12.", 12},
         {L"11.9996228", 11.9996228}, // the whole text rounded once (11 + 9996228e-7 is one ulp more)
+        {L"0." + std::wstring(400, L'0') + L"1", 0.0}, // too small to be told from zero
     };
     for (const auto& row : rows)
         EXPECT_EQ(row.value, ParseKmlCoordinate(row.text)) << WideToUtf8(row.text);
