@@ -82,6 +82,11 @@
 #define IDS_DETAIL_FIELD_DATE 20628
 #define IDS_DETAIL_FIELD_STATUS 20629
 
+// Damaged text and numbers out of their field's range.
+#define IDS_FAILURE_TEXT_NUL_BYTE 20640
+#define IDS_DETAIL_OUT_OF_RANGE 20641
+#define IDS_DETAIL_TOO_LARGE 20642
+
 // Download failures of documents fetched over the network: the system has
 // no words for these codes.
 #define IDS_FAILURE_INTERNET_INVALID_URL 20580

@@ -13,6 +13,7 @@
 #include "import/OziConversion.h"
 #include "import/SentenceExport.h"
 #include "import/SentenceReader.h"
+#include "import/SentenceFile.h"
 #include "map/LayerConfiguration.h"
 
 namespace {
@@ -34,6 +35,7 @@ const OwnFailureText c_ownFailureTexts[] = {
     {OziFailure::AltitudeUnit, IDS_FAILURE_ALTITUDE_UNIT},
     {OziFailure::WaypointFields, IDS_FAILURE_WAYPOINT_FIELDS},
     {OziFailure::TrackPointFields, IDS_FAILURE_TRACK_POINT_FIELDS},
+    {TextFailure::NulByte, IDS_FAILURE_TEXT_NUL_BYTE},
     {KmlFailure::SecondLocator, IDS_FAILURE_KML_SECOND_LOCATOR, L"placemark"},
     {KmlFailure::DocumentBeforeLocator, IDS_FAILURE_KML_DOCUMENT_BEFORE_LOCATOR, L"placemark"},
     {KmlFailure::ElementBeforeLocator, IDS_FAILURE_KML_ELEMENT_BEFORE_LOCATOR, L"placemark"},

@@ -115,3 +115,29 @@ void TemporaryFile::Rewrite(std::string_view bytes)
     WriteAll(m_file.Get(), bytes.data(), bytes.size());
     ThrowLastErrorIf(!SetEndOfFile(m_file.Get()));
 }
+
+namespace {
+
+// Volume and file index of an existing file, without opening it for reading.
+bool TryGetFileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& identity)
+{
+    UniqueHFile file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return file && GetFileInformationByHandle(file.Get(), &identity);
+}
+
+} // namespace
+
+void ThrowIfSameFile(const std::wstring& source, const std::wstring& destination)
+{
+    BY_HANDLE_FILE_INFORMATION sourceIdentity;
+    BY_HANDLE_FILE_INFORMATION destinationIdentity;
+    if (!TryGetFileIdentity(source, sourceIdentity) || !TryGetFileIdentity(destination, destinationIdentity))
+        return;
+    if (sourceIdentity.dwVolumeSerialNumber == destinationIdentity.dwVolumeSerialNumber &&
+        sourceIdentity.nFileIndexHigh == destinationIdentity.nFileIndexHigh &&
+        sourceIdentity.nFileIndexLow == destinationIdentity.nFileIndexLow) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        ThrowLastErrorFor(destination);
+    }
+}

@@ -29,6 +29,12 @@ UniqueHFile CreateUniqueFile(const std::wstring& folder, DWORD access, DWORD sha
 // Writes every byte or raises (a short write is ERROR_WRITE_FAULT).
 void WriteAll(HANDLE file, const void* bytes, size_t size);
 
+// Refuses a destination that names the same existing file as the source
+// (another path, a link or a different case alike): a conversion never
+// replaces its own input. Raises the sharing violation with the
+// destination's path.
+void ThrowIfSameFile(const std::wstring& source, const std::wstring& destination);
+
 class PendingFile
 {
 public:

@@ -16,6 +16,22 @@ constexpr size_t c_positionFields = 6;
 constexpr size_t c_recommendedMinimumFields = 9;
 constexpr size_t c_activeSatellitesFields = 5;
 
+// A satellites-in-view group has at most 9 messages (NMEA 0183), each of at
+// most 82 characters. A group that goes on beyond 9 messages, or whose
+// stored fields exceed the text limit (ample for any receiver), is dropped
+// until the next message 1, so that a stream whose groups never complete
+// cannot make the interpreter keep more than this.
+constexpr size_t c_maximumGroupMessages = 9;
+constexpr size_t c_maximumGroupText = 4096; // characters of all stored fields
+
+size_t FieldText(const std::vector<std::wstring_view>& fields) noexcept
+{
+    size_t characters = 0;
+    for (const auto& field : fields)
+        characters += field.size();
+    return characters;
+}
+
 // The value of the leading digits as a double, so that receiver texts of any
 // length convert without overflow (exact up to 2^53).
 double LeadingValue(std::wstring_view text) noexcept
@@ -293,8 +309,8 @@ bool CNmeaInterpreter::InterpretLine(std::wstring_view line, NmeaSentence& sente
 }
 
 // Messages 1..total of a group must arrive in order; a missed or repeated
-// message drops the group until the next message 1. The group may span
-// several batches.
+// message, or one beyond the group's limits, drops the group until the next
+// message 1. The group may span several batches.
 bool CNmeaInterpreter::SatelliteGroupMessage(const NmeaSentence& sentence, NmeaEvents& events)
 {
     if (!HasFields(sentence, c_satellitesInViewFields))
@@ -306,13 +322,19 @@ bool CNmeaInterpreter::SatelliteGroupMessage(const NmeaSentence& sentence, NmeaE
         CriticalSectionLock lock(m_stateLock);
         if (number == 1) {
             m_storedMessages = 0;
+            m_storedText = 0;
             m_collecting = true;
         }
         if (m_collecting) {
-            if (m_storedMessages == static_cast<size_t>(number) - 1)
+            const size_t text = FieldText(sentence.fields);
+            const bool next = m_storedMessages == static_cast<size_t>(number) - 1;
+            const bool fits = m_storedMessages < c_maximumGroupMessages && text <= c_maximumGroupText - m_storedText;
+            if (next && fits) {
                 StoreGroupMessage(sentence.fields);
-            else
+                m_storedText += text;
+            } else {
                 m_collecting = false;
+            }
         }
         if (number == total && m_collecting) {
             satellites.reserve(m_storedMessages * 4);

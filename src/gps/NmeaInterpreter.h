@@ -18,7 +18,8 @@
 // kept between lines is the buffer that assembles a satellites-in-view
 // group from its numbered messages; it is guarded by a lock because lines
 // may arrive on any thread, and the lock is never held while an event is
-// reported.
+// reported. The buffer holds at most 9 messages and 4096 characters of
+// fields: a group beyond either limit is dropped, whatever a stream sends.
 #pragma once
 
 #include <optional>
@@ -142,8 +143,9 @@ private:
 
     CriticalSection m_stateLock;
     bool m_collecting = false;
-    // Fields of each stored $GPGSV; entries beyond m_storedMessages are kept
-    // for their room only.
+    // Fields of each stored $GPGSV (at most 9); entries beyond
+    // m_storedMessages are kept for their room only.
     std::vector<std::vector<std::wstring>> m_groupMessages;
     size_t m_storedMessages = 0;
+    size_t m_storedText = 0; // characters of the stored fields
 };

@@ -159,9 +159,10 @@ std::wstring BuildPlacemarkSentence(const KmlElement& placemark)
     const std::vector<std::wstring> fields = SplitCommaSeparated(coordinates->Text());
     if (fields.size() < c_leastCoordinateFields)
         ThrowOwnFailure(KmlFailure::CoordinateFields);
-    const double longitude = ParseKmlCoordinate(fields[0]);
-    const double latitude = ParseKmlCoordinate(fields[1]);
-    const double altitude = fields.size() > 2 ? ParseKmlCoordinate(fields[2]) : 0.0;
+    const double longitude = ParseNumberField(NumberField::Longitude, fields[0], ParseKmlCoordinate);
+    const double latitude = ParseNumberField(NumberField::Latitude, fields[1], ParseKmlCoordinate);
+    const double altitude =
+        fields.size() > 2 ? ParseNumberField(NumberField::Altitude, fields[2], ParseKmlCoordinate) : 0.0;
 
     std::wstring sentence = L"$PMGNWPL,";
     sentence += FormatDegreeMinutes(2, latitude);
@@ -170,9 +171,9 @@ std::wstring BuildPlacemarkSentence(const KmlElement& placemark)
     sentence += longitude >= 0 ? L",E," : L",W,";
     sentence += FormatFixedPoint(L"%d", altitude);
     sentence += L",M,";
-    sentence += FlattenKmlText(FirstChildText(placemark, L"name"));
+    sentence += SentenceFieldText(FlattenKmlText(FirstChildText(placemark, L"name")));
     sentence += L',';
-    sentence += FlattenKmlText(FirstChildText(placemark, L"description"));
+    sentence += SentenceFieldText(FlattenKmlText(FirstChildText(placemark, L"description")));
     sentence += L",a";
     return sentence;
 }
@@ -236,21 +237,16 @@ void WriteWaypointFile(const std::wstring& destinationPath, const std::vector<st
 
 double ParseKmlCoordinate(std::wstring_view text)
 {
-    while (!text.empty() && IsWhiteSpace(text.front()))
-        text.remove_prefix(1);
-    if (!text.empty() && text.front() == L'+')
-        text.remove_prefix(1);
-    // Only these characters can belong to a number; from_chars takes the
-    // longest prefix of them that is one, independent of any locale.
-    std::string narrow;
-    for (wchar_t c : text) {
-        if (!((c >= L'0' && c <= L'9') || c == L'.' || c == L'-' || c == L'+' || c == L'e' || c == L'E'))
-            break;
-        narrow += static_cast<char>(c);
-    }
+    const std::string plain = PlainDecimalText(text);
     double value = 0;
-    const auto result = std::from_chars(narrow.data(), narrow.data() + narrow.size(), value);
-    return result.ec == std::errc() ? value : 0.0;
+    const auto result = std::from_chars(plain.data(), plain.data() + plain.size(), value, std::chars_format::fixed);
+    if (result.ec == std::errc())
+        return value;
+    // Out of range: too large, or too small to be told from zero.
+    const bool tiny = plain.find_first_of("123456789") > plain.find('.');
+    if (!tiny)
+        ThrowHr(DISP_E_OVERFLOW);
+    return plain.front() == '-' ? -0.0 : 0.0;
 }
 
 std::wstring FlattenKmlText(std::wstring_view text)

@@ -27,13 +27,16 @@
 
 #include "import/KmlDocument.h"
 
-// A coordinate field: leading white space skipped, a decimal number with
-// the point as separator (and an optional exponent) up to the first
-// character that cannot continue it, whatever the user's locale; 0 when the
-// text holds no number.
+// A coordinate field: a plain decimal number (PlainDecimalText: white
+// space around it, a sign, digits and one point, whatever the user's
+// locale), its value the correctly rounded double of the whole text. Other
+// text raises DISP_E_TYPEMISMATCH, a number beyond the range of a double
+// DISP_E_OVERFLOW. Longitudes beyond +-180 and latitudes beyond +-90 are
+// refused by the import with words naming the field.
 double ParseKmlCoordinate(std::wstring_view text);
 
-// Name and description text for a sentence: CR removed, LF made a space.
+// Name and description text: CR removed, LF made a space. The sentence
+// gets it through SentenceFieldText, which replaces the separators.
 std::wstring FlattenKmlText(std::wstring_view text);
 
 // The location a network link's href names, seen from the document at

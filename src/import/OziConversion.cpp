@@ -97,33 +97,19 @@ void WriteOutput(const std::wstring& outputPath, Body body)
     output.Commit();
 }
 
-// ParseDecimal of one field; a failure gets words that name the field and
-// quote its text: "the latitude '4x.5' is not a number".
-double ParseField(UINT fieldName, const std::wstring& text)
-{
-    try {
-        return ParseDecimal(text);
-    } catch (CAtlException& e) {
-        const std::wstring field = TryLoadResourceString(fieldName).value_or(std::wstring());
-        if (auto words = TryFormatResourceString(IDS_DETAIL_NOT_A_NUMBER, {field, EscapeControlCharacters(text)}))
-            e.SetDetailIfUnknown(*words);
-        throw;
-    }
-}
-
 void BuildWaypointSentence(const std::vector<std::wstring>& fields, std::wstring& sentence)
 {
     if (fields.size() < 4)
         ThrowOwnFailure(OziFailure::WaypointFields);
-    const double latitude = ParseField(IDS_DETAIL_FIELD_LATITUDE, fields[2]);
-    const double longitude = ParseField(IDS_DETAIL_FIELD_LONGITUDE, fields[3]);
+    const double latitude = ParseNumberField(NumberField::Latitude, fields[2]);
+    const double longitude = ParseNumberField(NumberField::Longitude, fields[3]);
     sentence += L"$PMGNWPL,";
     sentence += FormatDegreeMinutes(2, latitude);
     sentence += LatitudeHemisphere(latitude);
     sentence += FormatDegreeMinutes(3, longitude);
     sentence += LongitudeHemisphere(longitude);
     sentence += L"0.00000,M,";
-    sentence += fields[1];
+    sentence += SentenceFieldText(fields[1]);
     sentence += L",,a";
 }
 
@@ -144,10 +130,10 @@ void BuildTrackSentence(const std::vector<std::wstring>& fields, AltitudeUnit un
 {
     if (fields.size() < 5)
         ThrowOwnFailure(OziFailure::TrackPointFields);
-    const double latitude = ParseField(IDS_DETAIL_FIELD_LATITUDE, fields[0]);
-    const double longitude = ParseField(IDS_DETAIL_FIELD_LONGITUDE, fields[1]);
-    const double altitude = ParseField(IDS_DETAIL_FIELD_ALTITUDE, fields[3]);
-    const double dayNumber = ParseField(IDS_DETAIL_FIELD_DAY_NUMBER, fields[4]);
+    const double latitude = ParseNumberField(NumberField::Latitude, fields[0]);
+    const double longitude = ParseNumberField(NumberField::Longitude, fields[1]);
+    const double altitude = ParseNumberField(NumberField::Altitude, fields[3]);
+    const double dayNumber = ParseNumberField(NumberField::DayNumber, fields[4]);
 
     sentence += L"$PMGNTRK,";
     AppendTrackAngle(sentence, L"%02d%02d.%03d", latitude);

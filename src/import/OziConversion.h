@@ -6,8 +6,9 @@
 // name in its folder and replaces the destination only when every line
 // converted, so any failure leaves an existing destination as it was and
 // no partial file behind. Failures carry the 1-based input line in
-// CAtlException::Position() and, for a field that is not a number, words
-// naming the field and its text in CAtlException::Detail().
+// CAtlException::Position() and, for a field that is not a plain decimal
+// number or lies beyond its range, words naming the field and its text in
+// CAtlException::Detail(). A line with a NUL byte is refused as damaged.
 #pragma once
 
 #include <windows.h>

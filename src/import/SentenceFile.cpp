@@ -2,9 +2,13 @@
 
 #include <oleauto.h>
 
-#include <cmath>
+#include <cfloat>
+#include <charconv>
 #include <climits>
+#include <cmath>
 
+#include "ErrorStrings.h"
+#include "base/ResourceString.h"
 #include "base/Text.h"
 
 namespace {
@@ -50,45 +54,49 @@ size_t FindClosingQuote(std::wstring_view text) noexcept
     return std::wstring_view::npos;
 }
 
-// Plain runs of ASCII digits (an optional leading minus, at most 15 digits)
-// are what the readers meet on nearly every line; their value is exact in
-// a double, so converting them here gives what the variant conversion gives
-// at a fraction of its cost.
-bool TryConvertPlainDigits(std::wstring_view text, double& value) noexcept
+bool IsDigit(wchar_t c) noexcept
 {
-    const bool negative = !text.empty() && text.front() == L'-';
-    if (negative)
-        text.remove_prefix(1);
-    if (text.empty() || text.size() > 15)
-        return false;
-    long long digits = 0;
-    for (wchar_t c : text) {
-        if (c < L'0' || c > L'9')
+    return c >= L'0' && c <= L'9';
+}
+
+bool AllDigits(std::wstring_view text) noexcept
+{
+    for (wchar_t c : text)
+        if (!IsDigit(c))
             return false;
-        digits = digits * 10 + (c - L'0');
-    }
-    value = negative ? -static_cast<double>(digits) : static_cast<double>(digits);
     return true;
 }
 
-double ConvertDigitsWithVariant(std::wstring_view text)
+// The correctly rounded value of a run of ASCII digits ("" is 0); infinity
+// beyond the range of a double. Up to 15 digits the value is exact and
+// built here, which is what the readers meet on nearly every line.
+double DigitsValue(std::string_view digits) noexcept
 {
-    double plain;
-    if (TryConvertPlainDigits(text, plain))
-        return plain;
+    constexpr size_t exactDigits = 15;
+    if (digits.size() <= exactDigits) {
+        long long value = 0;
+        for (char c : digits)
+            value = value * 10 + (c - '0');
+        return static_cast<double>(value);
+    }
+    double value = 0;
+    const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), value, std::chars_format::fixed);
+    return result.ec == std::errc() ? value : HUGE_VAL;
+}
 
-    VARIANT source;
-    VariantInit(&source);
-    source.vt = VT_BSTR;
-    source.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    if (!source.bstrVal)
-        ThrowHr(E_OUTOFMEMORY);
-    VARIANT converted;
-    VariantInit(&converted);
-    const HRESULT hr = VariantChangeType(&converted, &source, 0, VT_R8);
-    VariantClear(&source);
-    ThrowIfFailed(hr);
-    return converted.dblVal;
+// The value of the fraction digits after the point: the digits' value
+// divided by the power of ten of their count, each rounded once, up to the
+// exactly representable powers; the correctly rounded value of "0.digits"
+// for longer fractions, whose power of ten would overflow.
+double FractionValue(std::string_view digits)
+{
+    constexpr size_t exactPowers = 22;
+    if (digits.size() <= exactPowers)
+        return DigitsValue(digits) / std::pow(10.0, static_cast<double>(digits.size()));
+    const std::string text = "0." + std::string(digits);
+    double value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+    return value;
 }
 
 // Writes "*hh" after the length bytes of a line that starts with '$'
@@ -105,7 +113,74 @@ size_t AppendChecksumTo(char* line, size_t length) noexcept
     return length + 3;
 }
 
+// A text file with a NUL byte in a line is damaged: its lines are not
+// what its writer meant, so none of them is taken.
+[[noreturn]] void ThrowNulByteAt(const std::wstring& path, size_t line)
+{
+    try {
+        ThrowOwnFailureAt(TextFailure::NulByte, static_cast<unsigned>(line));
+    } catch (CAtlException& e) {
+        e.SetPathIfUnknown(path);
+        throw;
+    }
+}
+
+// The replacement of a byte that must not appear inside a sentence field,
+// or 0 for a byte that may.
+wchar_t FieldReplacement(unsigned char byte) noexcept
+{
+    if (byte == ',' || byte < 0x20 || byte == 0x7F)
+        return L' ';
+    if (byte == '*' || byte == '$')
+        return L'_';
+    return 0;
+}
+
+bool IsControlCharacter(wchar_t c) noexcept
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
+// The single byte the ANSI code page writes for one character (a UTF-16
+// unit or pair) as WriteSentence converts it; 0 when it writes none or more
+// than one (double-byte code pages never use ASCII values in a pair).
+unsigned char AnsiByteOf(std::wstring_view character) noexcept
+{
+    char bytes[8];
+    const int length = WideCharToMultiByte(CP_ACP, 0, character.data(), static_cast<int>(character.size()), bytes,
+                                           static_cast<int>(sizeof bytes), nullptr, nullptr);
+    return length == 1 ? static_cast<unsigned char>(bytes[0]) : 0;
+}
+
 } // namespace
+
+std::wstring SentenceFieldText(std::wstring_view text)
+{
+    std::wstring safe;
+    safe.reserve(text.size());
+    for (size_t pos = 0; pos < text.size(); ++pos) {
+        const wchar_t c = text[pos];
+        if (IsControlCharacter(c)) {
+            safe += L' ';
+            continue;
+        }
+        if (c < 0x80) {
+            const wchar_t replacement = FieldReplacement(static_cast<unsigned char>(c));
+            safe += replacement ? replacement : c;
+            continue;
+        }
+        const bool pair = IS_HIGH_SURROGATE(c) && pos + 1 < text.size() && IS_LOW_SURROGATE(text[pos + 1]);
+        const std::wstring_view character = text.substr(pos, pair ? 2 : 1);
+        const unsigned char written = AnsiByteOf(character);
+        const wchar_t replacement = written != 0 ? FieldReplacement(written) : 0;
+        if (replacement != 0)
+            safe += replacement;
+        else
+            safe += character;
+        pos += character.size() - 1;
+    }
+    return safe;
+}
 
 std::wstring FormatIntegers(const wchar_t* format, std::initializer_list<int> values)
 {
@@ -145,31 +220,6 @@ int TruncateToInt(double value) noexcept
     return static_cast<int>(value);
 }
 
-namespace {
-
-// Volume and file index of an existing file, without opening it for reading.
-bool TryGetFileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& identity)
-{
-    UniqueHFile file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    return file && GetFileInformationByHandle(file.Get(), &identity);
-}
-
-} // namespace
-
-void ThrowIfSameFile(const std::wstring& source, const std::wstring& destination)
-{
-    BY_HANDLE_FILE_INFORMATION sourceIdentity;
-    BY_HANDLE_FILE_INFORMATION destinationIdentity;
-    if (!TryGetFileIdentity(source, sourceIdentity) || !TryGetFileIdentity(destination, destinationIdentity))
-        return;
-    if (sourceIdentity.dwVolumeSerialNumber == destinationIdentity.dwVolumeSerialNumber &&
-        sourceIdentity.nFileIndexHigh == destinationIdentity.nFileIndexHigh &&
-        sourceIdentity.nFileIndexLow == destinationIdentity.nFileIndexLow) {
-        SetLastError(ERROR_SHARING_VIOLATION);
-        ThrowLastErrorFor(destination);
-    }
-}
 
 void WriteSentence(HANDLE file, std::wstring_view line, bool checksum)
 {
@@ -265,6 +315,7 @@ void AppendTrackAngle(std::wstring& text, const wchar_t* format, double value)
 TextLines ReadTextLines(const std::wstring& path)
 {
     TextLines result;
+    DWORD length = 0;
     try {
         UniqueHFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -273,7 +324,7 @@ TextLines ReadTextLines(const std::wstring& path)
         ThrowLastErrorIf(!GetFileSizeEx(file.Get(), &size));
         if (static_cast<ULONGLONG>(size.QuadPart) >= MAXDWORD)
             ThrowHr(E_OUTOFMEMORY);
-        const DWORD length = static_cast<DWORD>(size.QuadPart);
+        length = static_cast<DWORD>(size.QuadPart);
         result.m_contents.reset(new (std::nothrow) char[length + 1]);
         if (!result.m_contents)
             ThrowHr(E_OUTOFMEMORY);
@@ -286,12 +337,14 @@ TextLines ReadTextLines(const std::wstring& path)
             total += read;
         }
         result.m_contents[total] = '\0';
+        length = total;
     } catch (CAtlException& e) {
         e.SetPathIfUnknown(path);
         throw;
     }
 
-    const std::string_view contents(result.m_contents.get());
+    // The real length, not the C string: a NUL byte must not hide the rest.
+    const std::string_view contents(result.m_contents.get(), length);
     size_t start = 0;
     while (start < contents.size()) {
         size_t end = contents.find('\n', start);
@@ -305,8 +358,11 @@ TextLines ReadTextLines(const std::wstring& path)
             piece.remove_suffix(1);
         // What follows the last LF is a line only when it holds more than
         // CRs, so that LF CR line ends give the same lines as CR LF.
-        if (!lastPiece || !piece.empty())
+        if (!lastPiece || !piece.empty()) {
+            if (piece.find('\0') != std::string_view::npos)
+                ThrowNulByteAt(path, result.m_lines.size() + 1);
             result.m_lines.push_back(piece);
+        }
         start = end + 1;
     }
     return result;
@@ -366,20 +422,88 @@ void SplitCommaSeparated(std::wstring_view line, std::vector<std::wstring>& fiel
     fields.resize(count);
 }
 
-double ParseDecimal(std::wstring_view text)
+std::string PlainDecimalText(std::wstring_view text)
 {
     text = TrimWhiteSpace(text);
-    const size_t point = text.find(L'.');
-    if (point == std::wstring_view::npos)
-        return ConvertDigitsWithVariant(text);
-
-    const std::wstring_view integerText = text.substr(0, point);
-    const std::wstring_view fractionText = text.substr(point + 1);
-    double value = ConvertDigitsWithVariant(integerText);
-    if (!fractionText.empty()) {
-        const double fraction = ConvertDigitsWithVariant(fractionText) / std::pow(10.0, fractionText.size());
-        const bool negative = !integerText.empty() && integerText.front() == L'-';
-        value += negative ? -fraction : fraction;
+    bool negative = false;
+    if (!text.empty() && (text.front() == L'-' || text.front() == L'+')) {
+        negative = text.front() == L'-';
+        text.remove_prefix(1);
     }
-    return value;
+    const size_t point = text.find(L'.');
+    const std::wstring_view integerDigits = text.substr(0, point);
+    const std::wstring_view fractionDigits = point == std::wstring_view::npos ? std::wstring_view() : text.substr(point + 1);
+    if (integerDigits.empty() && fractionDigits.empty())
+        ThrowHr(DISP_E_TYPEMISMATCH);
+    if (!AllDigits(integerDigits) || !AllDigits(fractionDigits))
+        ThrowHr(DISP_E_TYPEMISMATCH);
+    std::string plain;
+    plain.reserve(text.size() + 1);
+    if (negative)
+        plain += '-';
+    for (wchar_t c : text)
+        plain += static_cast<char>(c);
+    return plain;
+}
+
+double ParseDecimal(std::wstring_view text)
+{
+    const std::string plain = PlainDecimalText(text);
+    std::string_view digits = plain;
+    const bool negative = digits.front() == '-';
+    if (negative)
+        digits.remove_prefix(1);
+    const size_t point = digits.find('.');
+    double value = DigitsValue(digits.substr(0, point));
+    if (point != std::string_view::npos && point + 1 < digits.size())
+        value += FractionValue(digits.substr(point + 1));
+    if (!std::isfinite(value))
+        ThrowHr(DISP_E_OVERFLOW);
+    return negative ? -value : value;
+}
+
+namespace {
+
+struct NumberFieldRule
+{
+    UINT name;    // string id of the field's name
+    double limit; // the largest magnitude accepted
+};
+
+// Indexed by NumberField.
+constexpr NumberFieldRule c_numberFieldRules[] = {
+    {IDS_DETAIL_FIELD_LATITUDE, 90.0},
+    {IDS_DETAIL_FIELD_LONGITUDE, 180.0},
+    {IDS_DETAIL_FIELD_ALTITUDE, DBL_MAX},
+    {IDS_DETAIL_FIELD_DAY_NUMBER, DBL_MAX},
+};
+
+std::wstring LimitText(double limit)
+{
+    return std::to_wstring(TruncateToInt(limit));
+}
+
+} // namespace
+
+double ParseNumberField(NumberField field, std::wstring_view text, double (*parse)(std::wstring_view))
+{
+    const NumberFieldRule& rule = c_numberFieldRules[static_cast<size_t>(field)];
+    const std::wstring name = TryLoadResourceString(rule.name).value_or(std::wstring());
+    const std::wstring quoted = EscapeControlCharacters(text);
+    double value = 0;
+    try {
+        value = parse(text);
+    } catch (CAtlException& e) {
+        const UINT words = e.m_hr == DISP_E_OVERFLOW ? IDS_DETAIL_TOO_LARGE : IDS_DETAIL_NOT_A_NUMBER;
+        if (auto detail = TryFormatResourceString(words, {name, quoted}))
+            e.SetDetailIfUnknown(*detail);
+        throw;
+    }
+    if (std::fabs(value) <= rule.limit)
+        return value;
+    CAtlException outOfRange(DISP_E_OVERFLOW);
+    const std::wstring limit = LimitText(rule.limit);
+    if (auto detail = TryFormatResourceString(IDS_DETAIL_OUT_OF_RANGE, {name, quoted, L"-" + limit, limit}))
+        outOfRange.SetDetailIfUnknown(*detail);
+    throw outOfRange;
 }

@@ -19,16 +19,18 @@
 #include <vector>
 
 #include "base/Handle.h"
+#include "base/OutputFiles.h"
 
-// Refuses a destination that names the same existing file as the source
-// (another path, a link or a different case alike): a conversion never
-// replaces its own input. Raises the sharing violation with the
-// destination's path.
-void ThrowIfSameFile(const std::wstring& source, const std::wstring& destination);
+namespace TextFailure {
+constexpr WORD NulByte = 0x0A10; // a line of a text file holds a NUL byte
+} // namespace TextFailure
 
-// A name or comment made safe for one sentence field: the characters that
-// separate fields or sentences (',' '*' '$') and control characters become
-// spaces.
+// Text made safe for one field of a sentence, so that the sentence keeps
+// exactly its fields and its checksum: the field separator ',' and control
+// characters (C0, DEL, C1) become a space, '*' (which starts the checksum)
+// and '$' (which starts a sentence) become '_'. A character outside ASCII
+// that the ANSI code page would write as one of these (its best-fit forms,
+// such as the fullwidth comma) is replaced the same way.
 std::wstring SentenceFieldText(std::wstring_view text);
 
 // Converts the line to ANSI, appends the checksum when asked, then CR LF,
@@ -77,8 +79,9 @@ private:
 };
 
 // Reads the file whole and splits it at LF; CRs at either end of a piece
-// are removed, contents from the first NUL byte on are ignored, and an
-// empty piece after the last LF is not a line.
+// are removed and an empty piece after the last LF is not a line. A NUL
+// byte in any line is a damaged file: it raises TextFailure::NulByte with
+// the line's number as the position and the file's path.
 TextLines ReadTextLines(const std::wstring& path);
 
 // Splits "a, \"b,\"\"c\"\" \" ,d" into fields: blanks before a field are
@@ -89,7 +92,30 @@ std::vector<std::wstring> SplitCommaSeparated(std::wstring_view line);
 // The same into a list whose strings are reused (for loops over many lines).
 void SplitCommaSeparated(std::wstring_view line, std::vector<std::wstring>& fields);
 
-// Parses a decimal number with the point as separator whatever the user's
-// locale: digit strings go through VariantChangeType, the point is handled
-// here. Raises the conversion's HRESULT for text that is not a number.
+// The plain decimal number a text holds, in ASCII with its sign ("-12.5"
+// of " -12.5 ", "12." of "+12."): white space around it, an optional sign,
+// digits with at most one point and at least one digit ("12", "-0.5",
+// "12.", ".5"), whatever the user's locale. Any other text (exponents,
+// hexadecimal, currency signs, parentheses, group separators, "nan",
+// "inf") raises DISP_E_TYPEMISMATCH.
+std::string PlainDecimalText(std::wstring_view text);
+
+// The value of a plain decimal number (PlainDecimalText): the integer
+// digits' value plus the fraction digits' value divided by the power of ten
+// of their count, each of the three correctly rounded. Text that is not a
+// plain decimal number raises DISP_E_TYPEMISMATCH, a value beyond the
+// range of a double DISP_E_OVERFLOW.
 double ParseDecimal(std::wstring_view text);
+
+// The fields whose numbers the readers take, with their ranges: latitudes
+// within +-90, longitudes within +-180, altitudes and day numbers any
+// finite value.
+enum class NumberField { Latitude, Longitude, Altitude, DayNumber };
+
+// The number of one field read with parse. A failure gets words naming the
+// field and quoting its text: "the latitude '4x.5' is not a number" (the
+// parser's DISP_E_TYPEMISMATCH), "the altitude '1000...0' is too large"
+// (its DISP_E_OVERFLOW), "the latitude '95' is not between -90 and 90"
+// (raised as DISP_E_OVERFLOW).
+double ParseNumberField(NumberField field, std::wstring_view text,
+                        double (*parse)(std::wstring_view) = ParseDecimal);

@@ -477,6 +477,7 @@ void WriteModifiedContainer(const MapContainer& container, const std::wstring& d
     WithPath(container.path, [&] { LayOut(container, working, ReplacementSize(replacement)); });
     const std::vector<unsigned char> header = BuildHeaderBlock(working);
 
+    ThrowIfSameFile(container.path, destinationPath);
     PendingFile output(destinationPath);
     WithPath(destinationPath, [&] {
         WriteAll(output.Get(), header.data(), static_cast<DWORD>(header.size()));

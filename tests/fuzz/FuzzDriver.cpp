@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <functional>
@@ -199,8 +200,58 @@ struct Target
     bool files = false;
 };
 
+// The fields of each sentence the converters write, its name included.
+struct SentenceShape
+{
+    const char* name;
+    size_t fields;
+};
+
+constexpr SentenceShape c_sentenceShapes[] = {{"$PMGNWPL", 10}, {"$PMGNTRK", 11}, {"$PMGNCMD", 2}};
+
+// Every written line is one whole sentence of a known name: one '$' at its
+// start, exactly its fields, a right checksum where it has one (only the
+// KML terminator has none), and a position on the globe.
+void CheckSentences(const std::string& output)
+{
+    size_t start = 0;
+    for (size_t end = output.find("\r\n"); end != std::string::npos; start = end + 2, end = output.find("\r\n", start)) {
+        std::string line = output.substr(start, end - start);
+        Require(line.rfind('$') == 0, "a written line holds a '$' inside or does not start with one");
+        const size_t star = line.find('*');
+        if (star != std::string::npos) {
+            Require(star + 3 == line.size(), "a written line holds a '*' before its checksum");
+            unsigned char sum = 0;
+            for (size_t i = 1; i < star; ++i)
+                sum ^= static_cast<unsigned char>(line[i]);
+            Require(std::strtoul(line.substr(star + 1).c_str(), nullptr, 16) == sum, "a written checksum is wrong");
+            line.resize(star);
+        }
+        std::vector<std::string> fields;
+        for (size_t from = 0;;) {
+            const size_t comma = line.find(',', from);
+            fields.push_back(line.substr(from, comma - from));
+            if (comma == std::string::npos)
+                break;
+            from = comma + 1;
+        }
+        const SentenceShape* shape = nullptr;
+        for (const auto& known : c_sentenceShapes)
+            if (fields[0] == known.name)
+                shape = &known;
+        Require(shape != nullptr, "a written sentence has an unknown name");
+        Require(fields.size() == shape->fields, "a written sentence does not have its fields");
+        Require(star != std::string::npos || fields[0] == "$PMGNCMD", "a written sentence has no checksum");
+        if (shape->fields > 3) {
+            Require(std::strtod(fields[1].c_str(), nullptr) <= 9000.0, "a written latitude is beyond the pole");
+            Require(std::strtod(fields[3].c_str(), nullptr) <= 18000.0, "a written longitude is beyond 180");
+        }
+    }
+    Require(start == output.size(), "a converted file does not end with a line end");
+}
+
 // Converters that write one sentence file: an existing output survives any
-// failure, and a success leaves a terminated file.
+// failure, and a success leaves a terminated file of whole sentences.
 void RunConversion(const std::string& input, Sandbox& sandbox, const wchar_t* extension,
                    void (*convert)(const std::wstring&, const std::wstring&))
 {
@@ -218,6 +269,7 @@ void RunConversion(const std::string& input, Sandbox& sandbox, const wchar_t* ex
     }
     const std::string output = ReadBytes(destination);
     Require(output.find(c_sentenceTerminator) != std::string::npos, "a converted file has no terminator");
+    CheckSentences(output);
     Require(List(sandbox.Out()).size() == 1, "a conversion left a second file behind");
     Require(ReadBytes(source) == input, "the conversion changed its source");
 }

@@ -16,6 +16,16 @@ const char* const c_extremeNumbers[] = {
     "inf", "-inf", "2147483647", "2147483648", "-2147483649", "4294967295", "4294967296",
     "99999999999999999999999999999", "0x7FFFFFFF", "1.", ".5", "--1", "1e", "1,5", "007", "+5",
     "3.000000000000000000000000000000000000000000001",
+    // Positions at and just beyond their ranges, and notations that are no
+    // plain decimals.
+    "90", "-90", "90.000001", "-90.0000000001", "180", "-180", "180.000001", "-180.5", "360", "&H10", "(5)", "$1",
+    "1.5e3", " 45 ",
+};
+
+// Texts that would break a sentence apart if a name carried them into it.
+const char* const c_separatorTexts[] = {
+    ",", "*", "$", "A,B,C", "Hut*00", "x$PMGNWPL,1,2,3*7F", "\t", "\x01", "\x7F", "&#44;", "&#x2A;", "&#36;",
+    "&#9;", "&#x85;", "\xEF\xBC\x8C", "\xEF\xBC\x8A", "\xEF\xBC\x84", "\r", "\n",
 };
 
 // 32-bit values at the edges of counts, offsets and lengths.
@@ -106,6 +116,33 @@ void ReplaceNumber(std::string& bytes, CRandom& random)
     bytes.replace(start, end - start, c_extremeNumbers[random.Below(std::size(c_extremeNumbers))]);
 }
 
+// A separator text into a name: after a KML name's start tag, or into the
+// second field of a line (an OziExplorer waypoint's name), or anywhere.
+void InsertSeparators(std::string& bytes, CRandom& random)
+{
+    const std::string text = c_separatorTexts[random.Below(std::size(c_separatorTexts))];
+    size_t pos = random.Below(bytes.size() + 1);
+    const size_t tag = bytes.find("<name>", pos);
+    if (tag != std::string::npos && random.OneIn(2)) {
+        pos = tag + 6;
+    } else if (!bytes.empty()) {
+        const auto [start, length] = LineAround(bytes, pos);
+        const size_t comma = bytes.find(',', start);
+        if (comma != std::string::npos && comma < start + length)
+            pos = comma + 1;
+    }
+    bytes.insert(std::min(pos, bytes.size()), text);
+}
+
+// A NUL byte at the start or inside of a line.
+void PutNulInLine(std::string& bytes, CRandom& random)
+{
+    if (bytes.empty())
+        return;
+    const auto [start, length] = LineAround(bytes, random.Below(bytes.size()));
+    bytes[random.OneIn(2) ? start : start + random.Below(length)] = '\0';
+}
+
 // A count word, or the offset or length of one of the first directory
 // entries, set to a boundary value (or to the file's size, give or take).
 void SetHeaderWord(std::string& bytes, CRandom& random)
@@ -129,7 +166,8 @@ void SetHeaderWord(std::string& bytes, CRandom& random)
 
 using Mutation = void (*)(std::string&, CRandom&);
 
-const Mutation c_textMutations[] = {FlipBits, InsertBytes, DeleteBytes, DuplicateLine, TruncateLine, ReplaceNumber};
+const Mutation c_textMutations[] = {FlipBits,     InsertBytes,   DeleteBytes,      DuplicateLine,
+                                    TruncateLine, ReplaceNumber, InsertSeparators, PutNulInLine};
 const Mutation c_containerMutations[] = {FlipBits, InsertBytes, DeleteBytes, TruncateLine, SetHeaderWord,
                                          SetHeaderWord};
 

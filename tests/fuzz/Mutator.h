@@ -29,7 +29,8 @@ enum class InputShape
 
 // Applies one to three mutations: bit flips, byte insertions and deletions,
 // duplicated and truncated lines, numeric fields replaced by extreme
-// values and, for containers, count, offset and length words set to
+// values (positions at and beyond their ranges among them), separators
+// put into names, NUL bytes put into lines and, for containers, count, offset and length words set to
 // boundary values. The result is at most c_maximumInputBytes long.
 std::string Mutate(const std::string& seed, InputShape shape, CRandom& random);
 

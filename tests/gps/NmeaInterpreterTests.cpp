@@ -311,6 +311,54 @@ TEST(NmeaInterpreter, SatelliteGroups)
     }
 }
 
+namespace {
+
+// "$GPGSV,total,number,count" followed by satellites numbered 1 on.
+std::wstring GroupMessage(long total, long number, size_t satellites)
+{
+    std::wstring line = L"$GPGSV," + std::to_wstring(total) + L',' + std::to_wstring(number) + L",99";
+    for (size_t i = 1; i <= satellites; ++i)
+        line += L',' + std::to_wstring(i) + L",45,180,30";
+    return line;
+}
+
+} // namespace
+
+TEST(NmeaInterpreter, SatelliteGroupsStayWithinTheirLimits)
+{
+    struct Row
+    {
+        const char* what;
+        long messages;       // numbered 1 on, the last completing the group
+        size_t satellites;   // per message
+        size_t reported;     // 0: no event
+    };
+    const Row rows[] = {
+        {"nine messages, the most NMEA 0183 allows", 9, 4, 36},
+        {"ten messages", 10, 4, 0},
+        {"messages holding more text than any receiver sends", 2, 300, 0},
+        // The total grows with every message and is reached only at the end.
+        {"a group that never completes", 100000, 4, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        CNmeaInterpreter interpreter;
+        RecordingEvents events;
+        for (long number = 1; number < row.messages; ++number)
+            interpreter.InterpretLine(GroupMessage(number + 1, number, row.satellites), events);
+        interpreter.InterpretLine(GroupMessage(row.messages, row.messages, row.satellites), events);
+        if (row.reported == 0) {
+            EXPECT_TRUE(events.events.empty());
+        } else {
+            EXPECT_EQ(row.reported, events.Only<std::vector<SatelliteInView>>().size());
+        }
+        // The next group is read as ever.
+        events.events.clear();
+        interpreter.InterpretLine(GroupMessage(1, 1, 3), events);
+        EXPECT_EQ(3u, events.Only<std::vector<SatelliteInView>>().size());
+    }
+}
+
 TEST(NmeaInterpreter, MissingOrEmptySignalToNoiseIsZero)
 {
     for (const wchar_t* line : {L"$GPGSV,1,1,02,05,10,20,30,06,40,50", L"$GPGSV,1,1,02,05,10,20,30,06,40,50,"}) {

@@ -104,16 +104,16 @@ const char c_gpx11[] = "<gpx version=\"1.1\" xmlns=\"http://www.topografix.com/G
 
 const FailureRow c_failureRows[] = {
     {"KML", "<kml xmlns=\"http://www.opengis.net/kml/2.2\"><Placemark/></kml>", L".upt",
-     static_cast<HRESULT>(0xA7650300), L""},
+     static_cast<HRESULT>(0xA7650B00), L""},
     {"gpx of an unknown version",
      "<gpx xmlns=\"http://www.topografix.com/GPX/1/2\"><wpt lat=\"1\" lon=\"2\"/></gpx>", L".upt",
-     static_cast<HRESULT>(0xA7650300), L""},
+     static_cast<HRESULT>(0xA7650B00), L""},
     {"not XML", "lat,lon\n1,2\n", L".upt", E_FAIL, L""},
     {"track only, waypoints asked",
      std::string(c_gpx11) + "<trk><trkseg><trkpt lat=\"1\" lon=\"2\"/></trkseg></trk></gpx>",
-     L".upt", static_cast<HRESULT>(0xA7650301), L""},
+     L".upt", static_cast<HRESULT>(0xA7650B01), L""},
     {"waypoints only, track asked", std::string(c_gpx11) + "<wpt lat=\"1\" lon=\"2\"/><trk><trkseg/></trk></gpx>",
-     L".log", static_cast<HRESULT>(0xA7650302), L""},
+     L".log", static_cast<HRESULT>(0xA7650B02), L""},
     {"broken latitude", std::string(c_gpx11) + "<wpt lat=\"4x.5\" lon=\"2\"/></gpx>", L".upt", DISP_E_TYPEMISMATCH,
      L"the latitude '4x.5' is not a number"},
     {"longitude out of range", std::string(c_gpx11) + "<wpt lat=\"1\" lon=\"200\"/></gpx>", L".upt",
@@ -121,10 +121,10 @@ const FailureRow c_failureRows[] = {
     {"broken elevation", std::string(c_gpx11) + "<trk><trkseg><trkpt lat=\"1\" lon=\"2\"><ele>12m</ele></trkpt>"
      "</trkseg></trk></gpx>", L".log", DISP_E_TYPEMISMATCH, L"the altitude '12m' is not a number"},
     {"broken time", std::string(c_gpx11) + "<trk><trkseg><trkpt lat=\"1\" lon=\"2\"><time>yesterday</time></trkpt>"
-     "</trkseg></trk></gpx>", L".log", static_cast<HRESULT>(0xA7650304), L""},
-    {"point without lon", std::string(c_gpx11) + "<wpt lat=\"1\"/></gpx>", L".upt", static_cast<HRESULT>(0xA7650303),
+     "</trkseg></trk></gpx>", L".log", static_cast<HRESULT>(0xA7650B04), L""},
+    {"point without lon", std::string(c_gpx11) + "<wpt lat=\"1\"/></gpx>", L".upt", static_cast<HRESULT>(0xA7650B03),
      L""},
-    {"unknown destination", c_document, L".gpx", static_cast<HRESULT>(0xA7650305), L""},
+    {"unknown destination", c_document, L".gpx", static_cast<HRESULT>(0xA7650B05), L""},
 };
 
 } // namespace

@@ -91,13 +91,18 @@ TEST_F(KmlConversion, DocumentsConvertOrFailWithTheirCode)
         {"empty document", Kml("<Document/>"), c_terminator},
         {"coordinates", Kml(Placemark("X", " -8.5 , -47.25 ,-12.5,7")),
          Sentence("$PMGNWPL,4715.00000,S,00830.00000,W,-12.50000,M,X,,a") + c_terminator},
-        {"exponents and text without a number",
-         Kml(Placemark("E", "\n  8.5e0,4725E-2,abc\n ")),
-         Sentence("$PMGNWPL,4715.00000,N,00830.00000,E,0.00000,M,E,,a") + c_terminator},
-        {"name and description: LF a space, nothing else",
+        {"coordinates at their limits", Kml(Placemark("E", "\n  -180,90.000,-0\n ")),
+         Sentence("$PMGNWPL,9000.00000,N,18000.00000,W,0.00000,M,E,,a") + c_terminator},
+        {"an exponent", Kml(Placemark("E", "8.5e0,47.25")), {}, DISP_E_TYPEMISMATCH, 1,
+         L"the longitude '8.5e0' is not a number"},
+        {"a latitude beyond the pole", Kml(Placemark("A") + Placemark("N", "8.5,-90.5")), {}, DISP_E_OVERFLOW, 2,
+         L"the latitude '-90.5' is not between -90 and 90"},
+        {"an altitude that is not a number", Kml(Placemark("N", "8.5,47.25,nan")), {}, DISP_E_TYPEMISMATCH, 1,
+         L"the altitude 'nan' is not a number"},
+        {"name and description: LF a space, a comma too",
          Kml("<Placemark><description>one\ntwo,  three </description><name> a\nb </name>"
              "<Point><coordinates>1,2,0</coordinates></Point></Placemark>"),
-         Sentence("$PMGNWPL,0200.00000,N,00100.00000,E,0.00000,M, a b ,one two,  three ,a") + c_terminator},
+         Sentence("$PMGNWPL,0200.00000,N,00100.00000,E,0.00000,M, a b ,one two   three ,a") + c_terminator},
         {"CDATA text", Kml(Placemark("<![CDATA[<b>x</b>]]>")), Waypoint("<b>x</b>") + c_terminator},
         {"earth.google.com 2.0", Kml(Placemark("G"), "http://earth.google.com/kml/2.0"), Waypoint("G") + c_terminator},
         {"namespace ignoring case, later version", Kml(Placemark("V"), "HTTP://WWW.OPENGIS.NET/KML/3.10"),
@@ -389,19 +394,22 @@ TEST(KmlText, CarriageReturnsGoLineFeedsBecomeSpaces)
     EXPECT_EQ(L"a b  c\td ", FlattenKmlText(L"\ra\r\nb\n\nc\td\r\n"));
 }
 
-TEST(KmlCoordinate, ParsesTheLeadingNumber)
+TEST(KmlCoordinate, TakesOnlyPlainDecimals)
 {
     const struct
     {
-        const wchar_t* text;
+        std::wstring text;
         double value;
     } rows[] = {
-        {L"8.5", 8.5},     {L" \t\n-47.25", -47.25}, {L"+3", 3},       {L"1e3", 1000}, {L"2.5E-1x", 0.25},
-        {L".5", 0.5},      {L"12abc", 12},           {L"abc", 0},      {L"", 0},       {L"-", 0},
-        {L"1.5.6", 1.5},   {L"7,8", 7},              {L"nan", 0},      {L"1e", 1},     {L"1e999", 0},
+        {L"8.5", 8.5}, {L" \t\n-47.25 \n", -47.25}, {L"+3", 3}, {L".5", 0.5}, {L"12.", 12},
+        {L"11.9996228", 11.9996228}, // the whole text rounded once (11 + 9996228e-7 is one ulp more)
+        {L"0." + std::wstring(400, L'0') + L"1", 0.0}, // too small to be told from zero
     };
     for (const auto& row : rows)
-        EXPECT_DOUBLE_EQ(row.value, ParseKmlCoordinate(row.text)) << WideToUtf8(row.text);
+        EXPECT_EQ(row.value, ParseKmlCoordinate(row.text)) << WideToUtf8(row.text);
+    for (const wchar_t* text : {L"1e3", L"2.5E-1x", L"12abc", L"abc", L"", L"-", L"1.5.6", L"7 8", L"nan", L"inf", L"1e999"})
+        EXPECT_EQ(DISP_E_TYPEMISMATCH, RaisedResult([&] { ParseKmlCoordinate(text); })) << WideToUtf8(text);
+    EXPECT_EQ(DISP_E_OVERFLOW, RaisedResult([] { ParseKmlCoordinate(L"1" + std::wstring(400, L'0')); }));
 }
 
 TEST_F(KmlConversion, DeepNestingDoesNotCrash)

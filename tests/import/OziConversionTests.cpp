@@ -4,6 +4,8 @@
 #include "base/Text.h"
 #include "import/OziConversion.h"
 
+using namespace std::string_literals;
+
 namespace {
 
 const std::string c_terminator = "$PMGNCMD,END*3D\r\n";
@@ -37,7 +39,7 @@ TEST_F(OziConversion, WaypointsAreWrittenByteForByte)
                                      "3,  Spaced name  ,0,0,\r\n");
     ConvertWaypoints(input, Output());
     const std::string expected = Sentence("$PMGNWPL,4830.00000,N,01115.00000,W,0.00000,M,HOME,,a") +
-                                 Sentence("$PMGNWPL,0030.00000,S,00015.00000,W,0.00000,M,Cafe, terrace,,a") +
+                                 Sentence("$PMGNWPL,0030.00000,S,00015.00000,W,0.00000,M,Cafe  terrace,,a") +
                                  Sentence("$PMGNWPL,0000.00000,N,00000.00000,E,0.00000,M,Spaced name,,a") +
                                  c_terminator;
     EXPECT_EQ(expected, ReadFileBytes(Output()));
@@ -101,6 +103,12 @@ const FailureRow c_failureRows[] = {
      static_cast<HRESULT>(0xA76500DA), 7, L""},
     {"waypoints: latitude not a number", false, std::string(c_waypointHeader) + "1,A,north,2\n", DISP_E_TYPEMISMATCH,
      5, L"the latitude 'north' is not a number"},
+    {"waypoints: NUL at the start of line 7", false,
+     std::string(c_waypointHeader) + "1,A,1,2\n2,B,3,4\n\0" "3,C,5,6\n4,D,7,8\n"s, MakeOwnFailure(0x0A10), 7, L""},
+    {"waypoints: latitude beyond the pole", false, std::string(c_waypointHeader) + "1,A,90.5,2\n", DISP_E_OVERFLOW, 5,
+     L"the latitude '90.5' is not between -90 and 90"},
+    {"waypoints: longitude in another notation", false, std::string(c_waypointHeader) + "1,A,1,1.5e3\n",
+     DISP_E_TYPEMISMATCH, 5, L"the longitude '1.5e3' is not a number"},
     {"track: six lines only", true, c_trackHeaderFeet, static_cast<HRESULT>(0xA76500CC), 0, L""},
     {"track: other datum", true, "b\nPulkovo 1942 (1)\nAltitude is in Feet\n\n\n\n1,2,0,3,4\n",
      static_cast<HRESULT>(0xA76500CD), 2, L""},
@@ -112,6 +120,8 @@ const FailureRow c_failureRows[] = {
      static_cast<HRESULT>(0xA76500E2), 8, L""},
     {"track: day number not a number", true, std::string(c_trackHeaderFeet) + "1,2,0,3,to\tday\n", DISP_E_TYPEMISMATCH,
      7, L"the date (day number) 'to\\tday' is not a number"},
+    {"track: NUL inside line 8", true, std::string(c_trackHeaderFeet) + "1,2,0,3,4\n1,2\0,0,3,4\n"s,
+     MakeOwnFailure(0x0A10), 8, L""},
 };
 
 } // namespace

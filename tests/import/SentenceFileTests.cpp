@@ -1,11 +1,14 @@
 #include "support/TestSupport.h"
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <string>
 using namespace std::string_literals;
 
 #include "base/Text.h"
 #include "base/OutputFiles.h"
+#include "import/KmlConversion.h"
+#include "import/OziConversion.h"
 #include "import/SentenceFile.h"
 
 TEST(SentenceFile, ChecksumFollowsTheDollarSign)
@@ -98,7 +101,6 @@ TEST(SentenceFile, ReadTextLinesSplitsEveryLineEnding)
         {"a\nb", {"a", "b"}},          // last line without LF
         {"a\n\nb\n", {"a", "", "b"}},  // empty line between two LFs
         {"\r\ra\rb\r\r\n", {"a\rb"}},  // inner CR stays
-        {"a\nb\0c\nd\n"s, {"a", "b"}}, // contents from the first NUL on are ignored
         {"", {}},
         {"\n", {""}},
     };
@@ -112,6 +114,33 @@ TEST(SentenceFile, ReadTextLinesSplitsEveryLineEnding)
         for (size_t i = 0; i < lines.size(); ++i)
             EXPECT_EQ(row.lines[i], lines[i]) << "row " << index << " line " << i;
         ++index;
+    }
+}
+
+TEST(SentenceFile, ReadTextLinesRefusesANulByteNamingItsLine)
+{
+    struct Row
+    {
+        std::string contents;
+        unsigned line;
+    };
+    const Row rows[] = {
+        {"a\nb\0c\nd\n"s, 2},
+        {"a\nb\n\0\n"s, 3},
+        {"a\r\n\0"s, 2}, // padding after the last line end
+    };
+    TempFolder folder;
+    const std::wstring path = folder.File(L"lines.txt");
+    for (const auto& row : rows) {
+        WriteFileBytes(path, row.contents);
+        try {
+            ReadTextLines(path);
+            ADD_FAILURE() << "no failure for line " << row.line;
+        } catch (const CAtlException& e) {
+            EXPECT_EQ(MakeOwnFailure(TextFailure::NulByte), e.m_hr);
+            EXPECT_EQ(row.line, e.Position());
+            EXPECT_EQ(path, e.Path());
+        }
     }
 }
 
@@ -158,27 +187,76 @@ struct DecimalRow
     double value;
 };
 
+// Values compared exactly: the integer digits' value plus the fraction
+// digits' value over a power of ten.
 const DecimalRow c_decimalRows[] = {
-    {L"-0.5", -0.5}, {L"12.", 12.0},      {L"3.25", 3.25},     {L" 47.466222 ", 47.466222},
-    {L"-87.1347", -87.1347}, {L"-777", -777.0}, {L"0", 0.0}, {L"39307.3279977", 39307.3279977},
+    {L"-0.5", -0.5},
+    {L"12.", 12.0},
+    {L"+3.25", 3.25},
+    {L" 47.466222 ", 47.0 + 466222.0 / 1e6},
+    {L"\t-0.358557", -(358557.0 / 1e6)},
+    {L"11.9996228", 11.0 + 9996228.0 / 1e7}, // one ulp above the nearest double of the text
+    {L"-777", -777.0},
+    {L"0", 0.0},
+    {L".5", 0.5},
+    {L"-.25", -0.25},
+    {L"39307.3279977", 39307.0 + 3279977.0 / 1e7},
+    {L"12345678901234567890", 12345678901234567890.0},
+    {L"1.000000000000000000000000000001", 1.0},
+    {L"0.1234567890123456789012345", 0.1234567890123456789012345},
+};
+
+const wchar_t* const c_notDecimals[] = {
+    L"", L" ", L".", L"-", L"+-1", L"--1", L"1.2.3", L"1.x", L"abc", L"&H10", L"(5)", L"$1", L"1.5e3", L"1e308",
+    L"0x10", L"1,5", L"1 000", L"nan", L"NaN", L"inf", L"-Infinity", L"- 1", L"1-", L"\x0661", L"\xFF11",
 };
 
 void ExpectDecimalRows()
 {
     for (const auto& row : c_decimalRows)
-        EXPECT_DOUBLE_EQ(row.value, ParseDecimal(row.text)) << WideToUtf8(row.text);
-    EXPECT_TRUE(FAILED(RaisedResult([] { ParseDecimal(L"abc"); })));
-    EXPECT_TRUE(FAILED(RaisedResult([] { ParseDecimal(L""); })));
-    EXPECT_TRUE(FAILED(RaisedResult([] { ParseDecimal(L"1.x"); })));
+        EXPECT_EQ(row.value, ParseDecimal(row.text)) << WideToUtf8(row.text);
+    EXPECT_TRUE(std::signbit(ParseDecimal(L"-0.0")));
+    for (const wchar_t* text : c_notDecimals)
+        EXPECT_EQ(DISP_E_TYPEMISMATCH, RaisedResult([&] { ParseDecimal(text); })) << WideToUtf8(text);
+    EXPECT_EQ(DISP_E_OVERFLOW, RaisedResult([] { ParseDecimal(std::wstring(400, L'9')); }));
 }
 
 } // namespace
 
-TEST(SentenceFile, ParseDecimalUsesThePointWhateverTheLocale)
+TEST(SentenceFile, ParseDecimalTakesOnlyPlainDecimalsWhateverTheLocale)
 {
     ExpectDecimalRows();
     CommaDecimalLocale comma;
     ExpectDecimalRows();
+}
+
+TEST(SentenceFile, NumberFieldsKeepTheirRanges)
+{
+    struct Row
+    {
+        NumberField field;
+        std::wstring text;
+        HRESULT result;
+        std::wstring detail;
+    };
+    const Row rows[] = {
+        {NumberField::Latitude, L"90", S_OK, L""},
+        {NumberField::Latitude, L"-90.0", S_OK, L""},
+        {NumberField::Latitude, L"90.000001", DISP_E_OVERFLOW, L"the latitude '90.000001' is not between -90 and 90"},
+        {NumberField::Latitude, L"-91", DISP_E_OVERFLOW, L"the latitude '-91' is not between -90 and 90"},
+        {NumberField::Longitude, L"-180", S_OK, L""},
+        {NumberField::Longitude, L"180.5", DISP_E_OVERFLOW, L"the longitude '180.5' is not between -180 and 180"},
+        {NumberField::Longitude, L"&H10", DISP_E_TYPEMISMATCH, L"the longitude '&H10' is not a number"},
+        {NumberField::Altitude, L"-123456789012", S_OK, L""},
+        {NumberField::Altitude, L"1" + std::wstring(309, L'0'), DISP_E_OVERFLOW,
+         L"the altitude '1" + std::wstring(79, L'0') + L"...' is too large"}, // the text quoted in part
+        {NumberField::DayNumber, L"1e5", DISP_E_TYPEMISMATCH, L"the date (day number) '1e5' is not a number"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(WideToUtf8(row.text));
+        EXPECT_EQ(row.result, RaisedResult([&] { ParseNumberField(row.field, row.text); }));
+        EXPECT_EQ(row.detail, RaisedDetail([&] { ParseNumberField(row.field, row.text); }));
+    }
 }
 
 TEST(SentenceFile, FormatIntegersAgreesWithPrintf)
@@ -211,4 +289,87 @@ TEST(SentenceFile, FormatIntegersAgreesWithPrintf)
     }
     EXPECT_EQ(E_INVALIDARG, RaisedResult([] { FormatIntegers(L"%x", {1}); }));
     EXPECT_EQ(E_INVALIDARG, RaisedResult([] { FormatIntegers(L"%d%d", {1}); }));
+}
+
+namespace {
+
+// Checks every sentence of a written waypoint file: one '$' at its start,
+// one '*' before the two checksum digits, a right checksum and exactly the
+// ten fields of $PMGNWPL; the field at fieldIndex must read expectedField
+// when one is given. The terminator is skipped.
+void ExpectWellFormedWaypoints(const std::string& bytes, size_t fieldIndex, const char* expectedField)
+{
+    constexpr size_t waypointFields = 10;
+    size_t start = 0;
+    size_t sentences = 0;
+    for (size_t end = bytes.find("\r\n"); end != std::string::npos; start = end + 2, end = bytes.find("\r\n", start)) {
+        const std::string line = bytes.substr(start, end - start);
+        if (line.starts_with("$PMGNCMD,END"))
+            continue;
+        ++sentences;
+        const size_t star = line.find('*');
+        ASSERT_EQ(line.size() - 3, star) << line;
+        EXPECT_EQ(0u, line.rfind('$')) << line;
+        std::string body = line.substr(0, star);
+        EXPECT_EQ(Sentence(body), line + "\r\n");
+        std::vector<std::string> fields;
+        for (size_t from = 0;;) {
+            const size_t comma = body.find(',', from);
+            fields.push_back(body.substr(from, comma - from));
+            if (comma == std::string::npos)
+                break;
+            from = comma + 1;
+        }
+        ASSERT_EQ(waypointFields, fields.size()) << line;
+        if (expectedField) {
+            EXPECT_EQ(expectedField, fields[fieldIndex]) << line;
+        }
+    }
+    EXPECT_EQ(1u, sentences);
+}
+
+} // namespace
+
+TEST(SentenceFields, EveryWriterKeepsItsFieldsWhateverTheTexts)
+{
+    struct Row
+    {
+        const char* kml;    // UTF-8 element text
+        const char* ozi;    // the name field of a waypoint line, or nullptr
+        const char* field;  // as written, or nullptr where the code page decides
+    };
+    const Row rows[] = {
+        {"A,B,C", "\"A,B,C\"", "A B C"},
+        {"Hut*00", "Hut*00", "Hut_00"},
+        {"x$PMGNWPL,1,2*3F", "\"x$PMGNWPL,1,2*3F\"", "x_PMGNWPL 1 2_3F"},
+        {"a&#9;b", "a\tb", "a b"},
+        {"c&#x7F;&#x85;d", "c\x01\x7F" "d", "c  d"},
+        {"\xEF\xBC\x8C\xEF\xBC\x8A\xEF\xBC\x84", nullptr, nullptr}, // fullwidth comma, asterisk, dollar
+        {"\xF0\x9F\x8F\x94,", nullptr, nullptr},                   // a pair of UTF-16 units, a comma
+    };
+    TempFolder folder;
+    const std::wstring output = folder.File(L"out.upt");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.kml);
+        const std::wstring kml = folder.File(L"in.kml");
+        const std::string point = "<Point><coordinates>1,2,0</coordinates></Point>";
+        const std::string document = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><kml xmlns=\"http://www.opengis.net/"
+                                     "kml/2.2\"><Placemark><name>" + std::string(row.kml) + "</name>" + point +
+                                     "</Placemark><Placemark><name>n</name><description>" + row.kml +
+                                     "</description>" + point + "</Placemark></kml>";
+        WriteFileBytes(kml, document);
+        ImportKmlPlacemarks(kml, output);
+        const std::string written = ReadFileBytes(output);
+        const size_t second = written.find("\r\n") + 2;
+        ExpectWellFormedWaypoints(written.substr(0, second), 7, row.field);
+        ExpectWellFormedWaypoints(written.substr(second), 8, row.field);
+
+        if (!row.ozi)
+            continue;
+        const std::wstring wpt = folder.File(L"in.wpt");
+        WriteFileBytes(wpt, std::string("OziExplorer Waypoint File Version 1.1\r\nWGS 84\r\nr\r\nr\r\n1,") + row.ozi +
+                                ",2,1,,0,1,3\r\n");
+        ConvertWaypoints(wpt, output);
+        ExpectWellFormedWaypoints(ReadFileBytes(output), 7, row.field);
+    }
 }
