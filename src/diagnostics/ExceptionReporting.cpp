@@ -99,9 +99,23 @@ void ReportThrow(void* object, std::type_info* type, void* const* frame) noexcep
 
     CONTEXT context{};
 #if defined(__x86_64__)
-    // The 64-bit test build has no frame chain to start from: the walk
-    // starts here and unwinds through the reporting frames.
+    // The 64-bit test build: this function's context is unwound through the
+    // unwind tables until it stands at the return into the throwing frame,
+    // which then starts the walk at the throw point.
     RtlCaptureContext(&context);
+    const auto returnAddress = reinterpret_cast<DWORD64>(frame[1]);
+    constexpr int c_reportingFrames = 8;
+    for (int i = 0; i < c_reportingFrames && context.Rip != returnAddress; ++i) {
+        DWORD64 imageBase = 0;
+        PRUNTIME_FUNCTION function = RtlLookupFunctionEntry(context.Rip, &imageBase, nullptr);
+        if (!function)
+            break;
+        void* handlerData = nullptr;
+        DWORD64 establisherFrame = 0;
+        RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, context.Rip, function, &context, &handlerData,
+                         &establisherFrame, nullptr);
+    }
+    context.Rip = throwPoint;
 #else
     context.ContextFlags = CONTEXT_CONTROL;
     context.Eip = throwPoint;

@@ -32,7 +32,10 @@ constexpr TransferFailure c_transferFailures[] = {
     {ERROR_WINHTTP_UNRECOGNIZED_SCHEME, INET_E_INVALID_URL},
     {ERROR_WINHTTP_NAME_NOT_RESOLVED, INET_E_RESOURCE_NOT_FOUND},
     {ERROR_WINHTTP_CANNOT_CONNECT, INET_E_CANNOT_CONNECT},
-    {ERROR_WINHTTP_SECURE_CHANNEL_ERROR, INET_E_SECURITY_PROBLEM},
+    // A handshake refused for the server's certificate: Wine reports an
+    // untrusted authority this way, and a certificate is by far the most
+    // common reason for it.
+    {ERROR_WINHTTP_SECURE_CHANNEL_ERROR, INET_E_INVALID_CERTIFICATE},
     {ERROR_WINHTTP_SECURE_FAILURE, INET_E_INVALID_CERTIFICATE},
     {ERROR_WINHTTP_SECURE_INVALID_CA, INET_E_INVALID_CERTIFICATE},
     {ERROR_WINHTTP_SECURE_INVALID_CERT, INET_E_INVALID_CERTIFICATE},
@@ -278,7 +281,9 @@ DWORD Download::NextWait()
         ThrowLimitFailure(DownloadFailure::TooSlow, IDS_FAILURE_DOWNLOAD_TOO_SLOW, m_limits.overallSeconds);
     const ULONGLONG silence = static_cast<ULONGLONG>(m_limits.silenceSeconds) * c_millisecondsPerSecond;
     m_waitEndsOverall = overall - elapsed < silence;
-    return static_cast<DWORD>(std::min(silence, overall - elapsed));
+    m_waitStart = GetTickCount64();
+    m_waitLimit = std::min(silence, overall - elapsed);
+    return static_cast<DWORD>(m_waitLimit);
 }
 
 // Fills the buffer, short only at the end of the document: a reader may
@@ -308,9 +313,15 @@ void Download::ReadInto(void* buffer, ULONG size, ULONG& read)
 // A failed wait on the server is the limit that ended it.
 void Download::ThrowTransferFailure(DWORD error) const
 {
-    if (error == ERROR_WINHTTP_TIMEOUT && m_waitEndsOverall)
+    // Some implementations end a wait at its limit with another error than
+    // the time-out's (Wine's gives the connection's): a wait that failed at
+    // its limit is the limit whatever the code.
+    constexpr ULONGLONG c_waitSlackMilliseconds = 250;
+    const bool waitedOut = error == ERROR_WINHTTP_TIMEOUT ||
+                           GetTickCount64() - m_waitStart + c_waitSlackMilliseconds >= m_waitLimit;
+    if (waitedOut && m_waitEndsOverall)
         ThrowLimitFailure(DownloadFailure::TooSlow, IDS_FAILURE_DOWNLOAD_TOO_SLOW, m_limits.overallSeconds);
-    if (error == ERROR_WINHTTP_TIMEOUT)
+    if (waitedOut)
         ThrowLimitFailure(DownloadFailure::Silent, IDS_FAILURE_DOWNLOAD_SILENT, m_limits.silenceSeconds);
     ThrowHr(TransferResult(error));
 }

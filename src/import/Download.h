@@ -78,6 +78,8 @@ private:
     const DownloadLimits m_limits;
     const ULONGLONG m_start;
     bool m_waitEndsOverall = false; // the last wait was cut to what remained of the overall limit
+    ULONGLONG m_waitStart = 0;      // when the last wait began (milliseconds)
+    ULONGLONG m_waitLimit = 0;      // and how long it may last
     ULONGLONG m_received = 0;
     LONG m_references = 0;
     UniqueInternetHandle m_session;

@@ -39,33 +39,6 @@ const wchar_t* LongitudeHemisphere(double longitude)
     return longitude >= 0 ? L",E," : L",W,";
 }
 
-// ParseDecimal of a point's text; a failure names the field and quotes it.
-double ParseField(UINT fieldName, std::wstring_view text)
-{
-    try {
-        return ParseDecimal(text);
-    } catch (CAtlException& e) {
-        const std::wstring field = TryLoadResourceString(fieldName).value_or(std::wstring());
-        if (auto words = TryFormatResourceString(IDS_DETAIL_NOT_A_NUMBER, {field, EscapeControlCharacters(text)}))
-            e.SetDetailIfUnknown(*words);
-        throw;
-    }
-}
-
-// A coordinate within its range (GPX's own limits).
-double ParseCoordinate(UINT fieldName, std::wstring_view text, double limit)
-{
-    const double value = ParseField(fieldName, text);
-    if (!(value >= -limit && value <= limit)) {
-        CAtlException failure(DISP_E_OVERFLOW);
-        const std::wstring field = TryLoadResourceString(fieldName).value_or(std::wstring());
-        if (auto words = TryFormatResourceString(IDS_DETAIL_OUT_OF_RANGE, {field, EscapeControlCharacters(text)}))
-            failure.SetDetailIfUnknown(*words);
-        throw failure;
-    }
-    return value;
-}
-
 struct Position
 {
     double latitude;
@@ -74,14 +47,14 @@ struct Position
 
 Position ParsePosition(const GpxPoint& point)
 {
-    return {ParseCoordinate(IDS_DETAIL_FIELD_LATITUDE, point.latitude, 90.0),
-            ParseCoordinate(IDS_DETAIL_FIELD_LONGITUDE, point.longitude, 180.0)};
+    return {ParseNumberField(NumberField::Latitude, point.latitude),
+            ParseNumberField(NumberField::Longitude, point.longitude)};
 }
 
 double ParseElevation(const GpxPoint& point)
 {
     const std::wstring_view text = TrimWhiteSpace(point.elevation);
-    return text.empty() ? 0.0 : ParseField(IDS_DETAIL_FIELD_ALTITUDE, text);
+    return text.empty() ? 0.0 : ParseNumberField(NumberField::Altitude, text);
 }
 
 std::wstring_view ShortCacheType(std::wstring_view type)

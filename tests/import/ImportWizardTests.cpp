@@ -155,7 +155,9 @@ TEST_F(ImportWizard, AGpxPathSelectsGpxAndConvertsAsTheHostDoes)
         WizardRun run([&] {
             return WizardExport<StartWizardWithPath>(row.wizard->startWithPathExport)(nullptr, input.c_str(), 0);
         });
-        ASSERT_TRUE(OpenContentPage(run));
+        ASSERT_TRUE(run.WaitForPage(0));
+        run.Press(PSBTN_NEXT);
+        ASSERT_TRUE(run.WaitForPage(1));
         const HWND combo = run.PageControl(row.typeCombo);
         EXPECT_EQ(2, SendMessageW(combo, CB_GETCOUNT, 0, 0));
         EXPECT_EQ(L"GPX file (*.gpx)", WindowText(combo));

@@ -34,9 +34,13 @@ def local(tag):
     return tag.rsplit("}", 1)[-1]
 
 
+def namespace(tag):
+    return tag[1:tag.index("}")] if tag.startswith("{") else ""
+
+
 def child_text(element, name):
     for child in element:
-        if local(child.tag) == name and child.tag.split("}")[0] == element.tag.split("}")[0]:
+        if local(child.tag) == name and namespace(child.tag) == namespace(element.tag):
             return (child.text or "").strip()
     return ""
 

@@ -27,7 +27,10 @@ class PeResources:
         pe = struct.unpack_from("<I", self.data, 0x3C)[0]
         sections, optional_size = struct.unpack_from("<H12xH", self.data, pe + 6)
         optional = pe + 24
-        resource_rva = struct.unpack_from("<I", self.data, optional + 96 + 2 * 8)[0]
+        # The data directories follow 96 bytes of a PE32 optional header, 112
+        # of a PE32+ one (64-bit modules).
+        directories = 112 if struct.unpack_from("<H", self.data, optional)[0] == 0x20B else 96
+        resource_rva = struct.unpack_from("<I", self.data, optional + directories + 2 * 8)[0]
         self.sections = [struct.unpack_from("<8xIIII", self.data, optional + optional_size + 40 * i)
                          for i in range(sections)]
         self.base = self.offset(resource_rva)
