@@ -117,7 +117,7 @@ const FailureRow c_failureRows[] = {
     {"broken latitude", std::string(c_gpx11) + "<wpt lat=\"4x.5\" lon=\"2\"/></gpx>", L".upt", DISP_E_TYPEMISMATCH,
      L"the latitude '4x.5' is not a number"},
     {"longitude out of range", std::string(c_gpx11) + "<wpt lat=\"1\" lon=\"200\"/></gpx>", L".upt",
-     DISP_E_OVERFLOW, L"the longitude '200' is out of range"},
+     DISP_E_OVERFLOW, L"the longitude '200' is not between -180 and 180"},
     {"broken elevation", std::string(c_gpx11) + "<trk><trkseg><trkpt lat=\"1\" lon=\"2\"><ele>12m</ele></trkpt>"
      "</trkseg></trk></gpx>", L".log", DISP_E_TYPEMISMATCH, L"the altitude '12m' is not a number"},
     {"broken time", std::string(c_gpx11) + "<trk><trkseg><trkpt lat=\"1\" lon=\"2\"><time>yesterday</time></trkpt>"

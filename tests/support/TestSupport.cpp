@@ -1,6 +1,5 @@
 #include "support/TestSupport.h"
 
-#include <shellapi.h>
 
 #include <vector>
 
@@ -15,15 +14,31 @@ std::wstring TempPath()
     return base;
 }
 
+// Deletes a folder and everything in it, depth first, with the plain file
+// calls: paths beyond MAX_PATH included (the shell's file operation cuts
+// such paths and then works on the wrong folder).
 void DeleteTree(const std::wstring& path)
 {
-    std::wstring from = path;
-    from.push_back(L'\0'); // double NUL terminated list
-    SHFILEOPSTRUCTW operation{};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from.c_str();
-    operation.fFlags = FOF_NO_UI;
-    SHFileOperationW(&operation);
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const std::wstring child = path + L"\\" + name;
+            const bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                                (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+            if (folder) {
+                DeleteTree(child);
+            } else {
+                SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(child.c_str());
+            }
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(path.c_str());
 }
 
 } // namespace
