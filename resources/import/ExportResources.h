@@ -18,7 +18,7 @@
 
 // File dialog filters, "|"-separated with a trailing "|".
 #define IDS_FILTER_SENTENCE_FILES 3520
-#define IDS_FILTER_GPX 3521
+#define IDS_FILTER_GPX_EXPORT 3521
 #define IDS_FILTER_KML_EXPORT 3522
 
 // The formats of the list, in the order of ExportFormat.

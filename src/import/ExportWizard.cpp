@@ -25,7 +25,7 @@ struct FormatChoice
 };
 
 const FormatChoice c_formatChoices[] = {
-    {ExportFormat::Gpx, IDS_EXPORT_FORMAT_GPX, L"gpx", IDS_FILTER_GPX},
+    {ExportFormat::Gpx, IDS_EXPORT_FORMAT_GPX, L"gpx", IDS_FILTER_GPX_EXPORT},
     {ExportFormat::Kml, IDS_EXPORT_FORMAT_KML, L"kml", IDS_FILTER_KML_EXPORT},
 };
 
