@@ -91,20 +91,6 @@ void SetDwordOption(HINTERNET handle, DWORD option, DWORD value)
     ThrowLastTransferErrorIf(!WinHttpSetOption(handle, option, &value, sizeof(value)));
 }
 
-std::wstring CombineUrl(const std::wstring& base, const std::wstring& relative)
-{
-    std::wstring combined(c_longestUrl, L'\0');
-    DWORD length = static_cast<DWORD>(combined.size());
-    HRESULT hr = UrlCombineW(base.c_str(), relative.c_str(), combined.data(), &length, 0);
-    if (hr == E_POINTER) {
-        combined.resize(length);
-        hr = UrlCombineW(base.c_str(), relative.c_str(), combined.data(), &length, 0);
-    }
-    ThrowIfFailed(hr);
-    combined.resize(length);
-    return combined;
-}
-
 // The parts of an http(s) URL a request needs.
 struct UrlParts
 {
@@ -324,4 +310,18 @@ void Download::ThrowTransferFailure(DWORD error) const
     if (waitedOut)
         ThrowLimitFailure(DownloadFailure::Silent, IDS_FAILURE_DOWNLOAD_SILENT, m_limits.silenceSeconds);
     ThrowHr(TransferResult(error));
+}
+
+std::wstring CombineUrl(const std::wstring& base, const std::wstring& relative)
+{
+    std::wstring combined(c_longestUrl, L'\0');
+    DWORD length = static_cast<DWORD>(combined.size());
+    HRESULT hr = UrlCombineW(base.c_str(), relative.c_str(), combined.data(), &length, 0);
+    if (hr == E_POINTER) {
+        combined.resize(length);
+        hr = UrlCombineW(base.c_str(), relative.c_str(), combined.data(), &length, 0);
+    }
+    ThrowIfFailed(hr);
+    combined.resize(length);
+    return combined;
 }

@@ -27,6 +27,10 @@ constexpr WORD Redirects = 0x0303; // more redirects than allowed
 constexpr WORD TooLarge = 0x0304;  // the document is larger than the size limit
 } // namespace DownloadFailure
 
+// A relative address resolved against the address of the document that
+// names it (the result may be longer than the usual URL limit).
+std::wstring CombineUrl(const std::wstring& base, const std::wstring& relative);
+
 struct DownloadLimits
 {
     DWORD silenceSeconds = 20;

@@ -22,7 +22,6 @@ using ElementList = std::vector<ComPtr<KmlElement>>;
 constexpr size_t c_leastCoordinateFields = 2; // longitude, latitude; the altitude may be left out
 constexpr const wchar_t* c_containers[] = {L"Folder", L"Document"};
 constexpr const wchar_t* c_linkAddresses[] = {L"Url", L"Link"}; // KML 2.0's name first
-constexpr size_t c_longestUrl = 2084;
 constexpr wchar_t c_positionNoun[] = L"placemark"; // what failure positions count
 constexpr wchar_t c_terminator[] = L"$PMGNCMD,END";
 
@@ -73,20 +72,6 @@ ElementList CollectPlacemarks(const KmlElement& top)
 bool StartsRooted(std::wstring_view path)
 {
     return (!path.empty() && (path[0] == L'\\' || path[0] == L'/')) || (path.size() >= 2 && path[1] == L':');
-}
-
-std::wstring CombineUrl(const std::wstring& base, const std::wstring& relative)
-{
-    std::wstring combined(c_longestUrl, L'\0');
-    DWORD length = static_cast<DWORD>(combined.size());
-    HRESULT hr = UrlCombineW(base.c_str(), relative.c_str(), combined.data(), &length, 0);
-    if (hr == E_POINTER) {
-        combined.resize(length);
-        hr = UrlCombineW(base.c_str(), relative.c_str(), combined.data(), &length, 0);
-    }
-    ThrowIfFailed(hr);
-    combined.resize(length);
-    return combined;
 }
 
 std::wstring FirstChildText(const KmlElement& parent, std::wstring_view name)
