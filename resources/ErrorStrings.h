@@ -68,7 +68,6 @@
 #define IDS_DETAIL_MAP_TOO_SHORT 20565
 #define IDS_DETAIL_MAP_DIRECTORY_TOO_LARGE 20566
 #define IDS_DETAIL_NOT_A_PLAIN_NAME 20567
-#define IDS_DETAIL_OUT_OF_RANGE 20578
 
 // Reading sentence files and exporting them as GPX or KML.
 #define IDS_FAILURE_SENTENCE_WAYPOINT_FIELDS 20620
@@ -103,3 +102,10 @@
 #define IDS_FAILURE_DOWNLOAD_TOO_SLOW 20589
 #define IDS_FAILURE_DOWNLOAD_REDIRECTS 20590
 #define IDS_FAILURE_DOWNLOAD_TOO_LARGE 20591
+
+// A user's output that cannot be written, in words that say what to do
+// (whole sentences: they stand without a position).
+#define IDS_FAILURE_OUTPUT_MISSING 20660
+#define IDS_FAILURE_OUTPUT_IS_INPUT 20661
+#define IDS_FAILURE_FOLDER_MISSING 20662
+#define IDS_FAILURE_OUTPUT_IS_FOLDER 20663

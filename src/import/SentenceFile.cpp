@@ -251,15 +251,6 @@ void WriteSentence(HANDLE file, std::wstring_view line, bool checksum)
         ThrowWin32(ERROR_WRITE_FAULT);
 }
 
-std::wstring SentenceFieldText(std::wstring_view text)
-{
-    std::wstring safe(text);
-    for (wchar_t& c : safe)
-        if (c == L',' || c == L'*' || c == L'$' || c < L' ' || c == 0x7F)
-            c = L' ';
-    return safe;
-}
-
 bool AppendChecksum(std::string& line)
 {
     if (line.size() <= 1 || line[0] != '$')

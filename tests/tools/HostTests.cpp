@@ -1,6 +1,9 @@
 #include "support/TestSupport.h"
 
+#include <optional>
+
 #include "base/Handle.h"
+#include "base/Text.h"
 
 namespace {
 
@@ -348,3 +351,36 @@ TEST(Host, DevicesAreRefusedAsOutputs)
         }
     }
 }
+
+// An output that cannot be written is told in words that say what to do,
+// the same as in the wizards, with the code at the end; nothing is written
+// and the input stays as it was.
+TEST(Host, UnusableOutputsAreToldInWords)
+{
+    TempFolder folder;
+    const std::wstring input = folder.File(L"in.wpt");
+    WriteFileBytes(input, c_waypoints);
+    const std::wstring nowhere = folder.File(L"nowhere");
+    struct Row
+    {
+        std::wstring output;
+        std::wstring expected; // the whole line after "tervolin: "
+    };
+    const Row rows[] = {
+        {L"", L"The output file is missing: give the path of the file to write. (0x8007007B)"},
+        {input, input + L": Choose another file for the output: it is the file being read. (0x80070020)"},
+        {nowhere + L"\\out.upt",
+         nowhere + L"\\out.upt: The folder " + nowhere + L" does not exist. (0x80070003)"},
+        {folder.Path(), folder.Path() + L": " + folder.Path() +
+                            L" is a folder: give the name of a file in it for the output. (0x80070005)"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(WideToUtf8(row.output));
+        const ProcessResult result = RunHost(L"convert waypoints " + Quoted(input) + L" " + Quoted(row.output));
+        EXPECT_EQ(1u, result.exitCode);
+        EXPECT_EQ("tervolin: " + WideToUtf8(row.expected) + "\n", result.errors);
+        EXPECT_EQ(c_waypoints, ReadFileBytes(input));
+        EXPECT_FALSE(HasTemporaryFiles(folder.Path()));
+    }
+}
+
