@@ -384,3 +384,38 @@ TEST(Host, UnusableOutputsAreToldInWords)
     }
 }
 
+// tervolin language sets the value the module reads for its satellite and
+// removes it again; nothing else under the key changes.
+TEST(Host, LanguageSetsTheValueTheModuleReads)
+{
+    constexpr wchar_t key[] = L"SOFTWARE\\Norvask\\Tervolin\\Locale";
+    const auto value = [&](const wchar_t* name) -> std::optional<DWORD> {
+        DWORD data = 0;
+        DWORD size = sizeof data;
+        if (RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_DWORD, nullptr, &data, &size) != ERROR_SUCCESS)
+            return std::nullopt;
+        return data;
+    };
+    const DWORD other = 1036;
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, key, L"Default", REG_DWORD, &other, sizeof other));
+    ScopeExit cleanUp([&] {
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"Default");
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"Tervolin");
+    });
+
+    EXPECT_EQ(0u, RunHost(L"language de").exitCode);
+    EXPECT_EQ(1031u, value(L"Tervolin"));
+    EXPECT_EQ(0u, RunHost(L"language en").exitCode);
+    EXPECT_EQ(1033u, value(L"Tervolin"));
+    EXPECT_EQ(0u, RunHost(L"language system").exitCode);
+    EXPECT_EQ(std::nullopt, value(L"Tervolin"));
+    EXPECT_EQ(0u, RunHost(L"language system").exitCode);
+    EXPECT_EQ(other, value(L"Default"));
+
+    EXPECT_EQ(2u, RunHost(L"language fr").exitCode);
+    EXPECT_EQ(2u, RunHost(L"language").exitCode);
+    EXPECT_EQ(std::nullopt, value(L"Tervolin"));
+    const ProcessResult help = RunHost(L"language --help");
+    EXPECT_EQ(0u, help.exitCode);
+    EXPECT_NE(std::string::npos, help.output.find("HKEY_CURRENT_USER\\SOFTWARE\\Norvask\\Tervolin\\Locale"));
+}
