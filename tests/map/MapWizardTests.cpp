@@ -358,7 +358,8 @@ TEST_F(MapWizardTest, SavingOntoTheSourceFailsAndKeepsThePage)
     SetText(Item(c_destinationPath), m_source);
     ASSERT_TRUE(WaitUntil([&] { return m_run->ButtonEnabled(c_nextButton); }));
     m_run->Press(PSBTN_NEXT);
-    HWND error = m_run->WaitForDialog(IsMessageBox);
+    // The first failure of a process loads the debug symbols for the log.
+    HWND error = m_run->WaitForDialog(IsMessageBox, 30000);
     ASSERT_TRUE(error);
     EXPECT_NE(DialogText(error).find(L"Choose another file for the output: it is the file being read."),
               std::wstring::npos)
