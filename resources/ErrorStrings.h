@@ -102,3 +102,10 @@
 #define IDS_FAILURE_DOWNLOAD_TOO_SLOW 20589
 #define IDS_FAILURE_DOWNLOAD_REDIRECTS 20590
 #define IDS_FAILURE_DOWNLOAD_TOO_LARGE 20591
+
+// A user's output that cannot be written, in words that say what to do
+// (whole sentences: they stand without a position).
+#define IDS_FAILURE_OUTPUT_MISSING 20660
+#define IDS_FAILURE_OUTPUT_IS_INPUT 20661
+#define IDS_FAILURE_FOLDER_MISSING 20662
+#define IDS_FAILURE_OUTPUT_IS_FOLDER 20663

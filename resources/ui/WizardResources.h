@@ -16,6 +16,7 @@
 // Texts added at run time.
 #define IDS_DONT_SHOW_AGAIN 1360
 #define IDS_ABOUT_COMMAND 1361
+#define IDS_REPLACE_EXISTING 1362
 #define IDS_LEGAL_WARNING 113
 
 // Pictures: the sheets' and About box's icon, the Wizard97 header picture

@@ -16,6 +16,15 @@ std::wstring FolderOf(std::wstring_view path)
     return std::wstring(path.substr(0, keep ? separator + 1 : separator));
 }
 
+std::wstring WithDefaultExtension(const std::wstring& path, std::wstring_view extension)
+{
+    const size_t separator = path.find_last_of(L"\\/:");
+    const size_t nameStart = separator == std::wstring::npos ? 0 : separator + 1;
+    if (nameStart == path.size() || path.find(L'.', nameStart) != std::wstring::npos)
+        return path;
+    return path + L'.' + std::wstring(extension);
+}
+
 namespace {
 
 constexpr const wchar_t* c_deviceNames[] = {

@@ -12,6 +12,11 @@
 // drive root or of a bare "C:" is kept, so the result names the same folder.
 std::wstring FolderOf(std::wstring_view path);
 
+// The path with "." and the extension added when its last part has no
+// extension ("C:\out\lakes" gives "C:\out\lakes.upt"); a path with an
+// extension or without a last part (a folder "C:\out\") stays as it is.
+std::wstring WithDefaultExtension(const std::wstring& path, std::wstring_view extension);
+
 // True for the system's device names: CON, PRN, AUX, NUL, CONIN$, CONOUT$,
 // COM0-9 and LPT0-9 (and with a superscript 1, 2 or 3), in any case, with or
 // without an extension and with trailing spaces before it. Windows opens

@@ -4,8 +4,10 @@
 #include <atomic>
 #include <cwchar>
 
+#include "ErrorStrings.h"
 #include "base/Exception.h"
 #include "base/FilePath.h"
+#include "base/ResourceString.h"
 
 namespace {
 
@@ -29,7 +31,65 @@ std::wstring JoinPath(const std::wstring& folder, const std::wstring& name)
     return folder + L'\\' + name;
 }
 
+// Raises the error for the path with the words of the string (its %1 the
+// insert) and the code at their end.
+[[noreturn]] void ThrowOutputFailure(DWORD error, const std::wstring& path, UINT wordsId,
+                                     const std::wstring& insert = {})
+{
+    CAtlException failure(HResultFromWin32(error));
+    wchar_t code[16];
+    std::swprintf(code, std::size(code), L"0x%08X", static_cast<unsigned>(failure.m_hr));
+    if (const auto words = TryFormatResourceString(wordsId, {insert}))
+        failure.SetDetailIfUnknown(*words + L" (" + code + L")");
+    failure.SetPathIfUnknown(path);
+    throw failure;
+}
+
+bool IsFolder(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Volume and file index of an existing file, without opening it for reading.
+bool TryGetFileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& identity)
+{
+    UniqueHFile file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return file && GetFileInformationByHandle(file.Get(), &identity);
+}
+
 } // namespace
+
+void CheckOutputPath(const std::wstring& output)
+{
+    if (output.empty())
+        ThrowOutputFailure(ERROR_INVALID_NAME, output, IDS_FAILURE_OUTPUT_MISSING);
+    ThrowIfDevicePath(output);
+    if (IsFolder(output))
+        ThrowOutputFailure(ERROR_ACCESS_DENIED, output, IDS_FAILURE_OUTPUT_IS_FOLDER, output);
+    const std::wstring folder = FolderOf(output);
+    if (!IsFolder(folder))
+        ThrowOutputFailure(ERROR_PATH_NOT_FOUND, output, IDS_FAILURE_FOLDER_MISSING, folder);
+}
+
+void CheckOutputPath(const std::wstring& input, const std::wstring& output)
+{
+    CheckOutputPath(output);
+    ThrowIfSameFile(input, output);
+}
+
+void ThrowIfSameFile(const std::wstring& source, const std::wstring& destination)
+{
+    BY_HANDLE_FILE_INFORMATION sourceIdentity;
+    BY_HANDLE_FILE_INFORMATION destinationIdentity;
+    if (!TryGetFileIdentity(source, sourceIdentity) || !TryGetFileIdentity(destination, destinationIdentity))
+        return;
+    if (sourceIdentity.dwVolumeSerialNumber == destinationIdentity.dwVolumeSerialNumber &&
+        sourceIdentity.nFileIndexHigh == destinationIdentity.nFileIndexHigh &&
+        sourceIdentity.nFileIndexLow == destinationIdentity.nFileIndexLow)
+        ThrowOutputFailure(ERROR_SHARING_VIOLATION, destination, IDS_FAILURE_OUTPUT_IS_INPUT);
+}
 
 UniqueHFile CreateUniqueFile(const std::wstring& folder, DWORD access, DWORD share, DWORD attributes,
                              const std::wstring& failurePath, std::wstring& createdPath)
@@ -65,7 +125,7 @@ void WriteAll(HANDLE file, const void* bytes, size_t size)
 
 PendingFile::PendingFile(const std::wstring& destination) : m_destination(destination)
 {
-    ThrowIfDevicePath(destination);
+    CheckOutputPath(destination);
     m_file = CreateUniqueFile(FolderOf(destination), GENERIC_WRITE, FILE_SHARE_READ,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, destination, m_temporary);
 }
@@ -114,30 +174,4 @@ void TemporaryFile::Rewrite(std::string_view bytes)
     ThrowLastErrorIf(SetFilePointer(m_file.Get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER);
     WriteAll(m_file.Get(), bytes.data(), bytes.size());
     ThrowLastErrorIf(!SetEndOfFile(m_file.Get()));
-}
-
-namespace {
-
-// Volume and file index of an existing file, without opening it for reading.
-bool TryGetFileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& identity)
-{
-    UniqueHFile file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    return file && GetFileInformationByHandle(file.Get(), &identity);
-}
-
-} // namespace
-
-void ThrowIfSameFile(const std::wstring& source, const std::wstring& destination)
-{
-    BY_HANDLE_FILE_INFORMATION sourceIdentity;
-    BY_HANDLE_FILE_INFORMATION destinationIdentity;
-    if (!TryGetFileIdentity(source, sourceIdentity) || !TryGetFileIdentity(destination, destinationIdentity))
-        return;
-    if (sourceIdentity.dwVolumeSerialNumber == destinationIdentity.dwVolumeSerialNumber &&
-        sourceIdentity.nFileIndexHigh == destinationIdentity.nFileIndexHigh &&
-        sourceIdentity.nFileIndexLow == destinationIdentity.nFileIndexLow) {
-        SetLastError(ERROR_SHARING_VIOLATION);
-        ThrowLastErrorFor(destination);
-    }
 }

@@ -26,19 +26,29 @@
 UniqueHFile CreateUniqueFile(const std::wstring& folder, DWORD access, DWORD share, DWORD attributes,
                              const std::wstring& failurePath, std::wstring& createdPath);
 
-// Writes every byte or raises (a short write is ERROR_WRITE_FAULT).
-void WriteAll(HANDLE file, const void* bytes, size_t size);
+// Checks a user's output path before anything is written, so that the
+// common mistakes are told in words that say what to do, followed by the
+// system's code for support: no path at all, a path that is a folder, a
+// folder that does not exist, a device (ThrowIfDevicePath). Failures carry
+// the output's path.
+void CheckOutputPath(const std::wstring& output);
+
+// The same, and the output must not be the input itself.
+void CheckOutputPath(const std::wstring& input, const std::wstring& output);
 
 // Refuses a destination that names the same existing file as the source
-// (another path, a link or a different case alike): a conversion never
-// replaces its own input. Raises the sharing violation with the
-// destination's path.
+// (another path, a link or a different case alike): nothing the product
+// writes ever replaces its own input. Raises the sharing violation with the
+// destination's path and words that ask for another file.
 void ThrowIfSameFile(const std::wstring& source, const std::wstring& destination);
+
+// Writes every byte or raises (a short write is ERROR_WRITE_FAULT).
+void WriteAll(HANDLE file, const void* bytes, size_t size);
 
 class PendingFile
 {
 public:
-    // Refuses device paths (COM1, NUL, \\.\...) before anything is created.
+    // Checks the destination (CheckOutputPath) before anything is created.
     // Failures carry the destination's path.
     explicit PendingFile(const std::wstring& destination);
     ~PendingFile();

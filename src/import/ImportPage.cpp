@@ -90,15 +90,21 @@ void CImportPage::OnCommand(WORD id, WORD code, HWND)
         Browse(m_layout.sourceEditId, type.extension, type.filterId, true);
         SelectTypeOf(EditText(m_layout.sourceEditId));
     } else if (code == BN_CLICKED && id == m_layout.destination.browseId) {
-        Browse(m_layout.destination.editId, m_layout.destination.defaultExtension, m_layout.destination.filterId,
-               false);
+        // The save dialog has asked before replacing an existing file.
+        if (auto chosen = Browse(m_layout.destination.editId, m_layout.destination.defaultExtension,
+                                 m_layout.destination.filterId, false))
+            m_destinationField.SetConfirmed(std::move(*chosen));
     }
 }
 
 LRESULT CImportPage::OnWizardNext()
 {
     m_source = EditText(m_layout.sourceEditId);
-    m_destination = EditText(m_layout.destination.editId);
+    std::optional<std::wstring> destination = m_destinationField.Take(
+        Window(), m_layout.destination.editId, m_source, m_layout.destination.defaultExtension);
+    if (!destination)
+        return -1;
+    m_destination = std::move(*destination);
     if (!Convert())
         return -1;
     ShowSuccess();
@@ -119,14 +125,16 @@ void CImportPage::UpdateButtons() const
     SetWizardButtons(ready ? PSWIZB_BACK | PSWIZB_NEXT : PSWIZB_BACK);
 }
 
-void CImportPage::Browse(int editId, const wchar_t* defaultExtension, UINT filterId, bool open)
+std::optional<std::wstring> CImportPage::Browse(int editId, const wchar_t* defaultExtension, UINT filterId,
+                                                bool open)
 {
     std::wstring path = EditText(editId);
     if (ShowFileDialog(Window(), open, defaultExtension, path, open ? c_openFlags : c_saveFlags,
                        LoadResourceString(filterId)) != IDOK)
-        return;
+        return std::nullopt;
     SetDlgItemTextW(Window(), editId, path.c_str());
     UpdateButtons();
+    return path;
 }
 
 void CImportPage::SelectTypeOf(const std::wstring& source)

@@ -8,15 +8,20 @@
 // extension and filter, the rule that enables Next and the name of the
 // success message the user may silence. A source path given at the start
 // (or chosen with Browse) that ends in a type's extension selects that type.
+// Next takes the destination through CDestinationField (the wizard's
+// extension when none is typed, the checks, the question before replacing
+// an existing file) and only then converts.
 #pragma once
 
 #include <windows.h>
 #include <shldisp.h>
 
+#include <optional>
 #include <span>
 #include <string>
 
 #include "base/Handle.h"
+#include "ui/DestinationField.h"
 #include "ui/HyperlinkLabel.h"
 #include "ui/WizardPage.h"
 
@@ -75,7 +80,8 @@ protected:
 private:
     std::wstring EditText(int id) const;
     void UpdateButtons() const;
-    void Browse(int editId, const wchar_t* defaultExtension, UINT filterId, bool open);
+    // The file dialog for an edit; the chosen path, or nothing when cancelled.
+    std::optional<std::wstring> Browse(int editId, const wchar_t* defaultExtension, UINT filterId, bool open);
     // Selects the input type whose extension the source path has, if any.
     void SelectTypeOf(const std::wstring& source);
     const ImportInputType& SelectedType() const;
@@ -90,4 +96,5 @@ private:
     ComPtr<IAutoComplete> m_sourceCompletion;
     ComPtr<IAutoComplete> m_destinationCompletion;
     CHyperlinkLabel m_link;
+    CDestinationField m_destinationField;
 };

@@ -136,6 +136,15 @@ std::wstring BrowseForFolder(HWND owner)
     return path;
 }
 
+// A destination typed without extension gets the source's kind: ".imi"
+// after an .imi source, ".img" otherwise.
+const wchar_t* DestinationExtension(const std::wstring& source)
+{
+    const size_t dot = source.find_last_of(L".\\/:");
+    const bool imi = dot != std::wstring::npos && EqualsIgnoreCase(std::wstring_view(source).substr(dot), L".imi");
+    return imi ? L"imi" : L"img";
+}
+
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name)
 {
     if (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/'))
@@ -208,11 +217,21 @@ void CMapWizard::CSourcePage::OnCommand(WORD id, WORD code, HWND)
         Browse();
 }
 
+// The map is loaded here, not on the contents page: a file that is no map
+// keeps the user on this page with the path selected for correction.
 LRESULT CMapWizard::CSourcePage::OnWizardNext()
 {
     const bool noSource = IsDlgButtonChecked(Window(), IDC_MAP_NO_SOURCE) == BST_CHECKED;
     m_wizard.m_sourcePath = noSource ? std::wstring() : WindowText(Item(IDC_MAP_SOURCE_PATH));
-    return 0;
+    if (noSource)
+        return 0;
+    const LRESULT result = MoveOnUnlessFailed(Window(), [&] {
+        WaitCursor wait;
+        OpenContainer(m_wizard.m_container, m_wizard.m_sourcePath);
+    });
+    if (result != 0)
+        SelectEditText(Window(), Item(IDC_MAP_SOURCE_PATH));
+    return result;
 }
 
 // Source map contents ---------------------------------------------------------
@@ -233,15 +252,15 @@ BOOL CMapWizard::CSourceContentsPage::OnInitDialog()
     return TRUE;
 }
 
+// The source page has loaded the container; the list is rebuilt only for
+// a newly loaded one.
 LRESULT CMapWizard::CSourceContentsPage::OnSetActive()
 {
-    Update();
-    MapContainer& container = m_wizard.m_container;
-    if (container.path.empty() || !EqualsIgnoreCase(container.path, m_wizard.m_sourcePath)) {
-        WaitCursor wait;
+    const MapContainer& container = m_wizard.m_container;
+    if (m_shownGeneration != container.generation) {
         ListView_DeleteAllItems(Item(IDC_MAP_CONTENTS));
-        OpenContainer(container, m_wizard.m_sourcePath);
         Fill();
+        m_shownGeneration = container.generation;
     }
     Update();
     return 0;
@@ -400,6 +419,8 @@ BOOL CMapWizard::CActionPage::OnInitDialog()
     item.pszText = action.data();
     ListView_InsertItem(list, &item);
     ListView_SetItemText(list, 0, 1, description.data());
+    // The one action starts chosen, so Next goes on at once.
+    SelectItem(list, 0);
     // Wide enough for the texts in the dialog font, whatever its size.
     ListView_SetColumnWidth(list, 0, LVSCW_AUTOSIZE);
     ListView_SetColumnWidth(list, 1, LVSCW_AUTOSIZE_USEHEADER);
@@ -620,6 +641,8 @@ void CMapWizard::CDestinationPage::Browse()
                        LoadResourceString(IDS_MAP_FILTER_DESTINATION)) != IDOK)
         return;
     SetWindowTextW(Item(IDC_MAP_DESTINATION_PATH), path.c_str());
+    // The save dialog has asked before replacing an existing file.
+    m_destinationField.SetConfirmed(std::move(path));
     Update();
 }
 
@@ -631,13 +654,17 @@ void CMapWizard::CDestinationPage::OnCommand(WORD id, WORD code, HWND)
         Browse();
 }
 
-// The source stays open without write sharing, so the source itself as the
-// destination fails with a sharing violation and is left as it was.
+// The source itself as the destination is refused before anything is
+// written (and the source stays open without write sharing besides).
 LRESULT CMapWizard::CDestinationPage::OnWizardNext()
 {
+    std::optional<std::wstring> destination = m_destinationField.Take(
+        Window(), IDC_MAP_DESTINATION_PATH, m_wizard.m_sourcePath, DestinationExtension(m_wizard.m_sourcePath));
+    if (!destination)
+        return -1;
+    m_wizard.m_destinationPath = std::move(*destination);
     return MoveOnUnlessFailed(Window(), [&] {
         WaitCursor wait;
-        m_wizard.m_destinationPath = WindowText(Item(IDC_MAP_DESTINATION_PATH));
         const ContainerChanges changes = m_wizard.m_layers.GetContainerChanges();
         WriteModifiedContainer(m_wizard.m_container, m_wizard.m_destinationPath, changes.dropNames,
                                changes.replacement);

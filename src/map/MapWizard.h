@@ -9,7 +9,9 @@
 // map/MapContainer.h and map/LayerConfiguration.h, so the pages only show
 // their state and pass the user's choices on. Pages keep their state when
 // the user goes back: the same source path (in any letter case) reloads
-// nothing, another one reloads the contents and then the layers.
+// nothing, another one reloads the contents and then the layers. The map is
+// loaded by Next on the source page, so a file that is no map keeps the
+// user there.
 #pragma once
 
 #include <string>
@@ -19,6 +21,7 @@
 #include "map/LayerConfiguration.h"
 #include "map/MapContainer.h"
 #include "ui/CommonPages.h"
+#include "ui/DestinationField.h"
 #include "ui/WizardPage.h"
 #include "ui/WizardSheet.h"
 
@@ -72,7 +75,8 @@ private:
         void OnGetDisplayInfo(NMLVDISPINFOW& info);
 
         CMapWizard& m_wizard;
-        std::wstring m_itemText; // text handed to the list until its next request
+        std::wstring m_itemText;        // text handed to the list until its next request
+        unsigned m_shownGeneration = 0; // the container generation the list shows
     };
 
     class CActionPage : public CWizardPage
@@ -134,6 +138,7 @@ private:
 
         CMapWizard& m_wizard;
         ComPtr<IAutoComplete> m_completion;
+        CDestinationField m_destinationField;
     };
 
     // Shared state, built before the pages that refer to it.

@@ -88,6 +88,17 @@ bool FillPaths(WizardRun& run, const Wizard& wizard, const std::wstring& source,
     return WaitUntil([&] { return run.ButtonEnabled(c_nextButton); });
 }
 
+// The edit has the focus with its whole text selected, ready to be typed over.
+bool FocusedWithAllSelected(WizardRun& run, HWND edit)
+{
+    return WaitUntil([&] {
+        DWORD start = 1;
+        DWORD end = 0;
+        SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+        return run.Focus() == edit && start == 0 && end == static_cast<DWORD>(GetWindowTextLengthW(edit));
+    });
+}
+
 class ImportWizard : public testing::Test
 {
 protected:
@@ -203,10 +214,14 @@ TEST_F(ImportWizard, FailedConversionSaysWhereAndWhatAndKeepsThePage)
         ASSERT_TRUE(page);
         ASSERT_TRUE(FillPaths(run, *row.wizard, input, output));
         run.Press(PSBTN_NEXT);
+        const HWND replace = run.WaitForMessageBox();
+        ASSERT_TRUE(replace);
+        AnswerDialog(replace, IDYES);
+        ASSERT_TRUE(WaitUntil([&] { return !IsWindow(replace); }));
 
         const HWND error = run.WaitForMessageBox(c_firstFailurePatience);
         ASSERT_TRUE(error);
-        EXPECT_EQ(L"Error", WindowText(error));
+        EXPECT_EQ(L"Tervolin \u2013 Error", WindowText(error));
         EXPECT_NE(std::wstring::npos, DialogText(error).find(input + L": " + row.expected))
             << Narrow(DialogText(error));
         AnswerDialog(error, IDOK);
@@ -345,7 +360,7 @@ TEST_F(ImportWizard, EntryPointsSetUpTheThreadAndTheStartingSource)
     const Row rows[] = {
         {&c_kml, nullptr, L""},
         {&c_kml, L"http://example.org/huts.kml", L"http://example.org/huts.kml"},
-        {&c_kml, MAKEINTRESOURCEW(57090), L"Error"},
+        {&c_kml, MAKEINTRESOURCEW(57090), L"Tervolin \u2013 Error"},
         {&c_track, L"C:\\tracks\\ridge.plt", L"C:\\tracks\\ridge.plt"},
         {&c_waypoints, L"lakes.wpt", L"lakes.wpt"},
     };
@@ -406,4 +421,98 @@ TEST_F(ImportWizard, TheKeyboardAloneCarriesTheUserThrough)
     run.Key(VK_RETURN);
     EXPECT_EQ(S_OK, run.Result());
     EXPECT_TRUE(FileExists(m_folder.File(L"keys.log")));
+}
+
+// An existing destination is replaced only after the user said Yes, however
+// the path was entered; No keeps the page with the path selected. A path
+// just confirmed in the Save As dialog is not asked about twice.
+TEST_F(ImportWizard, AnExistingDestinationIsReplacedOnlyAfterYes)
+{
+    const std::wstring existing = m_folder.File(L"lakes.upt");
+    WriteFileBytes(existing, "keep me");
+    {
+        WizardRun run(Start(c_waypoints));
+        const HWND page = OpenContentPage(run);
+        ASSERT_TRUE(page);
+        ASSERT_TRUE(FillPaths(run, c_waypoints, Sample(c_waypoints.sample), existing));
+        run.Press(PSBTN_NEXT);
+        HWND question = run.WaitForMessageBox();
+        ASSERT_TRUE(question);
+        EXPECT_EQ(L"Tervolin \u2013 Confirmation", WindowText(question));
+        EXPECT_NE(std::wstring::npos, DialogText(question).find(existing + L" already exists. Replace it?"))
+            << Narrow(DialogText(question));
+        EXPECT_TRUE(GetDlgItem(question, IDNO));
+        AnswerDialog(question, IDNO);
+        ASSERT_TRUE(run.WaitForNoMessageBox());
+        EXPECT_EQ(1, run.PageIndex());
+        EXPECT_TRUE(FocusedWithAllSelected(run, GetDlgItem(page, c_waypoints.destinationEdit)));
+        EXPECT_EQ("keep me", ReadFileBytes(existing));
+
+        run.Press(PSBTN_NEXT);
+        question = run.WaitForMessageBox();
+        ASSERT_TRUE(question);
+        AnswerDialog(question, IDYES);
+        const HWND success = run.WaitForDialog([&](HWND dialog) { return dialog != question && IsMessageBox(dialog); });
+        ASSERT_TRUE(success);
+        EXPECT_NE(std::wstring::npos, DialogText(success).find(L"Import complete")) << Narrow(DialogText(success));
+        AnswerDialog(success, IDOK);
+        ASSERT_TRUE(run.WaitForPage(2));
+        run.Press(PSBTN_FINISH);
+        EXPECT_EQ(S_OK, run.Result());
+        EXPECT_EQ(0u, ReadFileBytes(existing).find("$PMGNWPL,"));
+    }
+    // Through Browse: the save dialog asks, and Next does not ask again.
+    WriteFileBytes(existing, "keep me");
+    WizardRun run(Start(c_waypoints));
+    ASSERT_TRUE(OpenContentPage(run));
+    SetText(run.PageControl(c_waypoints.sourceEdit), Sample(c_waypoints.sample));
+    run.Click(IDC_WAYPOINT_OUTPUT_BROWSE);
+    const HWND save = run.WaitForDialog(IsFileDialog);
+    ASSERT_TRUE(save);
+    AnswerFileDialog(save, existing);
+    const HWND dialogQuestion = run.WaitForDialog(IsMessageBox);
+    ASSERT_TRUE(dialogQuestion);
+    AnswerDialog(dialogQuestion, IDYES);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(save) && run.ButtonEnabled(c_nextButton); }));
+    EXPECT_EQ(existing, WindowText(run.PageControl(c_waypoints.destinationEdit)));
+    run.Press(PSBTN_NEXT);
+    const HWND success = run.WaitForMessageBox();
+    ASSERT_TRUE(success);
+    EXPECT_NE(std::wstring::npos, DialogText(success).find(L"Import complete")) << Narrow(DialogText(success));
+    AnswerDialog(success, IDOK);
+    ASSERT_TRUE(run.WaitForPage(2));
+    run.Press(PSBTN_FINISH);
+    EXPECT_EQ(S_OK, run.Result());
+    EXPECT_EQ(0u, ReadFileBytes(existing).find("$PMGNWPL,"));
+}
+
+// A destination typed without extension gets the one of the wizard's files,
+// shown in the edit and in the success message.
+TEST_F(ImportWizard, ATypedDestinationWithoutExtensionGetsTheWizardsOwn)
+{
+    struct Row
+    {
+        const Wizard* wizard;
+        const wchar_t* extension;
+    };
+    const Row rows[] = {{&c_kml, L".upt"}, {&c_track, L".log"}, {&c_waypoints, L".upt"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.wizard->startExport);
+        const std::wstring typed = m_folder.File(std::wstring(L"typed-") + row.wizard->hostKind);
+        WizardRun run(Start(*row.wizard));
+        ASSERT_TRUE(OpenContentPage(run));
+        ASSERT_TRUE(FillPaths(run, *row.wizard, Sample(row.wizard->sample), typed));
+        run.Press(PSBTN_NEXT);
+        const HWND success = run.WaitForMessageBox(c_firstFailurePatience);
+        ASSERT_TRUE(success);
+        EXPECT_NE(std::wstring::npos, DialogText(success).find(L"file " + typed + row.extension + L" has been"))
+            << Narrow(DialogText(success));
+        EXPECT_EQ(typed + row.extension, WindowText(run.PageControl(row.wizard->destinationEdit)));
+        AnswerDialog(success, IDOK);
+        ASSERT_TRUE(run.WaitForPage(2));
+        run.Press(PSBTN_FINISH);
+        EXPECT_EQ(S_OK, run.Result());
+        EXPECT_TRUE(FileExists(typed + row.extension));
+        EXPECT_FALSE(FileExists(typed));
+    }
 }

@@ -59,6 +59,17 @@ std::wstring SampleMap()
     return EnvironmentValue(L"TERVOLIN_SOURCE") + L"\\samples\\tervolin-sample.imi";
 }
 
+// The edit has the focus with its whole text selected, ready to be typed over.
+bool FocusedWithAllSelected(WizardRun& run, HWND edit)
+{
+    return WaitUntil([&] {
+        DWORD start = 1;
+        DWORD end = 0;
+        SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+        return run.Focus() == edit && start == 0 && end == static_cast<DWORD>(GetWindowTextLengthW(edit));
+    });
+}
+
 int FindLayer(HWND list, const std::wstring& identifier)
 {
     for (int item = 0; item < ListCount(list); ++item)
@@ -347,18 +358,85 @@ TEST_F(MapWizardTest, SavingOntoTheSourceFailsAndKeepsThePage)
     SetText(Item(c_destinationPath), m_source);
     ASSERT_TRUE(WaitUntil([&] { return m_run->ButtonEnabled(c_nextButton); }));
     m_run->Press(PSBTN_NEXT);
-    HWND error = m_run->WaitForDialog(IsMessageBox);
+    // The first failure of a process loads the debug symbols for the log.
+    HWND error = m_run->WaitForDialog(IsMessageBox, 30000);
     ASSERT_TRUE(error);
-    wchar_t sharing[512] = {};
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_SHARING_VIOLATION, 0,
-                   sharing, static_cast<DWORD>(std::size(sharing)), nullptr);
-    std::wstring words(sharing);
-    words = words.substr(0, words.find_last_not_of(L"\r\n .") + 1);
-    EXPECT_NE(DialogText(error).find(words), std::wstring::npos) << WideToUtf8(DialogText(error));
+    EXPECT_NE(DialogText(error).find(L"Choose another file for the output: it is the file being read."),
+              std::wstring::npos)
+        << WideToUtf8(DialogText(error));
     AnswerDialog(error, IDOK);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(error); }));
     EXPECT_EQ(m_run->PageIndex(), PAGE_DESTINATION);
     EXPECT_TRUE(SameBytes(m_source, before));
+}
+
+// A file that is no map is refused on the source page itself: one error
+// box, the page stays with the path selected, and after a correction the
+// wizard goes on, with the one action already chosen on the action page.
+TEST_F(MapWizardTest, AFileThatIsNoMapKeepsTheSourcePage)
+{
+    const std::wstring notMap = m_folder.File(L"notes.img");
+    WriteFileBytes(notMap, "These are notes, not a map.\r\n");
+    Start(notMap);
+    ASSERT_TRUE(m_run->WaitForPage(PAGE_INTRODUCTION));
+    Next(PAGE_SOURCE);
+    ASSERT_TRUE(WaitUntil([&] { return m_run->ButtonEnabled(c_nextButton); }));
+    m_run->Press(PSBTN_NEXT);
+    const HWND error = m_run->WaitForDialog(IsMessageBox, 30000);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(WindowText(error), L"Tervolin \u2013 Error");
+    EXPECT_NE(DialogText(error).find(notMap), std::wstring::npos) << WideToUtf8(DialogText(error));
+    AnswerDialog(error, IDOK);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(error); }));
+    EXPECT_EQ(m_run->WaitForDialog(IsMessageBox, 1000), nullptr) << "a second error box";
+    EXPECT_EQ(m_run->PageIndex(), PAGE_SOURCE);
+    EXPECT_TRUE(FocusedWithAllSelected(*m_run, Item(c_sourcePath)));
+
+    SetText(Item(c_sourcePath), m_source);
+    Next(PAGE_CONTENTS);
+    EXPECT_EQ(ListCount(Item(c_contentsList)), 18);
+    Next(PAGE_ACTION);
+    EXPECT_EQ(SelectedListItems(Item(c_actionList)), std::vector<int>{0});
+    Next(PAGE_LAYERS);
+    EXPECT_EQ(ListCount(Item(c_layerList)), 7);
+}
+
+// The destination typed without extension gets the source's (.imi); an
+// existing file there is replaced only after Yes, No keeps the page with the
+// path selected.
+TEST_F(MapWizardTest, TypedDestinationGetsTheExtensionAndAsksBeforeReplacing)
+{
+    const std::wstring typed = m_folder.File(L"edited");
+    WriteFileBytes(typed + L".imi", "keep me");
+    Start(m_source);
+    ToLayers();
+    SelectLayers({L"Woods"});
+    m_run->Click(c_remove);
+    ASSERT_TRUE(WaitUntil([&] { return ListCount(Item(c_layerList)) == 6; }));
+    Next(PAGE_DESTINATION);
+    SetText(Item(c_destinationPath), typed);
+    ASSERT_TRUE(WaitUntil([&] { return m_run->ButtonEnabled(c_nextButton); }));
+    m_run->Press(PSBTN_NEXT);
+    HWND question = m_run->WaitForDialog(IsMessageBox);
+    ASSERT_TRUE(question);
+    EXPECT_NE(DialogText(question).find(typed + L".imi already exists. Replace it?"), std::wstring::npos)
+        << WideToUtf8(DialogText(question));
+    AnswerDialog(question, IDNO);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(question); }));
+    EXPECT_EQ(m_run->PageIndex(), PAGE_DESTINATION);
+    EXPECT_EQ(WindowText(Item(c_destinationPath)), typed + L".imi");
+    EXPECT_TRUE(FocusedWithAllSelected(*m_run, Item(c_destinationPath)));
+    EXPECT_EQ(Bytes(typed + L".imi"), "keep me");
+
+    m_run->Press(PSBTN_NEXT);
+    question = m_run->WaitForDialog(IsMessageBox);
+    ASSERT_TRUE(question);
+    AnswerDialog(question, IDYES);
+    ASSERT_TRUE(m_run->WaitForPage(PAGE_COMPLETION));
+    m_run->Press(PSBTN_FINISH);
+    EXPECT_EQ(m_run->Result(), S_OK);
+    EXPECT_TRUE(SameBytes(typed + L".imi", EditedByHost(m_source, L"--remove Woods")));
+    EXPECT_FALSE(FileExists(typed));
 }
 
 TEST_F(MapWizardTest, SilencedSingleFileMessageExtractsWithoutAsking)

@@ -453,7 +453,7 @@ TEST_F(ResourceModuleTest, StringsComeFromTheChosenSatellite)
 
     FreeResourceModule();
     EXPECT_EQ(ResourceInstance(), module);
-    EXPECT_EQ(LoadResourceString(IDS_ERROR), L"Error");
+    EXPECT_EQ(LoadResourceString(IDS_ERROR), L"Tervolin \u2013 Error");
 }
 
 TEST_F(ResourceModuleTest, StringArguments)
@@ -461,7 +461,7 @@ TEST_F(ResourceModuleTest, StringArguments)
     InitializeResourceInstance(MapModule());
     EXPECT_EQ(TextOrResourceString(nullptr), L"");
     EXPECT_EQ(TextOrResourceString(L"Plain text"), L"Plain text");
-    EXPECT_EQ(TextOrResourceString(MAKEINTRESOURCEW(IDS_INFORMATION)), L"Information");
+    EXPECT_EQ(TextOrResourceString(MAKEINTRESOURCEW(IDS_INFORMATION)), L"Tervolin \u2013 Information");
     EXPECT_EQ(RaisedResult([] { LoadResourceString(1); }), HResultFromWin32(ERROR_RESOURCE_NAME_NOT_FOUND));
 }
 

@@ -1,6 +1,9 @@
 #include "support/TestSupport.h"
 
+#include <optional>
+
 #include "base/Handle.h"
+#include "base/Text.h"
 
 namespace {
 
@@ -347,4 +350,72 @@ TEST(Host, DevicesAreRefusedAsOutputs)
             EXPECT_NE(std::string::npos, result.errors.find("(0x8007007B)")) << result.errors;
         }
     }
+}
+
+// An output that cannot be written is told in words that say what to do,
+// the same as in the wizards, with the code at the end; nothing is written
+// and the input stays as it was.
+TEST(Host, UnusableOutputsAreToldInWords)
+{
+    TempFolder folder;
+    const std::wstring input = folder.File(L"in.wpt");
+    WriteFileBytes(input, c_waypoints);
+    const std::wstring nowhere = folder.File(L"nowhere");
+    struct Row
+    {
+        std::wstring output;
+        std::wstring expected; // the whole line after "tervolin: "
+    };
+    const Row rows[] = {
+        {L"", L"The output file is missing: give the path of the file to write. (0x8007007B)"},
+        {input, input + L": Choose another file for the output: it is the file being read. (0x80070020)"},
+        {nowhere + L"\\out.upt",
+         nowhere + L"\\out.upt: The folder " + nowhere + L" does not exist. (0x80070003)"},
+        {folder.Path(), folder.Path() + L": " + folder.Path() +
+                            L" is a folder: give the name of a file in it for the output. (0x80070005)"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(WideToUtf8(row.output));
+        const ProcessResult result = RunHost(L"convert waypoints " + Quoted(input) + L" " + Quoted(row.output));
+        EXPECT_EQ(1u, result.exitCode);
+        EXPECT_EQ("tervolin: " + WideToUtf8(row.expected) + "\n", result.errors);
+        EXPECT_EQ(c_waypoints, ReadFileBytes(input));
+        EXPECT_FALSE(HasTemporaryFiles(folder.Path()));
+    }
+}
+
+// tervolin language sets the value the module reads for its satellite and
+// removes it again; nothing else under the key changes.
+TEST(Host, LanguageSetsTheValueTheModuleReads)
+{
+    constexpr wchar_t key[] = L"SOFTWARE\\Norvask\\Tervolin\\Locale";
+    const auto value = [&](const wchar_t* name) -> std::optional<DWORD> {
+        DWORD data = 0;
+        DWORD size = sizeof data;
+        if (RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_DWORD, nullptr, &data, &size) != ERROR_SUCCESS)
+            return std::nullopt;
+        return data;
+    };
+    const DWORD other = 1036;
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, key, L"Default", REG_DWORD, &other, sizeof other));
+    ScopeExit cleanUp([&] {
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"Default");
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"Tervolin");
+    });
+
+    EXPECT_EQ(0u, RunHost(L"language de").exitCode);
+    EXPECT_EQ(1031u, value(L"Tervolin"));
+    EXPECT_EQ(0u, RunHost(L"language en").exitCode);
+    EXPECT_EQ(1033u, value(L"Tervolin"));
+    EXPECT_EQ(0u, RunHost(L"language system").exitCode);
+    EXPECT_EQ(std::nullopt, value(L"Tervolin"));
+    EXPECT_EQ(0u, RunHost(L"language system").exitCode);
+    EXPECT_EQ(other, value(L"Default"));
+
+    EXPECT_EQ(2u, RunHost(L"language fr").exitCode);
+    EXPECT_EQ(2u, RunHost(L"language").exitCode);
+    EXPECT_EQ(std::nullopt, value(L"Tervolin"));
+    const ProcessResult help = RunHost(L"language --help");
+    EXPECT_EQ(0u, help.exitCode);
+    EXPECT_NE(std::string::npos, help.output.find("HKEY_CURRENT_USER\\SOFTWARE\\Norvask\\Tervolin\\Locale"));
 }

@@ -49,7 +49,7 @@ TEST(MessageBoxes, ErrorBoxSaysWhatTheHostSays)
     ShowErrorMessage(owner.Get(), failure, L"line");
     driver.join();
     EXPECT_EQ(L"C:\\tracks\\bad.plt: line 2: the datum is not WGS 84", text);
-    EXPECT_EQ(L"Error", caption);
+    EXPECT_EQ(L"Tervolin \u2013 Error", caption);
 }
 
 // Two threads show confirmation boxes at the same time; each box gets its

@@ -178,7 +178,7 @@ TEST(Wizard, CancelOnAContentPageAsksAndNoKeepsTheWizard)
             HWND box = nullptr;
             ASSERT_TRUE(WaitUntil([&] { return (box = FindDialogOfThread(thread, sheet)); }));
             EXPECT_EQ(L"Are you sure to close the wizard?", MessageBoxText(box));
-            EXPECT_EQ(L"Confirmation", WindowText(box));
+            EXPECT_EQ(L"Tervolin \u2013 Confirmation", WindowText(box));
             PostMessageW(box, WM_COMMAND, answer, 0);
             if (answer == IDNO) {
                 ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }));

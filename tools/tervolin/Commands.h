@@ -14,6 +14,7 @@ constexpr int c_exitUsage = 2;
 
 int RunConvertCommand(const Arguments& arguments);
 int RunExportCommand(const Arguments& arguments);
+int RunLanguageCommand(const Arguments& arguments);
 int RunMapCommand(const Arguments& arguments);
 int RunNmeaCommand(const Arguments& arguments);
 int RunRegisterCommand(const Arguments& arguments);

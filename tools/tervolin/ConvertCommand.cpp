@@ -7,6 +7,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "base/ErrorText.h"
+#include "base/OutputFiles.h"
 #include "import/GpxConversion.h"
 #include "import/KmlConversion.h"
 #include "import/OziConversion.h"
@@ -183,6 +184,14 @@ int RunConvertCommand(const Arguments& arguments)
         }
         const std::wstring& input = paths[0];
         const std::wstring& output = paths[1];
+        // An unusable output is told in the wizards' words, before the
+        // input is read.
+        try {
+            CheckOutputPath(input, output);
+        } catch (const CAtlException& failure) {
+            PrintError(L"tervolin: " + DescribeFailure(failure, {}) + L"\n");
+            return c_exitFailure;
+        }
         try {
             const std::wstring report = conversion.convert(input, output, options);
             if (!options.quiet && !report.empty())

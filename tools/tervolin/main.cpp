@@ -18,6 +18,7 @@ struct Command
 const Command c_commands[] = {
     {L"convert", L"convert OziExplorer waypoints and tracks and KML placemarks into Magellan files", RunConvertCommand},
     {L"export", L"export Magellan waypoint files and track logs to GPX or KML", RunExportCommand},
+    {L"language", L"choose the language of the wizards: de, en or the system's", RunLanguageCommand},
     {L"map", L"list, describe and extract Magellan map files, list and edit their layers", RunMapCommand},
     {L"nmea", L"print the events of the NMEA interpreter for a capture file or a serial port", RunNmeaCommand},
     {L"register", L"register the automation classes of Tervolin.dll", RunRegisterCommand},
