@@ -1,5 +1,6 @@
 #include "import/SentenceExport.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -93,6 +94,8 @@ public:
     void Number(double value, int decimals)
     {
         static const double c_scales[] = {1, 10, 100, 1000, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+        // The digits below are kept in a buffer of one slot per scale.
+        decimals = std::clamp(decimals, 0, static_cast<int>(std::size(c_scales)) - 1);
         const double scale = c_scales[decimals];
         const uint64_t scaled = static_cast<uint64_t>(std::llround(std::fabs(value) * scale));
         const uint64_t whole = scaled / static_cast<uint64_t>(scale);
