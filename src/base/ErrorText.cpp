@@ -5,16 +5,9 @@
 #include <cwchar>
 
 #include "ErrorStrings.h"
+#include "base/FailureCodes.h"
 #include "base/ResourceString.h"
 #include "base/Text.h"
-#include "gps/SerialReader.h"
-#include "import/GpxDocument.h"
-#include "import/KmlDocument.h"
-#include "import/OziConversion.h"
-#include "import/SentenceExport.h"
-#include "import/SentenceReader.h"
-#include "import/SentenceFile.h"
-#include "map/LayerConfiguration.h"
 
 namespace {
 
@@ -163,19 +156,24 @@ std::wstring SystemMessage(HRESULT hr)
     return text.empty() ? DownloadFailureWords(hr) : text;
 }
 
+std::wstring GetErrorText(HRESULT hr, const wchar_t* positionNoun)
+{
+    if (auto words = OwnFailureWords(hr, positionNoun))
+        return std::move(*words);
+    std::wstring text = IsOwnFailure(hr) ? std::wstring() : SystemMessage(hr);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
+        text.pop_back();
+    return text.empty() ? L"Error " + HexCode(hr) : text;
+}
+
 std::wstring DescribeResult(HRESULT hr, const wchar_t* positionNoun)
 {
-    if (IsOwnFailure(hr)) {
-        if (auto words = OwnFailureWords(hr, positionNoun))
-            return std::move(*words);
-        return L"check failed (" + HexCode(hr) + L")";
-    }
-    std::wstring text = SystemMessage(hr);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ' ||
-                             text.back() == L'.'))
+    std::wstring text = GetErrorText(hr, positionNoun);
+    if (IsOwnFailure(hr) || text.starts_with(L"Error 0x"))
+        return text;
+    // The code follows the sentence in place of its full stop.
+    if (text.back() == L'.')
         text.pop_back();
-    if (text.empty())
-        return L"error " + HexCode(hr);
     return text + L" (" + HexCode(hr) + L")";
 }
 

@@ -19,11 +19,16 @@
 std::wstring DescribeFailure(const CAtlException& failure, const std::wstring& defaultPath,
                              const wchar_t* positionNoun = L"line");
 
-// The problem alone: the module's own words for its codes ("check failed
-// (0xA76500CC)" when it has none), the system's message with the code for
-// everything else ("error 0x..." when the system has none). positionNoun
-// picks the words of the conversion that counts it where two conversions
-// share a code.
+// The words for a code, the one text of each HRESULT: the module's own
+// words for its codes, the system's message (without its line break) for
+// the others, "Error 0xA76500CC" when neither has any. positionNoun picks
+// the words of the conversion that counts it where two conversions share a
+// code.
+std::wstring GetErrorText(HRESULT hr, const wchar_t* positionNoun = nullptr);
+
+// The problem alone, for one-line messages: GetErrorText, with the code
+// after the system's words ("The system cannot find the file specified
+// (0x80070002)"), as a user reports them.
 std::wstring DescribeResult(HRESULT hr, const wchar_t* positionNoun = nullptr);
 
 // The module's words for one of its own codes, when it has any. Where

@@ -5,13 +5,15 @@
 // the low 16 bits of the Win32 error); the module's own checks use the
 // family 0xA765nnnn (severity error, customer bit, facility 0x765). At a
 // boundary (COM member, entry point, window procedure, command-line host)
-// ResultFromCaughtException turns whatever was thrown into an HRESULT.
+// ResultFromCaughtException, mostly through ResultOfCall, turns whatever was
+// thrown into an HRESULT.
 #pragma once
 
 #include <windows.h>
 
 #include <source_location>
 #include <string>
+#include <type_traits>
 
 // Builds an own failure code from the low word that identifies the check.
 constexpr HRESULT MakeOwnFailure(WORD check) noexcept
@@ -107,7 +109,7 @@ inline void ThrowLastErrorIf(bool failed, std::source_location where = std::sour
         ThrowLastError(where);
 }
 
-inline void ThrowOwnFailure(WORD check, std::source_location where = std::source_location::current())
+[[noreturn]] inline void ThrowOwnFailure(WORD check, std::source_location where = std::source_location::current())
 {
     ThrowHr(MakeOwnFailure(check), where);
 }
@@ -120,3 +122,22 @@ inline void ThrowOwnFailure(WORD check, std::source_location where = std::source
 // Call only inside a catch block: the HRESULT of the exception being handled.
 // std::bad_alloc gives E_OUTOFMEMORY, any other exception E_UNEXPECTED.
 HRESULT ResultFromCaughtException() noexcept;
+
+// The one guard of a COM member and of every other boundary that answers
+// with an HRESULT: runs the body and returns its result; whatever escapes
+// it becomes its HRESULT (ResultFromCaughtException). A body returning
+// nothing gives S_OK.
+template <typename Body>
+HRESULT ResultOfCall(Body&& body) noexcept
+{
+    try {
+        if constexpr (std::is_void_v<decltype(body())>) {
+            body();
+            return S_OK;
+        } else {
+            return body();
+        }
+    } catch (...) {
+        return ResultFromCaughtException();
+    }
+}

@@ -16,6 +16,12 @@ std::wstring FolderOf(std::wstring_view path)
     return std::wstring(path.substr(0, keep ? separator + 1 : separator));
 }
 
+std::wstring_view FileNamePart(std::wstring_view path) noexcept
+{
+    const size_t separator = path.find_last_of(L"\\/");
+    return separator == std::wstring_view::npos ? path : path.substr(separator + 1);
+}
+
 std::wstring WithDefaultExtension(const std::wstring& path, std::wstring_view extension)
 {
     const size_t separator = path.find_last_of(L"\\/:");

@@ -12,6 +12,9 @@
 // drive root or of a bare "C:" is kept, so the result names the same folder.
 std::wstring FolderOf(std::wstring_view path);
 
+// The part of a path after its last backslash or slash.
+std::wstring_view FileNamePart(std::wstring_view path) noexcept;
+
 // The path with "." and the extension added when its last part has no
 // extension ("C:\out\lakes" gives "C:\out\lakes.upt"); a path with an
 // extension or without a last part (a folder "C:\out\") stays as it is.

@@ -29,9 +29,11 @@
 // a thousand times) is refused with ERROR_STACK_OVERFLOW.
 #pragma once
 
-#include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
+
+struct PatternProgram;
 
 class CPattern
 {
@@ -42,79 +44,9 @@ public:
     // per captured group, into the text; a group that took no part is empty.
     bool Match(std::wstring_view text, std::vector<std::wstring_view>* groups = nullptr) const;
 
-    size_t GroupCount() const noexcept { return m_groupCount; }
-
-    struct Range
-    {
-        wchar_t first;
-        wchar_t last;
-    };
-
-    enum class AtomKind { Literal, Any, Class, Begin, End, Group };
-
-    struct Atom
-    {
-        AtomKind kind = AtomKind::Literal;
-        wchar_t literal = 0;
-        std::vector<Range> ranges; // Class
-        bool negated = false;      // Class
-        int alternation = -1;      // Group: index into m_alternations
-        int capture = -1;          // Group: capture number, or -1
-    };
-
-    struct Piece
-    {
-        Atom atom;
-        unsigned min = 1;
-        unsigned max = 1; // UINT_MAX: unbounded
-    };
-
-    using Sequence = std::vector<Piece>;
-    using Alternation = std::vector<Sequence>;
-
-    enum class Op
-    {
-        Character, // one character matching atom, then the next instruction
-        Run,       // min..max characters matching atom, as many as possible first
-        Begin,
-        End,
-        Split,     // try target, then alternative
-        Jump,      // continue at target
-        Open,      // group slot starts here
-        Close,     // group slot ends here
-        Enter,     // loop slot: an iteration starts here
-        Progress,  // fails when the iteration of loop slot matched nothing
-        Accept,
-    };
-
-    struct Instruction
-    {
-        Op op = Op::Accept;
-        Atom atom;                  // Character, Run
-        unsigned min = 1;           // Run
-        unsigned max = 1;           // Run
-        size_t target = 0;          // Split, Jump
-        size_t alternative = 0;     // Split
-        size_t slot = 0;            // Open, Close: group; Enter, Progress: loop
-    };
+    size_t GroupCount() const noexcept;
 
 private:
-    friend class PatternCompiler;
-    friend class ProgramBuilder;
-    friend class PatternMatcher;
-
-    std::vector<Alternation> m_alternations; // [0] is the whole pattern
-    size_t m_groupCount = 0;
-    bool m_ignoreCase = false;
-
-    std::vector<Instruction> m_program;
-    // Per instruction: the innermost loop whose iteration it belongs to, or
-    // c_noLoop, and the first of its memo states (one per enclosing loop,
-    // plus one).
-    std::vector<size_t> m_loopOf;
-    std::vector<size_t> m_firstState;
-    // Per loop: the loop around it, or c_noLoop.
-    std::vector<size_t> m_outerLoop;
-    size_t m_stateCount = 0;
-    static constexpr size_t c_noLoop = SIZE_MAX;
+    // Never changed once compiled: copies of the pattern share it.
+    std::shared_ptr<const PatternProgram> m_program;
 };

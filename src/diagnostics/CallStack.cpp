@@ -7,9 +7,9 @@
 
 #include "base/Exception.h"
 #include "base/FilePath.h"
+#include "base/ModuleFile.h"
 #include "base/Text.h"
 #include "diagnostics/ExceptionReport.h"
-#include "diagnostics/ModuleFile.h"
 
 namespace {
 
@@ -203,9 +203,9 @@ std::wstring SymbolSearchPath(HMODULE module)
 {
     std::wstring path;
     const std::wstring modulePath = ModuleFilePath(module);
-    const std::wstring_view folder = FolderPart(modulePath);
+    const std::wstring folder = FolderOf(modulePath);
     AddSearchPathEntry(path, folder);
-    AddSearchPathEntry(path, FolderPart(folder));
+    AddSearchPathEntry(path, FolderOf(folder));
     for (const wchar_t* name : c_symbolPathVariables)
         AddSearchPathEntry(path, EnvironmentEntry(name));
     const std::wstring root = WindowsRoot();

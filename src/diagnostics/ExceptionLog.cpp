@@ -4,7 +4,7 @@
 
 #include "base/FilePath.h"
 #include "base/Handle.h"
-#include "diagnostics/ModuleFile.h"
+#include "base/ModuleFile.h"
 
 namespace {
 
@@ -80,7 +80,7 @@ UniqueHFile OpenForAppend(const std::wstring& path) noexcept
 // Creates the fallback folder and its parent ("...\Norvask") when missing.
 void CreateFallbackFolder(const std::wstring& folder) noexcept
 {
-    CreateDirectoryW(std::wstring(FolderPart(folder)).c_str(), nullptr);
+    CreateDirectoryW(FolderOf(folder).c_str(), nullptr);
     CreateDirectoryW(folder.c_str(), nullptr);
 }
 

@@ -8,9 +8,10 @@
 #include <cstring>
 #include <cwchar>
 
+#include "base/FilePath.h"
 #include "base/Handle.h"
+#include "base/ModuleFile.h"
 #include "diagnostics/CallStack.h"
-#include "diagnostics/ModuleFile.h"
 
 namespace {
 

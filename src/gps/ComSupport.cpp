@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <new>
 
+#include "base/ModuleState.h"
 #include "base/Text.h"
 #include "gps/SnapshotEnumerator.h"
-#include "module/Module.h"
 
 namespace {
 
@@ -23,144 +23,7 @@ struct ConnectionPointTraits
     }
 };
 
-// The sinks of a connection point with their cookies.
-struct ConnectionTraits
-{
-    using Interface = IEnumConnections;
-    using Element = CONNECTDATA;
-    struct Item
-    {
-        ComPtr<IUnknown> sink;
-        DWORD cookie;
-    };
-
-    static Element Copy(const Item& connection) noexcept
-    {
-        connection.sink->AddRef();
-        return {connection.sink.Get(), connection.cookie};
-    }
-};
-
 } // namespace
-
-// ---- CConnectionPoint
-
-CConnectionPoint::SinkList CConnectionPoint::Sinks()
-{
-    CriticalSectionLock lock(m_lock);
-    return m_sinkList;
-}
-
-HRESULT CConnectionPoint::RenewSinkList(SinkList& old) noexcept
-{
-    try {
-        auto sinks = std::make_shared<std::vector<ComPtr<IDispatch>>>();
-        sinks->reserve(m_sinks.size());
-        for (const auto& sink : m_sinks)
-            if (sink)
-                sinks->push_back(sink);
-        old = std::exchange(m_sinkList, std::move(sinks));
-        return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-}
-
-STDMETHODIMP CConnectionPoint::QueryInterface(REFIID iid, void** result)
-{
-    if (!result)
-        return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IConnectionPoint) {
-        *result = static_cast<IConnectionPoint*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *result = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP CConnectionPoint::GetConnectionInterface(IID* iid)
-{
-    if (!iid)
-        return E_POINTER;
-    *iid = m_events;
-    return S_OK;
-}
-
-STDMETHODIMP CConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** container)
-{
-    if (!container)
-        return E_POINTER;
-    *container = &m_container;
-    m_container.AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP CConnectionPoint::Advise(IUnknown* sink, DWORD* cookie)
-{
-    if (!cookie)
-        return E_POINTER;
-    *cookie = 0;
-    if (!sink)
-        return E_POINTER;
-    ComPtr<IDispatch> events;
-    if (FAILED(sink->QueryInterface(m_events, events.PutVoid())) || !events)
-        return CONNECT_E_CANNOTCONNECT;
-    SinkList oldList; // released after the lock is left
-    try {
-        CriticalSectionLock lock(m_lock);
-        size_t slot = 0;
-        while (slot < m_sinks.size() && m_sinks[slot])
-            ++slot;
-        if (slot == m_sinks.size())
-            m_sinks.emplace_back();
-        m_sinks[slot] = std::move(events);
-        if (FAILED(RenewSinkList(oldList))) {
-            m_sinks[slot].Reset();
-            return CONNECT_E_ADVISELIMIT;
-        }
-        *cookie = static_cast<DWORD>(slot + 1);
-        return S_OK;
-    } catch (const std::bad_alloc&) {
-        return CONNECT_E_ADVISELIMIT;
-    }
-}
-
-STDMETHODIMP CConnectionPoint::Unadvise(DWORD cookie)
-{
-    ComPtr<IDispatch> released; // both released after the lock is left
-    SinkList oldList;
-    CriticalSectionLock lock(m_lock);
-    if (cookie == 0 || cookie > m_sinks.size() || !m_sinks[cookie - 1])
-        return CONNECT_E_NOCONNECTION;
-    released = std::move(m_sinks[cookie - 1]);
-    if (const HRESULT hr = RenewSinkList(oldList); FAILED(hr)) {
-        m_sinks[cookie - 1] = std::move(released);
-        return hr;
-    }
-    return S_OK;
-}
-
-STDMETHODIMP CConnectionPoint::EnumConnections(IEnumConnections** connections)
-{
-    if (!connections)
-        return E_POINTER;
-    *connections = nullptr;
-    try {
-        // The sinks are copied under the lock; the enumerator is made (or
-        // the copy released after a failure) outside it.
-        std::vector<ConnectionTraits::Item> snapshot;
-        {
-            CriticalSectionLock lock(m_lock);
-            for (size_t slot = 0; slot < m_sinks.size(); ++slot)
-                if (m_sinks[slot])
-                    snapshot.push_back({m_sinks[slot].Get(), static_cast<DWORD>(slot + 1)});
-        }
-        return CSnapshotEnumerator<ConnectionTraits>::Create(std::move(snapshot), connections);
-    } catch (...) {
-        return ResultFromCaughtException();
-    }
-}
 
 // ---- CAutomationObject
 
@@ -221,11 +84,9 @@ STDMETHODIMP CAutomationObject::EnumConnectionPoints(IEnumConnectionPoints** poi
     if (!points)
         return E_POINTER;
     *points = nullptr;
-    try {
+    return ResultOfCall([&]() -> HRESULT {
         return CSnapshotEnumerator<ConnectionPointTraits>::Create({&m_eventPoint}, points);
-    } catch (...) {
-        return ResultFromCaughtException();
-    }
+    });
 }
 
 STDMETHODIMP CAutomationObject::FindConnectionPoint(REFIID iid, IConnectionPoint** point)
@@ -252,11 +113,9 @@ STDMETHODIMP CAutomationObject::GetClassInfo(ITypeInfo** info)
     if (!info)
         return E_POINTER;
     *info = nullptr;
-    try {
+    return ResultOfCall([&]() -> HRESULT {
         return LoadModuleTypeLibrary()->GetTypeInfoOfGuid(m_classId, info);
-    } catch (...) {
-        return ResultFromCaughtException();
-    }
+    });
 }
 
 STDMETHODIMP CAutomationObject::GetGUID(DWORD kind, GUID* guid)
@@ -334,11 +193,9 @@ HRESULT TypeInfoOf(REFGUID guid, UINT index, ITypeInfo** info) noexcept
     *info = nullptr;
     if (index != 0)
         return DISP_E_BADINDEX;
-    try {
+    return ResultOfCall([&]() -> HRESULT {
         return LoadModuleTypeLibrary()->GetTypeInfoOfGuid(guid, info);
-    } catch (...) {
-        return ResultFromCaughtException();
-    }
+    });
 }
 
 HRESULT BeginInvoke(const DISPPARAMS* parameters, VARIANT* result) noexcept
@@ -500,108 +357,6 @@ HRESULT CEventArguments::Fire(const CConnectionPoint::SinkList& sinks, DISPID id
         SysFreeString(exception.bstrHelpFile);
     }
     return last;
-}
-
-// ---- Arrays and strings
-
-namespace {
-
-// Values that own nothing, so clearing them is only setting VT_EMPTY.
-bool HoldsPlainNumber(VARTYPE type) noexcept
-{
-    switch (type) {
-    case VT_EMPTY:
-    case VT_I4:
-    case VT_R8:
-    case VT_DATE:
-    case VT_BOOL:
-        return true;
-    default:
-        return false;
-    }
-}
-
-} // namespace
-
-CVariantArrayPool::~CVariantArrayPool()
-{
-    for (auto& arrays : m_free)
-        for (SAFEARRAY* array : arrays)
-            SafeArrayDestroy(array);
-}
-
-// A vector keeps its descriptor and elements in one allocation.
-SAFEARRAY* CVariantArrayPool::Take(ULONG count) noexcept
-{
-    if (count <= c_largestCount) {
-        if (auto& arrays = m_free[count]; !arrays.empty()) {
-            SAFEARRAY* array = arrays.back();
-            arrays.pop_back();
-            return array;
-        }
-    }
-    return SafeArrayCreateVector(VT_VARIANT, 0, count);
-}
-
-// What Take hands out, still in that shape: nobody holds it locked or has
-// changed its bounds or element type.
-bool CVariantArrayPool::IsReusable(const SAFEARRAY* array) noexcept
-{
-    return array->cDims == 1 && array->cLocks == 0 && array->cbElements == sizeof(VARIANT) &&
-           (array->fFeatures & FADF_VARIANT) != 0 && array->rgsabound[0].lLbound == 0 &&
-           array->rgsabound[0].cElements <= c_largestCount && array->pvData;
-}
-
-void CVariantArrayPool::Return(SAFEARRAY* array) noexcept
-{
-    if (!array)
-        return;
-    if (!IsReusable(array)) {
-        SafeArrayDestroy(array);
-        return;
-    }
-    const ULONG count = array->rgsabound[0].cElements;
-    auto* elements = static_cast<VARIANT*>(array->pvData);
-    for (ULONG i = 0; i < count; ++i) {
-        VARIANT& element = elements[i];
-        if (element.vt == (VT_ARRAY | VT_VARIANT))
-            Return(element.parray);
-        else if (!HoldsPlainNumber(element.vt))
-            VariantClear(&element);
-        element.vt = VT_EMPTY;
-    }
-    if (auto& arrays = m_free[count]; arrays.size() < c_keptPerCount) {
-        try {
-            arrays.push_back(array);
-            return;
-        } catch (const std::bad_alloc&) {
-            // Not kept: destroyed below.
-        }
-    }
-    SafeArrayDestroy(array);
-}
-
-CVariantArray::CVariantArray(ULONG count, CVariantArrayPool* pool) : m_pool(pool)
-{
-    m_array = pool ? pool->Take(count) : SafeArrayCreateVector(VT_VARIANT, 0, count);
-    if (!m_array)
-        ThrowHr(E_OUTOFMEMORY);
-    m_elements = static_cast<VARIANT*>(m_array->pvData);
-}
-
-CVariantArray::~CVariantArray()
-{
-    if (m_array && m_pool)
-        m_pool->Return(m_array);
-    else if (m_array)
-        SafeArrayDestroy(m_array);
-}
-
-void CVariantArray::Detach(VARIANT& target) noexcept
-{
-    VariantInit(&target);
-    target.vt = VT_ARRAY | VT_VARIANT;
-    target.parray = std::exchange(m_array, nullptr);
 }
 
 BSTR AllocateString(std::wstring_view text)

@@ -1,27 +1,20 @@
 // COM plumbing shared by the automation objects: reference counting with
 // aggregation, the interfaces every object offers (connection point
-// container, class information, error information support, site), one
-// connection point per object, the late-bound dispatch helpers and the
-// firing of events through IDispatch::Invoke.
+// container, class information, error information support, site), the
+// late-bound dispatch helpers and the firing of events through
+// IDispatch::Invoke. The connection point and the arrays of event
+// arguments have units of their own.
 #pragma once
 
 #include <windows.h>
 #include <ocidl.h>
 
 #include <array>
-#include <atomic>
-#include <memory>
 #include <span>
-#include <vector>
 
 #include "base/Handle.h"
-
-// Connection point results (olectl.h; not in the cross compiler's headers).
-#ifndef CONNECT_E_NOCONNECTION
-constexpr HRESULT CONNECT_E_NOCONNECTION = static_cast<HRESULT>(0x80040200);
-constexpr HRESULT CONNECT_E_ADVISELIMIT = static_cast<HRESULT>(0x80040201);
-constexpr HRESULT CONNECT_E_CANNOTCONNECT = static_cast<HRESULT>(0x80040202);
-#endif
+#include "gps/ConnectionPoint.h"
+#include "gps/VariantArray.h"
 
 // Creates an object of class T (constructed with its outer unknown) and
 // hands out the requested interface, or the inner unknown when aggregated.
@@ -34,59 +27,15 @@ HRESULT CreateAggregatableObject(IUnknown* outer, REFIID iid, void** result) noe
     *result = nullptr;
     if (outer && iid != IID_IUnknown)
         return CLASS_E_NOAGGREGATION;
-    try {
+    return ResultOfCall([&]() -> HRESULT {
         T* object = new T(outer);
         IUnknown* inner = object->InnerUnknown();
         inner->AddRef();
         const HRESULT hr = inner->QueryInterface(iid, result);
         inner->Release();
         return hr;
-    } catch (...) {
-        return ResultFromCaughtException();
-    }
+    });
 }
-
-// A connection point for one source dispinterface. Sinks are kept as
-// IDispatch references; a cookie is the 1-based slot of its sink. The
-// point lives inside its container and shares its reference count.
-class CConnectionPoint final : public IConnectionPoint
-{
-public:
-    CConnectionPoint(IConnectionPointContainer& container, REFIID events) noexcept
-        : m_container(container), m_events(events)
-    {
-    }
-
-    // The sinks connected now: a list that Advise and Unadvise replace and
-    // never change, so that events are fired without holding the lock.
-    using SinkList = std::shared_ptr<const std::vector<ComPtr<IDispatch>>>;
-    SinkList Sinks();
-
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID iid, void** result) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return m_container.AddRef(); }
-    STDMETHODIMP_(ULONG) Release() override { return m_container.Release(); }
-
-    // IConnectionPoint
-    STDMETHODIMP GetConnectionInterface(IID* iid) override;
-    STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** container) override;
-    STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override;
-    STDMETHODIMP Unadvise(DWORD cookie) override;
-    // Enumerates the sinks connected now with their cookies; later advises
-    // and unadvises do not change an enumerator already made.
-    STDMETHODIMP EnumConnections(IEnumConnections** connections) override;
-
-private:
-    IConnectionPointContainer& m_container;
-    const IID& m_events;
-    // A new list of the connected sinks for Sinks(); the old one is handed
-    // back to be released outside the lock.
-    HRESULT RenewSinkList(SinkList& old) noexcept;
-
-    CriticalSection m_lock;
-    std::vector<ComPtr<IDispatch>> m_sinks; // empty entries are free slots
-    SinkList m_sinkList;
-};
 
 // Base of the automation objects: reference count, aggregation, module
 // lock, and the interfaces both classes offer in the same way. The derived
@@ -211,9 +160,6 @@ void RequireNoArguments(const DISPPARAMS& parameters);
 // member's own HRESULT.
 HRESULT MemberResult(HRESULT hr, EXCEPINFO* exception) noexcept;
 
-class CVariantArray;
-class CVariantArrayPool;
-
 // Event arguments in parameter order; each VARIANT is cleared with the list.
 // They are kept in the object itself: building an event allocates nothing.
 // Arrays go back to the pool, when one is given, instead of being
@@ -251,88 +197,6 @@ private:
     std::array<VARIANT, c_maximumArguments> m_values;
     size_t m_count = 0;
     CVariantArrayPool* m_pool = nullptr;
-};
-
-// One-dimensional SAFEARRAYs of VARIANTs kept for reuse. The arguments of
-// an event belong to the code that fires it, and sinks may not keep them,
-// so once every sink has returned, its arrays can carry the next event
-// instead of being destroyed and created again: an interpreter with a pool
-// fires satellite lists without heap operations. Arrays of up to
-// c_largestCount elements are kept, at most c_keptPerCount of each size;
-// an array a sink has left locked or reshaped is destroyed instead.
-//
-// One event at a time uses the pool, through a Use: building and firing
-// an event then takes no lock. An event built meanwhile on another thread,
-// or by a sink that calls back into the object, gets no pool and creates
-// and destroys its arrays as usual.
-class CVariantArrayPool
-{
-public:
-    static constexpr ULONG c_largestCount = 32;
-    static constexpr size_t c_keptPerCount = 64;
-
-    class Use
-    {
-    public:
-        explicit Use(CVariantArrayPool& pool) noexcept
-            : m_pool(pool.m_busy.exchange(true, std::memory_order_acquire) ? nullptr : &pool)
-        {
-        }
-        ~Use()
-        {
-            if (m_pool)
-                m_pool->m_busy.store(false, std::memory_order_release);
-        }
-        Use(const Use&) = delete;
-        Use& operator=(const Use&) = delete;
-
-        // The pool, or nullptr when it is in use elsewhere.
-        CVariantArrayPool* Get() const noexcept { return m_pool; }
-
-    private:
-        CVariantArrayPool* m_pool;
-    };
-
-    CVariantArrayPool() = default;
-    ~CVariantArrayPool();
-    CVariantArrayPool(const CVariantArrayPool&) = delete;
-    CVariantArrayPool& operator=(const CVariantArrayPool&) = delete;
-
-    // An array of count VT_EMPTY elements with lower bound 0; nullptr when
-    // memory runs out. Only through a Use.
-    SAFEARRAY* Take(ULONG count) noexcept;
-    // Takes the array back: its elements are cleared (arrays among them
-    // return to the pool too) and it is kept or destroyed. Only through a
-    // Use.
-    void Return(SAFEARRAY* array) noexcept;
-
-private:
-    static bool IsReusable(const SAFEARRAY* array) noexcept;
-
-    std::atomic<bool> m_busy{false};
-    std::array<std::vector<SAFEARRAY*>, c_largestCount + 1> m_free;
-};
-
-// A SAFEARRAY of VARIANTs with lower bound 0, wrapped in a VARIANT of type
-// VT_ARRAY|VT_VARIANT. Elements are set before the array is handed over.
-// With a pool the array comes from it and goes back to it.
-class CVariantArray
-{
-public:
-    explicit CVariantArray(ULONG count, CVariantArrayPool* pool = nullptr);
-    ~CVariantArray();
-    CVariantArray(const CVariantArray&) = delete;
-    CVariantArray& operator=(const CVariantArray&) = delete;
-
-    VARIANT& operator[](ULONG index) noexcept { return m_elements[index]; }
-
-    // Moves the array into a VARIANT; this object becomes empty.
-    void Detach(VARIANT& target) noexcept;
-
-private:
-    SAFEARRAY* m_array;
-    VARIANT* m_elements;
-    CVariantArrayPool* m_pool;
 };
 
 // BSTR that raises E_OUTOFMEMORY when it cannot be allocated.

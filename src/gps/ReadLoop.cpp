@@ -18,7 +18,7 @@ HRESULT LastErrorResult() noexcept
 
 HRESULT RunReadLoop(PortOperations& port, HANDLE stop, LONG silenceInterval, ReaderClient& client) noexcept
 {
-    try {
+    return ResultOfCall([&]() -> HRESULT {
         const DWORD limit = silenceInterval > 0 ? static_cast<DWORD>(silenceInterval) : INFINITE;
         const HANDLE stopOrIo[] = {stop, port.CompletionEvent()};
         const auto stopping = [stop] { return WaitForSingleObject(stop, 0) != WAIT_TIMEOUT; };
@@ -72,7 +72,5 @@ HRESULT RunReadLoop(PortOperations& port, HANDLE stop, LONG silenceInterval, Rea
             if (stopping())
                 return S_OK;
         }
-    } catch (...) {
-        return ResultFromCaughtException();
-    }
+    });
 }

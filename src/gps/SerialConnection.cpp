@@ -2,9 +2,9 @@
 
 #include <objbase.h>
 
+#include "base/ModuleState.h"
 #include "base/Text.h"
 #include "gps/AutomationClasses.h"
-#include "module/Module.h"
 
 namespace {
 
@@ -86,12 +86,10 @@ STDMETHODIMP CSerialConnection::Invoke(DISPID id, REFIID, LCID, WORD flags, DISP
 {
     if (const HRESULT hr = BeginInvoke(parameters, result); FAILED(hr))
         return hr;
-    try {
+    // Argument checks raise their DISP_E_ result, which is no member failure.
+    return ResultOfCall([&]() -> HRESULT {
         return MemberResult(InvokeMember(id, flags, *parameters, result, argumentError), exception);
-    } catch (...) {
-        // Argument checks raise their DISP_E_ result, which is no member failure.
-        return ResultFromCaughtException();
-    }
+    });
 }
 
 // Raises for dispatch errors (argument count and type, unknown member);
@@ -150,7 +148,7 @@ STDMETHODIMP CSerialConnection::get_AssumedPort(BSTR* port)
     if (!port)
         return E_POINTER;
     *port = nullptr;
-    try {
+    return ResultOfCall([&]() -> HRESULT {
         CriticalSectionLock lock(m_dataLock);
         if (!m_portsFilled) {
             m_ports = EnumerateSerialPorts();
@@ -158,9 +156,7 @@ STDMETHODIMP CSerialConnection::get_AssumedPort(BSTR* port)
         }
         ReturnString(FindAssumedPort(m_ports), port);
         return S_OK;
-    } catch (...) {
-        return ResultFromCaughtException();
-    }
+    });
 }
 
 STDMETHODIMP CSerialConnection::get_Port(BSTR* port)
@@ -168,13 +164,11 @@ STDMETHODIMP CSerialConnection::get_Port(BSTR* port)
     if (!port)
         return E_POINTER;
     *port = nullptr;
-    try {
+    return ResultOfCall([&]() -> HRESULT {
         CriticalSectionLock lock(m_dataLock);
         ReturnString(m_port.portName, port);
         return S_OK;
-    } catch (...) {
-        return ResultFromCaughtException();
-    }
+    });
 }
 
 // A port name ("COM3", "\\.\COM3", kept as "COM3") or an empty text for
@@ -182,7 +176,7 @@ STDMETHODIMP CSerialConnection::get_Port(BSTR* port)
 // E_INVALIDARG, so that Connect never opens a file.
 STDMETHODIMP CSerialConnection::put_Port(BSTR port)
 {
-    try {
+    return ResultOfCall([&]() -> HRESULT {
         const std::wstring_view text(port ? port : L"", SysStringLen(port));
         const auto portName = text.empty() ? std::optional<std::wstring>(L"") : SerialPortName(text);
         if (!portName)
@@ -197,21 +191,17 @@ STDMETHODIMP CSerialConnection::put_Port(BSTR port)
         const auto known = m_ports.find(name);
         m_port = known != m_ports.end() ? known->second : PortRecord{name, {}};
         return S_OK;
-    } catch (...) {
-        return ResultFromCaughtException();
-    }
+    });
 }
 
 STDMETHODIMP CSerialConnection::Connect()
 {
-    try {
+    return ResultOfCall([&]() -> HRESULT {
         CriticalSectionLock lock(m_connectionLock);
         if (!m_worker)
             m_worker = ReaderThread::Start(*this, std::move(m_stoppedWorker));
         return S_OK;
-    } catch (...) {
-        return ResultFromCaughtException();
-    }
+    });
 }
 
 STDMETHODIMP CSerialConnection::Disconnect()
@@ -303,7 +293,7 @@ void CSerialConnection::Notify(ReaderNotice notice, LONG argument) noexcept
 // object inside the event.
 void CSerialConnection::HandleNotice(ReaderNotice notice, LONG argument) noexcept
 {
-    try {
+    const HRESULT hr = ResultOfCall([&] {
         switch (notice) {
         case ReaderNotice::Error:
             CEventArguments().Long(argument).Fire(EventPoint().Sinks(), ErrorId);
@@ -315,10 +305,9 @@ void CSerialConnection::HandleNotice(ReaderNotice notice, LONG argument) noexcep
             CEventArguments().Long(argument).Fire(EventPoint().Sinks(), TimeoutId);
             break;
         }
-    } catch (...) {
-        if (notice == ReaderNotice::Input)
-            HandleNotice(ReaderNotice::Error, ResultFromCaughtException());
-    }
+    });
+    if (FAILED(hr) && notice == ReaderNotice::Input)
+        HandleNotice(ReaderNotice::Error, hr);
 }
 
 // On the window's thread: every notice pending now, in order; lines left

@@ -84,7 +84,7 @@ STDMETHODIMP CSerialInterpreter::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAM
 {
     if (const HRESULT hr = BeginInvoke(parameters, result); FAILED(hr))
         return hr;
-    try {
+    return ResultOfCall([&]() -> HRESULT {
         switch (id) {
         case 1: {
             CInvokeArgument argument(*parameters, VT_DISPATCH, argumentError);
@@ -105,9 +105,7 @@ STDMETHODIMP CSerialInterpreter::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAM
         default:
             return DISP_E_MEMBERNOTFOUND;
         }
-    } catch (...) {
-        return ResultFromCaughtException();
-    }
+    });
 }
 
 STDMETHODIMP CSerialInterpreter::Initialize(ISerialConnection* connection)
@@ -118,7 +116,7 @@ STDMETHODIMP CSerialInterpreter::Initialize(ISerialConnection* connection)
     Detach();
     if (!connection)
         return S_OK;
-    try {
+    return ResultOfCall([&]() -> HRESULT {
         ComPtr<IConnectionPointContainer> container =
             ComPtr<ISerialConnection>(connection).TryAs<IConnectionPointContainer>();
         if (!container)
@@ -130,9 +128,7 @@ STDMETHODIMP CSerialInterpreter::Initialize(ISerialConnection* connection)
         m_advised = true;
         m_connection = connection;
         return S_OK;
-    } catch (...) {
-        return ResultFromCaughtException();
-    }
+    });
 }
 
 STDMETHODIMP CSerialInterpreter::Terminate()
@@ -256,7 +252,7 @@ STDMETHODIMP CSerialInterpreter::CConnectionEvents::Invoke(DISPID id, REFIID, LC
 {
     if (const HRESULT hr = BeginInvoke(parameters, result); FAILED(hr))
         return hr;
-    try {
+    return ResultOfCall([&]() -> HRESULT {
         switch (id) {
         case 1:
         case 3: {
@@ -274,9 +270,7 @@ STDMETHODIMP CSerialInterpreter::CConnectionEvents::Invoke(DISPID id, REFIID, LC
         default:
             return DISP_E_MEMBERNOTFOUND;
         }
-    } catch (...) {
-        return ResultFromCaughtException();
-    }
+    });
 }
 
 STDMETHODIMP CSerialInterpreter::CConnectionEvents::Input(VARIANT lines)

@@ -2,8 +2,8 @@
 
 #include <objbase.h>
 
+#include "base/ModuleState.h"
 #include "base/Text.h"
-#include "module/Module.h"
 
 namespace {
 

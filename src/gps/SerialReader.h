@@ -24,15 +24,10 @@
 #include <string>
 #include <vector>
 
+#include "base/FailureCodes.h"
 #include "base/Handle.h"
 #include "gps/PortName.h"
 #include "gps/ReadLoop.h"
-
-namespace SerialFailure {
-constexpr WORD PortWhileConnected = 0x026C; // Port put while a worker exists
-constexpr WORD LinesDropped = 0x026D;       // the client left too many lines untaken
-constexpr WORD SourceIsDevice = 0x026E;     // a capture file that is a device (COM1:, NUL)
-} // namespace SerialFailure
 
 // A port as the system lists it: the name it is opened by (COM3) and the
 // kernel device name (\Device\USBSER000). Ports are used with the line

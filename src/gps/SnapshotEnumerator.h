@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "base/Handle.h"
-#include "module/Module.h"
+#include "base/ModuleState.h"
 
 template <typename Traits>
 class CSnapshotEnumerator final : public Traits::Interface
@@ -37,11 +37,9 @@ public:
         if (!result)
             return E_POINTER;
         *result = nullptr;
-        try {
+        return ResultOfCall([&]() -> HRESULT {
             return Create(std::make_shared<const std::vector<Item>>(std::move(items)), 0, result);
-        } catch (...) {
-            return ResultFromCaughtException();
-        }
+        });
     }
 
     // IUnknown
@@ -114,12 +112,10 @@ private:
 
     static HRESULT Create(const Snapshot& items, size_t position, Interface** result) noexcept
     {
-        try {
+        return ResultOfCall([&]() -> HRESULT {
             *result = new CSnapshotEnumerator(items, position);
             return S_OK;
-        } catch (...) {
-            return ResultFromCaughtException();
-        }
+        });
     }
 
     // Moves the position on by at most count items (not past the end) and

@@ -18,14 +18,8 @@
 #include <string>
 
 #include "base/Exception.h"
+#include "base/FailureCodes.h"
 #include "base/Handle.h"
-
-namespace DownloadFailure {
-constexpr WORD Silent = 0x0301;    // the server sent nothing for the silence limit
-constexpr WORD TooSlow = 0x0302;   // the download took longer than the overall limit
-constexpr WORD Redirects = 0x0303; // more redirects than allowed
-constexpr WORD TooLarge = 0x0304;  // the document is larger than the size limit
-} // namespace DownloadFailure
 
 // A relative address resolved against the address of the document that
 // names it (the result may be longer than the usual URL limit).

@@ -23,16 +23,8 @@
 #include <functional>
 #include <string>
 
+#include "base/FailureCodes.h"
 #include "import/Download.h"
-
-namespace GpxFailure {
-constexpr WORD NotGpx = 0x0B00;        // the root element is not gpx in a GPX namespace
-constexpr WORD NoWaypoints = 0x0B01;   // no wpt (nor rtept when asked for)
-constexpr WORD NoTrackPoints = 0x0B02; // no trkpt
-constexpr WORD NoPosition = 0x0B03;    // a point without its lat or lon attribute
-constexpr WORD Time = 0x0B04;          // a time that is not an ISO 8601 date and time
-constexpr WORD Destination = 0x0B05;   // a destination that is neither .upt nor .log
-} // namespace GpxFailure
 
 enum class GpxPointKind { Waypoint, RoutePoint, TrackPoint };
 

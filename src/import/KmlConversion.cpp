@@ -6,12 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "ErrorStrings.h"
+#include "base/CommaSeparated.h"
 #include "base/ErrorText.h"
 #include "base/Exception.h"
 #include "base/OutputFiles.h"
 #include "base/ResourceString.h"
 #include "base/Text.h"
-#include "ErrorStrings.h"
 #include "import/KmlDocument.h"
 #include "import/SentenceFile.h"
 

@@ -32,30 +32,10 @@
 #include <string_view>
 #include <vector>
 
+#include "base/FailureCodes.h"
 #include "base/Handle.h"
 #include "import/Download.h"
 #include "import/SaxReading.h"
-
-namespace KmlFailure {
-constexpr WORD SecondLocator = 0x0070;           // the reader gave a second document locator
-constexpr WORD DocumentBeforeLocator = 0x007F;   // start of document before any locator
-constexpr WORD NoKml = 0x00B1;                   // the document has no kml root element
-constexpr WORD NoUrl = 0x00B9;                   // the NetworkLink has neither Url nor Link
-constexpr WORD NoHref = 0x00BB;                  // the Url or Link has no href
-constexpr WORD LinkedNoKml = 0x00BD;             // the linked document has no kml root element
-constexpr WORD LinkedNoDocument = 0x00BE;        // the linked document has no Document
-constexpr WORD NoPoint = 0x00D5;                 // a placemark has no Point
-constexpr WORD NoCoordinates = 0x00D7;           // a Point has no coordinates
-constexpr WORD CoordinateFields = 0x00DA;        // fewer than two coordinate fields
-constexpr WORD ElementBeforeLocator = 0x0140;    // an element before any locator
-constexpr WORD CharactersBeforeLocator = 0x0164; // character data before any locator
-constexpr WORD Namespace = 0x01E0;               // a root element not in a KML namespace
-constexpr WORD NamespaceVersion = 0x01E4;        // a KML namespace below version 2.0
-constexpr WORD SecondDocument = 0x0293;          // a second Document inside kml
-constexpr WORD SecondKml = 0x02D8;               // a second kml root element
-constexpr WORD NotUtf16 = 0x0305;                // a UTF-16 document with a code unit of no character
-constexpr WORD TooLarge = 0x0306;                // the element tree outgrew its limit
-} // namespace KmlFailure
 
 enum class KmlKind { Root, Kml, Document, Plain, Ignored };
 

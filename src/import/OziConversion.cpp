@@ -4,10 +4,11 @@
 
 
 #include "ErrorStrings.h"
+#include "base/CommaSeparated.h"
 #include "base/Exception.h"
 #include "base/OutputFiles.h"
-#include "base/ResourceString.h"
 #include "base/Pattern.h"
+#include "base/ResourceString.h"
 #include "base/Text.h"
 #include "import/SentenceFile.h"
 

@@ -15,15 +15,7 @@
 
 #include <string>
 
-namespace OziFailure {
-constexpr WORD TrackTooShort = 0x00CC;     // no line after the six header lines
-constexpr WORD TrackDatum = 0x00CD;        // line 2 of a track is not "WGS 84"
-constexpr WORD WaypointsTooShort = 0x00CE; // no line after the four header lines
-constexpr WORD WaypointsDatum = 0x00CF;    // line 2 of a waypoint file is not "WGS 84"
-constexpr WORD AltitudeUnit = 0x00D3;      // line 3 does not declare feet or metres
-constexpr WORD WaypointFields = 0x00DA;    // a waypoint line has fewer than 4 fields
-constexpr WORD TrackPointFields = 0x00E2;  // a track point line has fewer than 5 fields
-} // namespace OziFailure
+#include "base/FailureCodes.h"
 
 void ConvertWaypoints(const std::wstring& inputPath, const std::wstring& outputPath);
 void ConvertTrack(const std::wstring& inputPath, const std::wstring& outputPath);

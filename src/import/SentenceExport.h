@@ -21,11 +21,8 @@
 
 #include <string>
 
+#include "base/FailureCodes.h"
 #include "import/SentenceReader.h"
-
-namespace ExportFailure {
-constexpr WORD Extension = 0x0A03; // the destination ends neither in .gpx nor in .kml
-} // namespace ExportFailure
 
 enum class ExportFormat { Gpx, Kml };
 

@@ -18,12 +18,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/FailureCodes.h"
 #include "base/Handle.h"
 #include "base/OutputFiles.h"
-
-namespace TextFailure {
-constexpr WORD NulByte = 0x0A10; // a line of a text file holds a NUL byte
-} // namespace TextFailure
 
 // Text made safe for one field of a sentence, so that the sentence keeps
 // exactly its fields and its checksum: the field separator ',' and control
@@ -83,14 +80,6 @@ private:
 // byte in any line is a damaged file: it raises TextFailure::NulByte with
 // the line's number as the position and the file's path.
 TextLines ReadTextLines(const std::wstring& path);
-
-// Splits "a, \"b,\"\"c\"\" \" ,d" into fields: blanks before a field are
-// dropped, a quoted field may hold commas and doubled quotes, trailing
-// blanks before a comma are dropped, a trailing comma adds no empty field.
-std::vector<std::wstring> SplitCommaSeparated(std::wstring_view line);
-
-// The same into a list whose strings are reused (for loops over many lines).
-void SplitCommaSeparated(std::wstring_view line, std::vector<std::wstring>& fields);
 
 // The plain decimal number a text holds, in ASCII with its sign ("-12.5"
 // of " -12.5 ", "12." of "+12."): white space around it, an optional sign,

@@ -33,13 +33,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/FailureCodes.h"
 #include "base/Handle.h"
-
-namespace SentenceFailure {
-constexpr WORD WaypointFields = 0x0A00;   // a $PMGNWPL sentence has fewer than 6 fields
-constexpr WORD TrackPointFields = 0x0A01; // a $PMGNTRK sentence has fewer than 8 fields
-constexpr WORD NoPoints = 0x0A02;         // the file holds no point sentence
-} // namespace SentenceFailure
 
 enum class SentenceKind { None, Waypoints, Track };
 

@@ -4,10 +4,10 @@
 #include <climits>
 #include <cwchar>
 
+#include "base/CommaSeparated.h"
 #include "base/Exception.h"
 #include "base/Pattern.h"
 #include "base/Text.h"
-#include "import/SentenceFile.h"
 #include "map/LayerTables.h"
 
 namespace {

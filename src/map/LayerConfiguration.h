@@ -40,26 +40,11 @@
 #include <string_view>
 #include <vector>
 
+#include "base/FailureCodes.h"
 #include "base/Handle.h"
 #include "base/OutputFiles.h"
 #include "map/IniDocument.h"
 #include "map/MapContainer.h"
-
-namespace LayerFailure {
-constexpr WORD NoPointerFile = 0x0793;          // the container has no ADD_MAPS.CFG
-constexpr WORD PointerFileSyntax = 0x079F;      // ADD_MAPS.CFG is not "<digits> <name>"
-constexpr WORD ConfigurationMissing = 0x07A3;   // the file ADD_MAPS.CFG names is not packed
-constexpr WORD LayerLineTooShort = 0x02DD;      // a layer line has fewer than 37 tokens, or is missing
-constexpr WORD ColourCountNotNumber = 0x07B7;   // the first LAY_COLOR token is not a number
-constexpr WORD ColourTooFewTokens = 0x07BA;     // LAY_COLOR has fewer triples than it announces
-constexpr WORD ColourLayerNotNumber = 0x07BE;   // a LAY_COLOR layer number is not a number
-constexpr WORD ColourLayerOutOfRange = 0x07BF;  // a LAY_COLOR layer number is not below NUMBER
-constexpr WORD DrawOrderCount = 0x07D2;         // ORDERDRAW does not have NUMBER items
-constexpr WORD DrawOrderNotNumber = 0x07D6;     // an ORDERDRAW item is not a number
-constexpr WORD DrawOrderOutOfRange = 0x07DF;    // an ORDERDRAW item is not below NUMBER
-constexpr WORD DrawOrderRepeated = 0x07E0;      // an ORDERDRAW item names a layer twice
-constexpr WORD NoLayersLeft = 0x0808;           // saving with every layer removed or none loaded
-} // namespace LayerFailure
 
 constexpr size_t c_layerMinimumTokens = 37;
 constexpr size_t c_layerIdentifierToken = 0;

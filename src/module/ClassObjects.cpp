@@ -1,5 +1,4 @@
-// Class factories, DllGetClassObject and DllCanUnloadNow, and the module
-// lock count they answer from.
+// Class factories, DllGetClassObject and DllCanUnloadNow.
 #include "module/ClassObjects.h"
 
 #include <unknwn.h>
@@ -8,13 +7,12 @@
 
 #include "RegistryResources.h"
 #include "base/Handle.h"
+#include "base/ModuleState.h"
 #include "gps/AutomationClasses.h"
 #include "gps/Tervolin_h.h"
-#include "module/Module.h"
 
 namespace {
 
-LONG g_lockCount = 0;
 CriticalSection g_factoryLock; // serialises the creation of cached factories
 
 ClassObjectEntry g_classObjects[] = {
@@ -95,21 +93,6 @@ HRESULT CachedFactory(ClassObjectEntry& entry, IUnknown** factory) noexcept
 }
 
 } // namespace
-
-void ModuleLock() noexcept
-{
-    InterlockedIncrement(&g_lockCount);
-}
-
-void ModuleUnlock() noexcept
-{
-    InterlockedDecrement(&g_lockCount);
-}
-
-LONG ModuleLockCount() noexcept
-{
-    return InterlockedCompareExchange(&g_lockCount, 0, 0);
-}
 
 std::span<ClassObjectEntry> ClassObjects() noexcept
 {

@@ -2,24 +2,15 @@
 // resource load and registration step uses.
 #include <windows.h>
 
+#include "base/ModuleState.h"
 #include "diagnostics/ExceptionReporting.h"
 #include "module/ClassObjects.h"
-#include "module/Module.h"
 #include "module/ResourceModule.h"
-
-namespace {
-HINSTANCE g_moduleInstance = nullptr;
-}
-
-HINSTANCE ModuleInstance() noexcept
-{
-    return g_moduleInstance;
-}
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
     if (reason == DLL_PROCESS_ATTACH) {
-        g_moduleInstance = instance;
+        SetModuleInstance(instance);
         DisableThreadLibraryCalls(instance);
         StartClassObjects();
         InitializeResourceInstance(instance);

@@ -14,9 +14,9 @@
 
 #include "RegistryResources.h"
 #include "base/Handle.h"
+#include "base/ModuleState.h"
 #include "base/Text.h"
 #include "module/ClassObjects.h"
-#include "module/Module.h"
 #include "module/RegistryScript.h"
 
 // The per-user forms of the type library calls (oleaut32, Windows Vista and
@@ -176,7 +176,7 @@ void UnregisterModuleTypeLibrary(RegistrationScope scope)
 HRESULT RegisterServer(RegistrationScope scope) noexcept
 {
     SystemThreadLocale locale;
-    try {
+    return ResultOfCall([&]() -> HRESULT {
         ClassesRootForScope classesRoot(scope);
         const RegistryReplacements replacements = CommonReplacements();
         RegisterScript(LoadScript(IDR_TERVOLIN, replacements));
@@ -184,15 +184,13 @@ HRESULT RegisterServer(RegistrationScope scope) noexcept
             RegisterScript(ClassScript(entry, replacements));
         RegisterModuleTypeLibrary(scope);
         return S_OK;
-    } catch (...) {
-        return ResultFromCaughtException();
-    }
+    });
 }
 
 HRESULT UnregisterServer(RegistrationScope scope) noexcept
 {
     SystemThreadLocale locale;
-    try {
+    return ResultOfCall([&]() -> HRESULT {
         ClassesRootForScope classesRoot(scope);
         const RegistryReplacements replacements = CommonReplacements();
         for (const auto& entry : ClassObjects())
@@ -200,9 +198,7 @@ HRESULT UnregisterServer(RegistrationScope scope) noexcept
         UnregisterModuleTypeLibrary(scope);
         UnregisterScript(LoadScript(IDR_TERVOLIN, replacements));
         return S_OK;
-    } catch (...) {
-        return ResultFromCaughtException();
-    }
+    });
 }
 
 } // namespace

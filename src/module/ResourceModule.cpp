@@ -1,7 +1,8 @@
 #include "module/ResourceModule.h"
 
+#include "base/FilePath.h"
 #include "base/Handle.h"
-#include "diagnostics/ModuleFile.h"
+#include "base/ModuleFile.h"
 
 #include <cwctype>
 
@@ -122,7 +123,7 @@ std::wstring FindSatellite(const std::wstring& modulePath)
     baseName = baseName.substr(0, baseName.find_last_of(L'.'));
     const LCID locale = ConfiguredLocale(baseName).value_or(ConvertDefaultLocale(LOCALE_USER_DEFAULT));
     const std::wstring fileName = SatelliteFileName(baseName, locale);
-    std::wstring candidate = CombinePath(FolderPart(modulePath), fileName);
+    std::wstring candidate = CombinePath(FolderOf(modulePath), fileName);
     if (FileExists(candidate))
         return candidate;
     if (const auto folder = SatelliteFolderSetting()) {

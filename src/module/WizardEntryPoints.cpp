@@ -19,11 +19,11 @@
 
 #include "base/Exception.h"
 #include "base/Handle.h"
+#include "base/ModuleState.h"
+#include "base/ResourceString.h"
 #include "import/ExportWizard.h"
 #include "import/ImportWizards.h"
 #include "map/MapWizard.h"
-#include "module/Module.h"
-#include "base/ResourceString.h"
 
 namespace {
 
@@ -95,28 +95,18 @@ void RunWizard(HWND parent, LPCWSTR initialSource)
 }
 
 // Everything that fails inside becomes the result; nothing is thrown across
-// the export, whatever its type.
+// the export, whatever its type. A success code raised to end the wizard
+// early is a success.
 template <typename Wizard>
 HRESULT StartWizard(HWND parent, LPCWSTR initialSource) noexcept
 {
-    try {
+    const HRESULT hr = ResultOfCall([&] {
         parent = ParentOrActiveWindow(parent);
-        const HRESULT ole = OleInitialize(nullptr);
-        if (FAILED(ole))
-            return ole;
-        try {
-            RunWizard<Wizard>(parent, initialSource);
-        } catch (...) {
-            OleUninitialize();
-            throw;
-        }
-        OleUninitialize();
-        return S_OK;
-    } catch (const CAtlException& failure) {
-        return FAILED(failure.m_hr) ? failure.m_hr : S_OK;
-    } catch (...) {
-        return ResultFromCaughtException();
-    }
+        ThrowIfFailed(OleInitialize(nullptr));
+        ScopeExit uninitialize([] { OleUninitialize(); });
+        RunWizard<Wizard>(parent, initialSource);
+    });
+    return FAILED(hr) ? hr : S_OK;
 }
 
 } // namespace

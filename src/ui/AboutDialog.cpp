@@ -2,8 +2,8 @@
 
 #include <string>
 
+#include "base/ModuleFile.h"
 #include "base/ResourceString.h"
-#include "diagnostics/ModuleFile.h"
 #include "ui/WindowGuard.h"
 #include "ui/WindowPlacement.h"
 #include "ui/WizardResources.h"

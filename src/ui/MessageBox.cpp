@@ -154,18 +154,6 @@ int ShowMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type)
     return ShowHookedMessageBox(owner, text, caption, type, centering);
 }
 
-std::wstring GetErrorText(HRESULT hr)
-{
-    if (auto words = OwnFailureWords(hr))
-        return std::move(*words);
-    std::wstring text = SystemMessage(hr);
-    if (!text.empty())
-        return text;
-    wchar_t buffer[32];
-    std::swprintf(buffer, std::size(buffer), L"Error 0x%08X", static_cast<unsigned>(hr));
-    return buffer;
-}
-
 void ShowErrorMessage(HWND owner, HRESULT hr)
 {
     ShowMessageBox(owner, GetErrorText(hr).c_str(), MAKEINTRESOURCEW(c_captionError), MB_ICONERROR);

@@ -22,10 +22,6 @@ constexpr UINT c_captionConfirmation = 57091;
 // MessageBoxW centred over its owner; returns its result (IDOK, IDYES...).
 int ShowMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 
-// Words for a code: the module's own words for its 0xA765nnnn codes, the
-// system's message otherwise, "Error 0x8000FFFF" when neither has any.
-std::wstring GetErrorText(HRESULT hr);
-
 // An error box (caption "Error", error icon) with GetErrorText of the code.
 void ShowErrorMessage(HWND owner, HRESULT hr);
 

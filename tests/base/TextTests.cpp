@@ -1,5 +1,6 @@
 #include "support/TestSupport.h"
 
+#include "base/CommaSeparated.h"
 #include "base/Text.h"
 
 TEST(Text, AnsiRoundTripAndReplacement)
@@ -18,4 +19,33 @@ TEST(Text, TrimAndCompare)
     EXPECT_TRUE(EqualsIgnoreCase(L"wgs 84", L"WGS 84"));
     EXPECT_FALSE(EqualsIgnoreCase(L"WGS 84 ", L"WGS 84"));
     EXPECT_FALSE(EqualsIgnoreCase(L"WGS84", L"WGS 84"));
+}
+
+TEST(CommaSeparated, SplitTable)
+{
+    struct Row
+    {
+        const wchar_t* line;
+        std::vector<std::wstring> fields;
+    };
+    const Row rows[] = {
+        {L"  12.5 ,\"a,\"\"b\"\"\" ,x", {L"12.5", L"a,\"b\"", L"x"}},
+        {L"a,,b", {L"a", L"", L"b"}},
+        {L"a,b,", {L"a", L"b"}},
+        {L"a,b ", {L"a", L"b "}}, // the last field keeps its trailing blank
+        {L"\t a\t,b", {L"a", L"b"}},
+        {L"\"open,b", {}},           // no closing quote: the rest is dropped
+        {L"x,\"open", {L"x"}},
+        {L"\"q\"tail,next", {L"q", L"next"}}, // text after the closing quote up to the comma is dropped
+        {L"\"last\"", {L"last"}},
+        {L"", {}},
+        {L"   ", {}},
+    };
+    std::vector<std::wstring> reused{L"left", L"over", L"from", L"before", L"x", L"y", L"z"};
+    for (const auto& row : rows) {
+        EXPECT_EQ(row.fields, SplitCommaSeparated(row.line)) << WideToUtf8(row.line);
+        // The list-reusing form gives the same fields whatever it held before.
+        SplitCommaSeparated(row.line, reused);
+        EXPECT_EQ(row.fields, reused) << WideToUtf8(row.line);
+    }
 }

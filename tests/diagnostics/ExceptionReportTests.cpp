@@ -1,7 +1,7 @@
 #include "diagnostics/ExceptionReport.h"
 
+#include "base/ModuleFile.h"
 #include "diagnostics/CallStack.h"
-#include "diagnostics/ModuleFile.h"
 
 #include <oledb.h>
 
@@ -9,6 +9,7 @@
 #include <regex>
 
 #include "LogTestSupport.h"
+#include "base/FilePath.h"
 #include "base/Handle.h"
 #include "support/TestSupport.h"
 
@@ -356,12 +357,12 @@ TEST(SymbolSearchPath, ModuleFoldersThenEnvironmentThenRoots)
     EnvironmentSetting symbols(L"_NT_SYMBOL_PATH", L"Z:\\symbols");
     EnvironmentSetting alternate(L"_NT_ALTERNATE_SYMBOL_PATH", L"Z:\\more symbols");
     const std::wstring program = ModuleFilePath(nullptr);
-    const std::wstring folder(FolderPart(program));
+    const std::wstring folder = FolderOf(program);
     const std::wstring path = EnvironmentValue(L"PATH");
     // Values of 1040 characters and more are left out.
     const std::wstring pathEntry = path.size() < 1040 ? path + L";" : L"";
 
-    EXPECT_EQ(SymbolSearchPath(nullptr), folder + L";" + std::wstring(FolderPart(folder)) + L";" + pathEntry +
+    EXPECT_EQ(SymbolSearchPath(nullptr), folder + L";" + FolderOf(folder) + L";" + pathEntry +
                                              L"Z:\\symbols;Z:\\more symbols;C:\\;");
 }
 

@@ -5,8 +5,8 @@
 #include <string>
 using namespace std::string_literals;
 
-#include "base/Text.h"
 #include "base/OutputFiles.h"
+#include "base/Text.h"
 #include "import/KmlConversion.h"
 #include "import/OziConversion.h"
 #include "import/SentenceFile.h"
@@ -148,35 +148,6 @@ TEST(SentenceFile, ReadTextLinesOfAMissingFileRaisesTheSystemError)
 {
     TempFolder folder;
     EXPECT_EQ(HResultFromWin32(ERROR_FILE_NOT_FOUND), RaisedResult([&] { ReadTextLines(folder.File(L"none.wpt")); }));
-}
-
-TEST(SentenceFile, SplitCommaSeparatedTable)
-{
-    struct Row
-    {
-        const wchar_t* line;
-        std::vector<std::wstring> fields;
-    };
-    const Row rows[] = {
-        {L"  12.5 ,\"a,\"\"b\"\"\" ,x", {L"12.5", L"a,\"b\"", L"x"}},
-        {L"a,,b", {L"a", L"", L"b"}},
-        {L"a,b,", {L"a", L"b"}},
-        {L"a,b ", {L"a", L"b "}}, // the last field keeps its trailing blank
-        {L"\t a\t,b", {L"a", L"b"}},
-        {L"\"open,b", {}},           // no closing quote: the rest is dropped
-        {L"x,\"open", {L"x"}},
-        {L"\"q\"tail,next", {L"q", L"next"}}, // text after the closing quote up to the comma is dropped
-        {L"\"last\"", {L"last"}},
-        {L"", {}},
-        {L"   ", {}},
-    };
-    std::vector<std::wstring> reused{L"left", L"over", L"from", L"before", L"x", L"y", L"z"};
-    for (const auto& row : rows) {
-        EXPECT_EQ(row.fields, SplitCommaSeparated(row.line)) << WideToUtf8(row.line);
-        // The list-reusing form gives the same fields whatever it held before.
-        SplitCommaSeparated(row.line, reused);
-        EXPECT_EQ(row.fields, reused) << WideToUtf8(row.line);
-    }
 }
 
 namespace {

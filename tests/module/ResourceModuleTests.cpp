@@ -1,9 +1,10 @@
 #include "module/ResourceModule.h"
 
 #include "Strings.h"
+#include "base/FilePath.h"
 #include "base/Handle.h"
+#include "base/ModuleFile.h"
 #include "base/Text.h"
-#include "diagnostics/ModuleFile.h"
 #include "support/TestSupport.h"
 #include "ui/WizardResources.h"
 
@@ -57,7 +58,7 @@ private:
 
 std::wstring BesideTheTests(const std::wstring& relativePath)
 {
-    return std::wstring(FolderPart(ModuleFilePath(nullptr))) + L"\\" + relativePath;
+    return FolderOf(ModuleFilePath(nullptr)) + L"\\" + relativePath;
 }
 
 const std::wstring c_sameVersionSatellite = L"satellite-same\\Tervolin.lang-1031.dll";

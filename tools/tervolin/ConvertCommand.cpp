@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <iterator>
 
+#include "CommandBoundary.h"
 #include "Commands.h"
 #include "Console.h"
 #include "base/ErrorText.h"
@@ -186,23 +187,18 @@ int RunConvertCommand(const Arguments& arguments)
         const std::wstring& output = paths[1];
         // An unusable output is told in the wizards' words, before the
         // input is read.
-        try {
+        const int checked = RunReportingFailure({}, L"line", [&] {
             CheckOutputPath(input, output);
-        } catch (const CAtlException& failure) {
-            PrintError(L"tervolin: " + DescribeFailure(failure, {}) + L"\n");
-            return c_exitFailure;
-        }
-        try {
+            return c_exitSuccess;
+        });
+        if (checked != c_exitSuccess)
+            return checked;
+        return RunReportingFailure(input, conversion.positionNoun, [&] {
             const std::wstring report = conversion.convert(input, output, options);
             if (!options.quiet && !report.empty())
                 PrintError(report);
             return c_exitSuccess;
-        } catch (const CAtlException& failure) {
-            PrintError(L"tervolin: " + DescribeFailure(failure, input, conversion.positionNoun) + L"\n");
-        } catch (...) {
-            PrintError(L"tervolin: " + input + L": " + DescribeResult(ResultFromCaughtException()) + L"\n");
-        }
-        return c_exitFailure;
+        });
     }
     PrintError(L"tervolin: unknown conversion \"" + arguments[0] + L"\" (see tervolin convert --help)\n");
     return c_exitUsage;

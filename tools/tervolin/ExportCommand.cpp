@@ -1,6 +1,7 @@
 // tervolin export [--points] [--quiet] SOURCE DEST.gpx|DEST.kml
 #include <windows.h>
 
+#include "CommandBoundary.h"
 #include "Commands.h"
 #include "Console.h"
 #include "base/ErrorText.h"
@@ -103,16 +104,11 @@ int RunExportCommand(const Arguments& arguments)
     }
     const std::wstring& source = parsed.paths[0];
     const std::wstring& destination = parsed.paths[1];
-    try {
+    return RunReportingFailure(source, L"line", [&] {
         const ExportCounts counts = ExportSentenceFile(source, destination, parsed.options);
         PrintError(SkippedReport(counts.skipped));
         if (!parsed.quiet)
             PrintError(WrittenReport(counts, destination));
         return c_exitSuccess;
-    } catch (const CAtlException& failure) {
-        PrintError(L"tervolin: " + DescribeFailure(failure, source) + L"\n");
-    } catch (...) {
-        PrintError(L"tervolin: " + source + L": " + DescribeResult(ResultFromCaughtException()) + L"\n");
-    }
-    return c_exitFailure;
+    });
 }

@@ -4,6 +4,7 @@
 // load; without it, the user's language of Windows decides.
 #include <windows.h>
 
+#include "CommandBoundary.h"
 #include "Commands.h"
 #include "Console.h"
 #include "base/ErrorText.h"
@@ -59,13 +60,10 @@ int RunLanguageCommand(const Arguments& arguments)
     for (const auto& language : c_languages) {
         if (arguments.size() != 1 || arguments[0] != language.name)
             continue;
-        try {
+        return RunReportingFailure({}, L"line", [&] {
             SetLanguage(language.locale);
             return c_exitSuccess;
-        } catch (...) {
-            PrintError(L"tervolin: " + DescribeResult(ResultFromCaughtException()) + L"\n");
-            return c_exitFailure;
-        }
+        });
     }
     PrintError(c_usage);
     return c_exitUsage;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "CommandBoundary.h"
 #include "Commands.h"
 #include "Console.h"
 #include "base/ErrorText.h"
@@ -321,22 +322,20 @@ void PrintMapHelp()
 int RunAction(const MapAction& action, const Arguments& arguments)
 {
     const std::wstring& mapPath = arguments[1];
-    try {
-        const Arguments rest(arguments.begin() + 2, arguments.end());
-        MapContainer container;
-        OpenContainer(container, mapPath);
-        return action.run(container, rest);
-    } catch (const UsageError& error) {
-        PrintError(L"tervolin: " + error.message + L"\n");
-        return c_exitUsage;
-    } catch (const RequestError& error) {
-        PrintError(L"tervolin: " + mapPath + L": " + error.message + L"\n");
-    } catch (const CAtlException& failure) {
-        PrintError(L"tervolin: " + DescribeFailure(failure, mapPath) + L"\n");
-    } catch (...) {
-        PrintError(L"tervolin: " + mapPath + L": " + DescribeResult(ResultFromCaughtException()) + L"\n");
-    }
-    return c_exitFailure;
+    return RunReportingFailure(mapPath, L"line", [&] {
+        try {
+            const Arguments rest(arguments.begin() + 2, arguments.end());
+            MapContainer container;
+            OpenContainer(container, mapPath);
+            return action.run(container, rest);
+        } catch (const UsageError& error) {
+            PrintError(L"tervolin: " + error.message + L"\n");
+            return c_exitUsage;
+        } catch (const RequestError& error) {
+            PrintError(L"tervolin: " + mapPath + L": " + error.message + L"\n");
+            return c_exitFailure;
+        }
+    });
 }
 
 } // namespace

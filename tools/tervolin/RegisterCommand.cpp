@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "base/ErrorText.h"
+#include "base/Exception.h"
 #include "ServerModule.h"
 
 namespace {
@@ -15,12 +16,7 @@ int RunRegistration(const Arguments& arguments, const char* exportName, const wc
         (help ? PrintOut : PrintError)(std::wstring(L"usage: ") + usage + L"\n");
         return help ? c_exitSuccess : c_exitUsage;
     }
-    HRESULT hr = S_OK;
-    try {
-        hr = ServerModule().Call(exportName);
-    } catch (...) {
-        hr = ResultFromCaughtException();
-    }
+    const HRESULT hr = ResultOfCall([&] { return ServerModule().Call(exportName); });
     if (SUCCEEDED(hr))
         return c_exitSuccess;
     PrintError(L"tervolin: " + DescribeResult(hr) + L"\n");

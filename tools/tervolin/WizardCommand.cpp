@@ -7,6 +7,7 @@
 #include "Console.h"
 #include "ServerModule.h"
 #include "base/ErrorText.h"
+#include "base/Exception.h"
 
 namespace {
 
@@ -69,12 +70,7 @@ int RunWizardCommand(const Arguments& arguments)
             PrintError(std::wstring(L"usage: ") + wizard.usage + L"\n");
             return c_exitUsage;
         }
-        HRESULT result = S_OK;
-        try {
-            result = Start(ServerModule(), wizard, arguments);
-        } catch (...) {
-            result = ResultFromCaughtException();
-        }
+        const HRESULT result = ResultOfCall([&] { return Start(ServerModule(), wizard, arguments); });
         if (SUCCEEDED(result))
             return c_exitSuccess;
         PrintError(L"tervolin: the " + std::wstring(wizard.kind) + L" wizard did not open: " +

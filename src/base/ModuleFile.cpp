@@ -1,4 +1,4 @@
-#include "diagnostics/ModuleFile.h"
+#include "base/ModuleFile.h"
 
 #include <cstring>
 
@@ -16,18 +16,6 @@ std::wstring ModuleFilePath(HMODULE module)
         }
         path.resize(path.size() * 2);
     }
-}
-
-std::wstring_view FileNamePart(std::wstring_view path) noexcept
-{
-    const size_t separator = path.find_last_of(L"\\/");
-    return separator == std::wstring_view::npos ? path : path.substr(separator + 1);
-}
-
-std::wstring_view FolderPart(std::wstring_view path) noexcept
-{
-    const size_t separator = path.find_last_of(L"\\/");
-    return separator == std::wstring_view::npos ? std::wstring_view() : path.substr(0, separator);
 }
 
 std::optional<VS_FIXEDFILEINFO> FixedFileInfo(HMODULE module) noexcept

@@ -7,16 +7,9 @@
 
 #include <optional>
 #include <string>
-#include <string_view>
 
 // Full path of a loaded module; nullptr gives the process's executable.
 std::wstring ModuleFilePath(HMODULE module);
-
-// The part of a path after its last backslash or slash.
-std::wstring_view FileNamePart(std::wstring_view path) noexcept;
-
-// The path without its file name and without the separator before it.
-std::wstring_view FolderPart(std::wstring_view path) noexcept;
 
 // The root block of the module's version resource; empty when the module has
 // none or it is malformed.
