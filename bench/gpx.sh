@@ -26,6 +26,6 @@ t_wpt=$(cat "$work/last")
 measure "gpsbabel magellanx, $((waypoints / 500)) files of 500" bash -c "$gpsbabel_waypoint_parts" "$work"
 g_wpt_parts=$(cat "$work/last")
 echo "XML readers on the track (one process, after start-up):"
-"$top/scripts/wine-run" "$build/tests/programs/xml_reader_timings.exe" "$work/track.gpx" | tr -d '\r'
+"$top/scripts/wine-run" "$build/bench/programs/xml_reader_timings.exe" "$work/track.gpx" | tr -d '\r'
 ratio "track: gpsbabel cpu / tervolin cpu" "$g_track" "$t_track"
 ratio "waypoints: gpsbabel cpu / tervolin cpu" "$g_wpt_parts" "$t_wpt"

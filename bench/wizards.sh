@@ -10,4 +10,4 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 measure "Wine start-up and exit (tervolin --help)" "$top/scripts/wine-run" "$host" --help
 TERVOLIN_BIN="Z:$build/bin" TERVOLIN_SOURCE="Z:$top" \
-    "$top/scripts/wine-run" "$build/tests/programs/wizard_timings.exe" "$rounds"
+    "$top/scripts/wine-run" "$build/bench/programs/wizard_timings.exe" "$rounds"

@@ -16,7 +16,6 @@
 // as a crash. Exit code 0 means every input was handled cleanly.
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,6 +42,7 @@
 #include "map/MapContainer.h"
 #include "module/RegistryScript.h"
 #include "support/TestFiles.h"
+#include "support/Watchdog.h"
 #include "ui/HyperlinkMarkup.h"
 
 namespace {
@@ -647,7 +647,7 @@ struct Current
 };
 
 Current g_current;
-std::atomic<ULONGLONG> g_startedAt{0}; // 0: between inputs
+Watchdog* g_watchdog = nullptr; // armed while an input runs
 std::wstring g_findings;
 unsigned g_seed = 1;
 
@@ -669,19 +669,6 @@ void ReportFinding(const char* kind, const std::string& what)
     std::printf("%s: %s in input %u (seed %u): %s%s%s\n", g_current.target, kind, g_current.input, g_seed,
                 what.c_str(), saved.empty() ? "" : ", saved as ", WideToUtf8(saved).c_str());
     std::fflush(stdout);
-}
-
-DWORD WINAPI Watchdog(void* parameter)
-{
-    const ULONGLONG limit = *static_cast<const DWORD*>(parameter);
-    for (;;) {
-        Sleep(50);
-        const ULONGLONG started = g_startedAt.load();
-        if (started != 0 && GetTickCount64() - started > limit) {
-            ReportFinding("hang", "still running after " + std::to_string(limit) + " ms");
-            TerminateProcess(GetCurrentProcess(), 4);
-        }
-    }
 }
 
 LONG WINAPI FaultFilter(EXCEPTION_POINTERS* pointers)
@@ -731,7 +718,7 @@ Figures RunTarget(const Target& target, size_t targetIndex, unsigned count, Sand
         g_current = {target.name, input, &bytes};
         LARGE_INTEGER start;
         QueryPerformanceCounter(&start);
-        g_startedAt = GetTickCount64();
+        g_watchdog->Arm();
         Outcome outcome = Outcome::Success;
         std::string crash;
         try {
@@ -749,7 +736,7 @@ Figures RunTarget(const Target& target, size_t targetIndex, unsigned count, Sand
         } catch (...) {
             crash = "an exception of an unknown type";
         }
-        g_startedAt = 0;
+        g_watchdog->Disarm();
         LARGE_INTEGER end;
         QueryPerformanceCounter(&end);
         const double ms = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
@@ -827,7 +814,10 @@ int wmain(int argc, wchar_t** argv)
             std::printf("%s\n", target.name);
         return 0;
     }
-    UniqueHandle watchdog(CreateThread(nullptr, 0, Watchdog, &options.timeLimitMs, 0, nullptr));
+    const DWORD limit = options.timeLimitMs;
+    Watchdog watchdog(
+        limit, [limit] { ReportFinding("hang", "still running after " + std::to_string(limit) + " ms"); }, 4);
+    g_watchdog = &watchdog;
     unsigned crashes = 0;
     for (size_t i = 0; i < targets.size(); ++i) {
         const Target& target = targets[i];

@@ -1,447 +1,349 @@
 #include "ReferencePattern.h"
 
-#include <climits>
 #include <cwctype>
+#include <functional>
 #include <utility>
 
 #include "base/Exception.h"
 
 namespace {
 
-// Classes behind the backslash abbreviations that match one character.
-struct ClassAbbreviation
+constexpr size_t c_none = SIZE_MAX;
+// Beyond these the search is given up (ERROR_STACK_OVERFLOW): the fuzz
+// driver then skips the input.
+constexpr unsigned c_maximumDepth = 400;
+constexpr unsigned long c_maximumSteps = 2000000;
+
+using CharacterTest = std::function<bool(wchar_t)>;
+
+bool IsAsciiLetter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
+bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+bool IsQuantifier(wchar_t c) { return c == L'*' || c == L'+' || c == L'?'; }
+
+// The one-character classes \a \b \c \d \h.
+bool IsClassLetter(wchar_t letter) { return std::wstring_view(L"abcdh").find(letter) != std::wstring_view::npos; }
+
+bool InClassLetter(wchar_t letter, wchar_t c)
 {
-    wchar_t letter;
-    std::initializer_list<CReferencePattern::Range> ranges;
-};
-
-const ClassAbbreviation c_classAbbreviations[] = {
-    {L'a', {{L'a', L'z'}, {L'A', L'Z'}, {L'0', L'9'}}},
-    {L'b', {{L' ', L' '}, {L'\t', L'\t'}}},
-    {L'c', {{L'a', L'z'}, {L'A', L'Z'}}},
-    {L'd', {{L'0', L'9'}}},
-    {L'h', {{L'0', L'9'}, {L'a', L'f'}, {L'A', L'F'}}},
-};
-
-// Abbreviations that stand for a whole sub-pattern. The CR and LF in the
-// line-end pattern are the characters themselves.
-struct PatternAbbreviation
-{
-    wchar_t letter;
-    const wchar_t* pattern;
-};
-
-const PatternAbbreviation c_patternAbbreviations[] = {
-    {L'n', L"(\r\n|\n|\r)"},
-    {L'q', L"(\"[^\"]*\"|'[^']*')"},
-    {L'w', L"([a-zA-Z]+)"},
-    {L'z', L"([0-9]+)"},
-};
-
-const ClassAbbreviation* FindClassAbbreviation(wchar_t letter)
-{
-    for (const auto& entry : c_classAbbreviations)
-        if (entry.letter == letter)
-            return &entry;
-    return nullptr;
+    switch (letter) {
+    case L'a': return IsAsciiLetter(c) || IsDigit(c);
+    case L'b': return c == L' ' || c == L'\t';
+    case L'c': return IsAsciiLetter(c);
+    case L'd': return IsDigit(c);
+    default: return IsDigit(c) || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+    }
 }
 
-const PatternAbbreviation* FindPatternAbbreviation(wchar_t letter)
+[[noreturn]] void Refuse() { ThrowHr(E_INVALIDARG); }
+
+// Reads the class whose items start at i (after "[" or "[^") and leaves i
+// after its "]"; tells whether the class holds c. A "]" right at the start
+// is an item; "x-y" is a range unless "]" follows the "-"; a backslash
+// takes the next character as an item or names a class letter.
+bool ReadClass(std::wstring_view p, size_t& i, wchar_t c)
 {
-    for (const auto& entry : c_patternAbbreviations)
-        if (entry.letter == letter)
-            return &entry;
-    return nullptr;
+    bool holds = false;
+    for (bool first = true;; first = false) {
+        if (i >= p.size())
+            Refuse();
+        wchar_t low = p[i++];
+        if (low == L']' && !first)
+            return holds;
+        if (low == L'\\') {
+            if (i >= p.size())
+                Refuse();
+            low = p[i++];
+            if (IsClassLetter(low)) {
+                holds = holds || InClassLetter(low, c);
+                continue;
+            }
+        }
+        wchar_t high = low;
+        if (i + 1 < p.size() && p[i] == L'-' && p[i + 1] != L']') {
+            high = p[i + 1];
+            i += 2;
+            if (high < low)
+                Refuse();
+        }
+        holds = holds || (c >= low && c <= high);
+    }
 }
 
-[[noreturn]] void ThrowBadPattern()
-{
-    ThrowHr(E_INVALIDARG);
-}
-
-// A non-owning reference to a callable, for the matcher's continuations.
-template <typename Signature>
-class FunctionRef;
-
-template <typename R, typename... Args>
-class FunctionRef<R(Args...)>
+// Checks the grammar on the text: item positions of the capturing groups
+// in the order of their "{".
+class Checker
 {
 public:
-    template <typename F>
-    FunctionRef(F& f) noexcept
-        : m_object(&f), m_call([](void* o, Args... args) -> R { return (*static_cast<F*>(o))(args...); })
+    explicit Checker(std::wstring_view pattern) : p(pattern) {}
+
+    std::vector<size_t> Check()
     {
+        Alternation(0);
+        if (i != p.size())
+            Refuse();
+        return m_captures;
     }
-    R operator()(Args... args) const { return m_call(m_object, args...); }
 
 private:
-    void* m_object;
-    R (*m_call)(void*, Args...);
+    void Alternation(wchar_t closer)
+    {
+        Sequence(closer);
+        while (i < p.size() && p[i] == L'|') {
+            ++i;
+            Sequence(closer);
+        }
+    }
+
+    void Sequence(wchar_t closer)
+    {
+        while (i < p.size() && p[i] != L'|' && p[i] != L')' && p[i] != L'}') {
+            const size_t start = i;
+            const wchar_t c = p[i++];
+            if (IsQuantifier(c))
+                Refuse();
+            if (c == L'[') {
+                if (i < p.size() && p[i] == L'^')
+                    ++i;
+                ReadClass(p, i, 0);
+            } else if (c == L'(' || c == L'{') {
+                if (c == L'{')
+                    m_captures.push_back(start);
+                const wchar_t groupCloser = c == L'(' ? L')' : L'}';
+                Alternation(groupCloser);
+                if (i >= p.size() || p[i] != groupCloser)
+                    Refuse();
+                ++i;
+            } else if (c == L'\\') {
+                if (i >= p.size())
+                    Refuse();
+                ++i;
+            }
+            if (i < p.size() && IsQuantifier(p[i])) {
+                if (c == L'^' || c == L'$')
+                    Refuse();
+                ++i;
+            }
+        }
+        if (i < p.size() && p[i] != L'|' && p[i] != closer)
+            Refuse();
+    }
+
+    std::wstring_view p;
+    size_t i = 0;
+    std::vector<size_t> m_captures;
+};
+
+// Matches a checked pattern by walking its text. Each function gets a
+// continuation for the rest of the pattern: it is called with the text
+// position reached and tells whether the whole match succeeded from there.
+class Walker
+{
+public:
+    using Next = std::function<bool(size_t)>;
+    using Captures = std::vector<std::pair<size_t, size_t>>;
+
+    Walker(std::wstring_view pattern, bool ignoreCase, const std::vector<size_t>& capturePositions,
+           std::wstring_view text)
+        : p(pattern), m_ignoreCase(ignoreCase), m_capturePositions(capturePositions), t(text)
+    {
+    }
+
+    bool MatchAt(size_t start, Captures& captures)
+    {
+        m_captures = &captures;
+        return Alternation(0, p.size(), start, [](size_t) { return true; });
+    }
+
+private:
+    // The position just after the item at i, without its quantifier.
+    size_t ItemEnd(size_t i) const
+    {
+        const wchar_t c = p[i++];
+        if (c == L'\\') {
+            ++i;
+        } else if (c == L'[') {
+            if (p[i] == L'^')
+                ++i;
+            ReadClass(p, i, 0);
+        } else if (c == L'(' || c == L'{') {
+            while (p[i] != L')' && p[i] != L'}')
+                i = p[i] == L'|' ? i + 1 : PieceEnd(i);
+            ++i;
+        }
+        return i;
+    }
+
+    // The same with the item's quantifier.
+    size_t PieceEnd(size_t i) const
+    {
+        i = ItemEnd(i);
+        return i < p.size() && IsQuantifier(p[i]) ? i + 1 : i;
+    }
+
+    // The alternatives of p[begin, end) in order.
+    bool Alternation(size_t begin, size_t end, size_t pos, const Next& next)
+    {
+        size_t start = begin;
+        for (size_t i = begin; i < end;) {
+            if (p[i] != L'|') {
+                i = PieceEnd(i);
+                continue;
+            }
+            if (Sequence(start, i, pos, next))
+                return true;
+            start = ++i;
+        }
+        return Sequence(start, end, pos, next);
+    }
+
+    bool Sequence(size_t begin, size_t end, size_t pos, const Next& next)
+    {
+        if (begin == end)
+            return next(pos);
+        const size_t itemEnd = ItemEnd(begin);
+        const wchar_t quantifier = itemEnd < end && IsQuantifier(p[itemEnd]) ? p[itemEnd] : 0;
+        const size_t after = quantifier ? itemEnd + 1 : itemEnd;
+        const Next rest = [&](size_t reached) { return Sequence(after, end, reached, next); };
+        // An optional or repeated iteration must take at least a character.
+        const auto nonEmpty = [&](size_t from, const Next& then) {
+            return Item(begin, itemEnd, from, [&](size_t reached) { return reached != from && then(reached); });
+        };
+        std::function<bool(size_t)> star = [&](size_t from) { return nonEmpty(from, star) || rest(from); };
+        switch (quantifier) {
+        case L'?': return nonEmpty(pos, rest) || rest(pos);
+        case L'*': return star(pos);
+        case L'+': return Item(begin, itemEnd, pos, star);
+        default: return Item(begin, itemEnd, pos, rest);
+        }
+    }
+
+    // The item p[begin, end) once.
+    bool Item(size_t begin, size_t end, size_t pos, const Next& next)
+    {
+        if (++m_steps > c_maximumSteps || m_depth >= c_maximumDepth)
+            ThrowHr(HResultFromWin32(ERROR_STACK_OVERFLOW));
+        ++m_depth;
+        struct Leave
+        {
+            unsigned& depth;
+            ~Leave() { --depth; }
+        } leave{m_depth};
+
+        const wchar_t c = p[begin];
+        switch (c) {
+        case L'(': return Alternation(begin + 1, end - 1, pos, next);
+        case L'{': return Capture(begin, end, pos, next);
+        case L'^': return pos == 0 && next(pos);
+        case L'$': return pos == t.size() && next(pos);
+        case L'.': return Character(pos, next, [](wchar_t) { return true; });
+        case L'[': {
+            const bool negated = p[begin + 1] == L'^';
+            const CharacterTest inClass = [&](wchar_t ch) {
+                size_t i = begin + (negated ? 2 : 1);
+                return ReadClass(p, i, ch);
+            };
+            return pos < t.size() && Holds(inClass, t[pos]) != negated && next(pos + 1);
+        }
+        case L'\\': return Escape(p[begin + 1], pos, next);
+        default: return Literal(c, pos, next);
+        }
+    }
+
+    bool Capture(size_t begin, size_t end, size_t pos, const Next& next)
+    {
+        size_t group = 0;
+        while (m_capturePositions[group] != begin)
+            ++group;
+        return Alternation(begin + 1, end - 1, pos, [&](size_t reached) {
+            const auto saved = std::exchange((*m_captures)[group], {pos, reached});
+            if (next(reached))
+                return true;
+            (*m_captures)[group] = saved;
+            return false;
+        });
+    }
+
+    bool Escape(wchar_t letter, size_t pos, const Next& next)
+    {
+        switch (letter) {
+        case L'n': // CR LF, LF or CR, tried in that order
+            return (t.substr(pos, 2) == L"\r\n" && next(pos + 2)) || Literal(L'\n', pos, next) ||
+                   Literal(L'\r', pos, next);
+        case L'q': { // a quote, anything but that quote, the same quote
+            if (pos >= t.size() || (t[pos] != L'"' && t[pos] != L'\''))
+                return false;
+            const size_t closing = t.find(t[pos], pos + 1);
+            return closing != std::wstring_view::npos && next(closing + 1);
+        }
+        case L'w': return Run(pos, next, IsAsciiLetter);
+        case L'z': return Run(pos, next, IsDigit);
+        default:
+            if (IsClassLetter(letter))
+                return Character(pos, next, [letter](wchar_t ch) { return InClassLetter(letter, ch); });
+            return Literal(letter, pos, next);
+        }
+    }
+
+    // A class holds a character in either case when case is ignored.
+    bool Holds(const CharacterTest& test, wchar_t c) const
+    {
+        return test(c) || (m_ignoreCase && (test(static_cast<wchar_t>(std::towlower(c))) ||
+                                            test(static_cast<wchar_t>(std::towupper(c)))));
+    }
+
+    bool Character(size_t pos, const Next& next, const CharacterTest& test)
+    {
+        return pos < t.size() && Holds(test, t[pos]) && next(pos + 1);
+    }
+
+    bool Literal(wchar_t literal, size_t pos, const Next& next)
+    {
+        return pos < t.size() &&
+               (t[pos] == literal || (m_ignoreCase && std::towlower(t[pos]) == std::towlower(literal))) &&
+               next(pos + 1);
+    }
+
+    // One or more characters of the class, as many as possible first.
+    bool Run(size_t pos, const Next& next, const CharacterTest& test)
+    {
+        size_t end = pos;
+        while (end < t.size() && Holds(test, t[end]))
+            ++end;
+        for (; end > pos; --end)
+            if (next(end))
+                return true;
+        return false;
+    }
+
+    std::wstring_view p;
+    bool m_ignoreCase;
+    const std::vector<size_t>& m_capturePositions;
+    std::wstring_view t;
+    Captures* m_captures = nullptr;
+    unsigned m_depth = 0;
+    unsigned long m_steps = 0;
 };
 
 } // namespace
 
-// Recursive-descent compiler from pattern text to the alternation pool.
-class ReferenceCompiler
+CReferencePattern::CReferencePattern(std::wstring_view pattern, bool ignoreCase)
+    : m_pattern(pattern), m_ignoreCase(ignoreCase), m_capturePositions(Checker(m_pattern).Check())
 {
-public:
-    explicit ReferenceCompiler(CReferencePattern& pattern) : m_pattern(pattern) {}
-
-    // Compiles the text into a new alternation and returns its index.
-    int CompileAll(std::wstring_view text)
-    {
-        std::wstring_view saved = std::exchange(m_text, text);
-        size_t savedPos = std::exchange(m_pos, 0);
-        int index = ParseAlternation(0);
-        if (m_pos != m_text.size())
-            ThrowBadPattern(); // a stray closing ')' or '}'
-        m_text = saved;
-        m_pos = savedPos;
-        return index;
-    }
-
-private:
-    bool AtEnd() const { return m_pos >= m_text.size(); }
-    wchar_t Peek() const { return m_text[m_pos]; }
-
-    // closer: the character that ends this alternation, or 0 at top level.
-    int ParseAlternation(wchar_t closer)
-    {
-        const int index = static_cast<int>(m_pattern.m_alternations.size());
-        m_pattern.m_alternations.emplace_back();
-        CReferencePattern::Alternation alternation;
-        alternation.push_back(ParseSequence(closer));
-        while (!AtEnd() && Peek() == L'|') {
-            ++m_pos;
-            alternation.push_back(ParseSequence(closer));
-        }
-        m_pattern.m_alternations[static_cast<size_t>(index)] = std::move(alternation);
-        return index;
-    }
-
-    CReferencePattern::Sequence ParseSequence(wchar_t closer)
-    {
-        CReferencePattern::Sequence sequence;
-        while (!AtEnd() && Peek() != L'|' && Peek() != L')' && Peek() != L'}') {
-            CReferencePattern::Piece piece;
-            piece.atom = ParseAtom();
-            ParseQuantifier(piece);
-            sequence.push_back(std::move(piece));
-        }
-        if (!AtEnd() && Peek() != L'|' && Peek() != closer)
-            ThrowBadPattern();
-        return sequence;
-    }
-
-    void ParseQuantifier(CReferencePattern::Piece& piece)
-    {
-        if (AtEnd())
-            return;
-        switch (Peek()) {
-        case L'*': piece.min = 0; piece.max = UINT_MAX; break;
-        case L'+': piece.min = 1; piece.max = UINT_MAX; break;
-        case L'?': piece.min = 0; piece.max = 1; break;
-        default: return;
-        }
-        ++m_pos;
-        if (piece.atom.kind == CReferencePattern::AtomKind::Begin || piece.atom.kind == CReferencePattern::AtomKind::End)
-            ThrowBadPattern();
-    }
-
-    CReferencePattern::Atom ParseAtom()
-    {
-        CReferencePattern::Atom atom;
-        const wchar_t c = m_text[m_pos++];
-        switch (c) {
-        case L'*':
-        case L'+':
-        case L'?':
-            ThrowBadPattern();
-        case L'.':
-            atom.kind = CReferencePattern::AtomKind::Any;
-            return atom;
-        case L'^':
-            atom.kind = CReferencePattern::AtomKind::Begin;
-            return atom;
-        case L'$':
-            atom.kind = CReferencePattern::AtomKind::End;
-            return atom;
-        case L'[':
-            return ParseClass();
-        case L'(':
-        case L'{':
-            return ParseGroup(c == L'{');
-        case L'\\':
-            return ParseEscape();
-        default:
-            atom.literal = c;
-            return atom;
-        }
-    }
-
-    CReferencePattern::Atom ParseGroup(bool capture)
-    {
-        CReferencePattern::Atom atom;
-        atom.kind = CReferencePattern::AtomKind::Group;
-        if (capture)
-            atom.capture = static_cast<int>(m_pattern.m_groupCount++);
-        const wchar_t closer = capture ? L'}' : L')';
-        atom.alternation = ParseAlternation(closer);
-        if (AtEnd() || Peek() != closer)
-            ThrowBadPattern();
-        ++m_pos;
-        return atom;
-    }
-
-    CReferencePattern::Atom ParseEscape()
-    {
-        if (AtEnd())
-            ThrowBadPattern();
-        const wchar_t letter = m_text[m_pos++];
-        CReferencePattern::Atom atom;
-        if (const auto* abbreviation = FindClassAbbreviation(letter)) {
-            atom.kind = CReferencePattern::AtomKind::Class;
-            atom.ranges.assign(abbreviation->ranges.begin(), abbreviation->ranges.end());
-        } else if (const auto* expansion = FindPatternAbbreviation(letter)) {
-            atom.kind = CReferencePattern::AtomKind::Group;
-            atom.alternation = CompileAll(expansion->pattern);
-        } else {
-            atom.literal = letter;
-        }
-        return atom;
-    }
-
-    CReferencePattern::Atom ParseClass()
-    {
-        CReferencePattern::Atom atom;
-        atom.kind = CReferencePattern::AtomKind::Class;
-        if (!AtEnd() && Peek() == L'^') {
-            atom.negated = true;
-            ++m_pos;
-        }
-        bool first = true;
-        for (;;) {
-            if (AtEnd())
-                ThrowBadPattern();
-            wchar_t c = m_text[m_pos++];
-            if (c == L']' && !first)
-                return atom;
-            first = false;
-            if (c == L'\\') {
-                if (AtEnd())
-                    ThrowBadPattern();
-                c = m_text[m_pos++];
-                if (const auto* abbreviation = FindClassAbbreviation(c)) {
-                    atom.ranges.insert(atom.ranges.end(), abbreviation->ranges.begin(), abbreviation->ranges.end());
-                    continue;
-                }
-            }
-            wchar_t last = c;
-            if (m_pos + 1 < m_text.size() && Peek() == L'-' && m_text[m_pos + 1] != L']') {
-                last = m_text[m_pos + 1];
-                m_pos += 2;
-                if (last < c)
-                    ThrowBadPattern();
-            }
-            atom.ranges.push_back({c, last});
-        }
-    }
-
-    CReferencePattern& m_pattern;
-    std::wstring_view m_text;
-    size_t m_pos = 0;
-};
-
-// Backtracking matcher over the compiled pattern. Each step hands the rest
-// of the match to a continuation, so repetition and alternation backtrack
-// naturally; a depth limit keeps hostile input from exhausting the stack.
-class ReferenceMatcher
-{
-public:
-    ReferenceMatcher(const CReferencePattern& pattern, std::wstring_view text)
-        : m_pattern(pattern), m_text(text), m_captures(pattern.m_groupCount, Unset())
-    {
-    }
-
-    bool MatchAt(size_t start)
-    {
-        std::fill(m_captures.begin(), m_captures.end(), Unset());
-        auto accept = [](size_t) { return true; };
-        return MatchAlternation(0, start, Continuation(accept));
-    }
-
-    std::wstring_view Capture(size_t index) const
-    {
-        const auto& [begin, end] = m_captures[index];
-        if (begin == SIZE_MAX)
-            return {};
-        return m_text.substr(begin, end - begin);
-    }
-
-private:
-    using Continuation = FunctionRef<bool(size_t)>;
-    static constexpr unsigned c_maxDepth = 1000;
-
-    static std::pair<size_t, size_t> Unset() { return {SIZE_MAX, SIZE_MAX}; }
-
-    struct DepthGuard
-    {
-        explicit DepthGuard(unsigned& depth) : m_depth(depth)
-        {
-            if (++m_depth > c_maxDepth)
-                ThrowWin32(ERROR_STACK_OVERFLOW);
-        }
-        ~DepthGuard() { --m_depth; }
-        unsigned& m_depth;
-    };
-
-    bool MatchAlternation(int index, size_t pos, Continuation next)
-    {
-        for (const auto& sequence : m_pattern.m_alternations[static_cast<size_t>(index)])
-            if (MatchSequence(sequence, 0, pos, next))
-                return true;
-        return false;
-    }
-
-    bool MatchSequence(const CReferencePattern::Sequence& sequence, size_t piece, size_t pos, Continuation next)
-    {
-        if (piece == sequence.size())
-            return next(pos);
-        // Plain backtracking is exponential on nested repetitions: give up
-        // (the caller skips the comparison) rather than run for hours.
-        if (++m_steps > c_maxSteps)
-            ThrowHr(E_ABORT);
-        DepthGuard guard(m_depth);
-        auto rest = [&](size_t end) { return MatchSequence(sequence, piece + 1, end, next); };
-        return MatchPiece(sequence[piece], pos, Continuation(rest));
-    }
-
-    bool MatchPiece(const CReferencePattern::Piece& piece, size_t pos, Continuation next)
-    {
-        if (IsSingleCharacter(piece.atom))
-            return MatchSingleCharacterRun(piece, pos, next);
-        return MatchRepeated(piece, 0, pos, next);
-    }
-
-    static bool IsSingleCharacter(const CReferencePattern::Atom& atom)
-    {
-        return atom.kind == CReferencePattern::AtomKind::Literal || atom.kind == CReferencePattern::AtomKind::Any ||
-               atom.kind == CReferencePattern::AtomKind::Class;
-    }
-
-    // Greedy repetition of a one-character item without recursion per character.
-    bool MatchSingleCharacterRun(const CReferencePattern::Piece& piece, size_t pos, Continuation next)
-    {
-        size_t count = 0;
-        while (count < piece.max && pos + count < m_text.size() && MatchesCharacter(piece.atom, m_text[pos + count]))
-            ++count;
-        for (size_t n = count + 1; n-- > piece.min;)
-            if (next(pos + n))
-                return true;
-        return false;
-    }
-
-    bool MatchRepeated(const CReferencePattern::Piece& piece, unsigned count, size_t pos, Continuation next)
-    {
-        DepthGuard guard(m_depth);
-        if (count < piece.max) {
-            auto again = [&](size_t end) {
-                if (end == pos && count >= piece.min)
-                    return false; // an empty iteration would repeat forever
-                return MatchRepeated(piece, count + 1, end, next);
-            };
-            if (MatchAtom(piece.atom, pos, Continuation(again)))
-                return true;
-        }
-        return count >= piece.min && next(pos);
-    }
-
-    bool MatchAtom(const CReferencePattern::Atom& atom, size_t pos, Continuation next)
-    {
-        switch (atom.kind) {
-        case CReferencePattern::AtomKind::Begin:
-            return pos == 0 && next(pos);
-        case CReferencePattern::AtomKind::End:
-            return pos == m_text.size() && next(pos);
-        case CReferencePattern::AtomKind::Group:
-            return MatchGroup(atom, pos, next);
-        default:
-            return pos < m_text.size() && MatchesCharacter(atom, m_text[pos]) && next(pos + 1);
-        }
-    }
-
-    bool MatchGroup(const CReferencePattern::Atom& atom, size_t pos, Continuation next)
-    {
-        if (atom.capture < 0)
-            return MatchAlternation(atom.alternation, pos, next);
-        auto& capture = m_captures[static_cast<size_t>(atom.capture)];
-        const auto saved = capture;
-        auto close = [&](size_t end) {
-            const auto inner = capture;
-            capture = {pos, end};
-            if (next(end))
-                return true;
-            capture = inner;
-            return false;
-        };
-        if (MatchAlternation(atom.alternation, pos, Continuation(close)))
-            return true;
-        capture = saved;
-        return false;
-    }
-
-    bool MatchesCharacter(const CReferencePattern::Atom& atom, wchar_t c) const
-    {
-        switch (atom.kind) {
-        case CReferencePattern::AtomKind::Any:
-            return true;
-        case CReferencePattern::AtomKind::Literal:
-            return c == atom.literal ||
-                   (m_pattern.m_ignoreCase && std::towlower(c) == std::towlower(atom.literal));
-        default:
-            return InClass(atom, c) != atom.negated;
-        }
-    }
-
-    bool InClass(const CReferencePattern::Atom& atom, wchar_t c) const
-    {
-        auto inRanges = [&](wchar_t ch) {
-            for (const auto& range : atom.ranges)
-                if (ch >= range.first && ch <= range.last)
-                    return true;
-            return false;
-        };
-        if (inRanges(c))
-            return true;
-        return m_pattern.m_ignoreCase && (inRanges(static_cast<wchar_t>(std::towlower(c))) ||
-                                          inRanges(static_cast<wchar_t>(std::towupper(c))));
-    }
-
-    const CReferencePattern& m_pattern;
-    std::wstring_view m_text;
-    std::vector<std::pair<size_t, size_t>> m_captures;
-    unsigned m_depth = 0;
-    unsigned long m_steps = 0;
-    static constexpr unsigned long c_maxSteps = 2000000;
-};
-
-CReferencePattern::CReferencePattern(std::wstring_view pattern, bool ignoreCase) : m_ignoreCase(ignoreCase)
-{
-    ReferenceCompiler(*this).CompileAll(pattern);
 }
 
 bool CReferencePattern::Match(std::wstring_view text, std::vector<std::wstring_view>* groups) const
 {
-    ReferenceMatcher matcher(*this, text);
+    Walker walker(m_pattern, m_ignoreCase, m_capturePositions, text);
     for (size_t start = 0; start <= text.size(); ++start) {
-        if (matcher.MatchAt(start)) {
-            if (groups) {
-                groups->clear();
-                for (size_t i = 0; i < m_groupCount; ++i)
-                    groups->push_back(matcher.Capture(i));
-            }
-            return true;
+        Walker::Captures captures(m_capturePositions.size(), {c_none, c_none});
+        if (!walker.MatchAt(start, captures))
+            continue;
+        if (groups) {
+            groups->clear();
+            for (const auto& [first, last] : captures)
+                groups->push_back(first == c_none ? std::wstring_view() : text.substr(first, last - first));
         }
+        return true;
     }
     return false;
 }

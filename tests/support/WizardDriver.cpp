@@ -100,30 +100,6 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMilliseconds
     }
 }
 
-Watchdog::Watchdog(DWORD limitMilliseconds) : m_limit(limitMilliseconds)
-{
-    m_done.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    m_thread.Reset(CreateThread(nullptr, 0, Watch, this, 0, nullptr));
-}
-
-Watchdog::~Watchdog()
-{
-    SetEvent(m_done.Get());
-    WaitForSingleObject(m_thread.Get(), INFINITE);
-}
-
-DWORD WINAPI Watchdog::Watch(void* context)
-{
-    auto* self = static_cast<Watchdog*>(context);
-    if (WaitForSingleObject(self->m_done.Get(), self->m_limit) == WAIT_TIMEOUT) {
-        std::fprintf(stderr, "watchdog: the test is still running after %lu ms; a window was left open\n",
-                     static_cast<unsigned long>(self->m_limit));
-        std::fflush(stderr);
-        TerminateProcess(GetCurrentProcess(), 3);
-    }
-    return 0;
-}
-
 FARPROC WizardExportAddress(const char* name)
 {
     static const HMODULE module = [] {
@@ -258,6 +234,32 @@ std::wstring WindowText(HWND window)
     wchar_t text[1024] = {};
     SendWithLimit(window, WM_GETTEXT, std::size(text), reinterpret_cast<LPARAM>(text));
     return text;
+}
+
+std::wstring MessageBoxText(HWND box)
+{
+    return WindowText(GetDlgItem(box, 0xFFFF));
+}
+
+HWND FindDialogOfThread(DWORD threadId, HWND except)
+{
+    for (HWND dialog : VisibleDialogsOf(threadId))
+        if (dialog != except)
+            return dialog;
+    return nullptr;
+}
+
+int CurrentPageIndex(HWND sheet)
+{
+    const auto page = SendWithLimit(sheet, PSM_GETCURRENTPAGEHWND, 0, 0);
+    return page ? static_cast<int>(SendWithLimit(sheet, PSM_HWNDTOINDEX, static_cast<WPARAM>(page), 0)) : -1;
+}
+
+HWND FocusOfThreadOf(HWND window)
+{
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
 }
 
 void SetText(HWND control, const std::wstring& text)

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "base/Handle.h"
+#include "support/Watchdog.h"
 
 // How long every look at the windows waits before it gives up.
 constexpr DWORD c_patience = 5000;
@@ -29,24 +30,6 @@ constexpr DWORD c_patience = 5000;
 // Polls the condition every few milliseconds until it holds or the time is
 // up; returns whether it held.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMilliseconds = c_patience);
-
-// Ends the test process with a message and exit code 3 unless destroyed
-// within the limit.
-class Watchdog
-{
-public:
-    explicit Watchdog(DWORD limitMilliseconds = 30000);
-    ~Watchdog();
-    Watchdog(const Watchdog&) = delete;
-    Watchdog& operator=(const Watchdog&) = delete;
-
-private:
-    static DWORD WINAPI Watch(void* context);
-
-    DWORD m_limit;
-    UniqueHandle m_done;
-    UniqueHandle m_thread;
-};
 
 // An export of the build's Tervolin.dll (loaded once, from TERVOLIN_BIN).
 FARPROC WizardExportAddress(const char* name);
@@ -126,6 +109,15 @@ private:
 
 // Text of a window of any thread.
 std::wstring WindowText(HWND window);
+// The text of a message box (its static control 0xFFFF).
+std::wstring MessageBoxText(HWND box);
+// The first visible dialog (class "#32770") of the thread that is not
+// `except`, or null.
+HWND FindDialogOfThread(DWORD threadId, HWND except = nullptr);
+// The index of the sheet's current page, or -1.
+int CurrentPageIndex(HWND sheet);
+// The window that has the keyboard focus in the thread of `window`.
+HWND FocusOfThreadOf(HWND window);
 // Sets it as typing would (the control notifies its parent).
 void SetText(HWND control, const std::wstring& text);
 // The texts of the static controls of a dialog, joined by line breaks: what

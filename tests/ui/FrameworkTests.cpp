@@ -1,6 +1,7 @@
 // Window-placement, filter, header-text and error-text helpers.
 #include <gtest/gtest.h>
 
+#include "base/ErrorText.h"
 #include "base/Handle.h"
 #include "ui/FileDialog.h"
 #include "ui/MessageBox.h"
@@ -76,11 +77,22 @@ TEST(WizardPage, HeaderTextSplitsAtTheFirstLineFeed)
         EXPECT_EQ(row.subtitle, page.HeaderSubtitle()) << row.id;
         EXPECT_STREQ(row.title, page.PageStructure().pszHeaderTitle);
         EXPECT_STREQ(row.subtitle, page.PageStructure().pszHeaderSubTitle);
-        EXPECT_EQ(static_cast<DWORD>(PSP_USEHEADERTITLE | PSP_USEHEADERSUBTITLE | PSP_USECALLBACK),
-                  page.PageStructure().dwFlags);
+        // The sheet shows the texts the structure holds only when told to.
+        const DWORD shown = PSP_USEHEADERTITLE | PSP_USEHEADERSUBTITLE;
+        EXPECT_EQ(shown, page.PageStructure().dwFlags & shown);
     }
     EXPECT_EQ(L"Tervolin Import Track Wizard", sheet.Title());
-    EXPECT_EQ(0x01088100u, sheet.Header().dwFlags & 0x01088100u);
+    // The Wizard97 header and watermark arrive as handles of loaded
+    // pictures, the only form Wine paints.
+    const PROPSHEETHEADERW& header = sheet.Header();
+    const DWORD pictures = PSH_WIZARD97 | PSH_HEADER | PSH_WATERMARK | PSH_USEHBMHEADER | PSH_USEHBMWATERMARK;
+    EXPECT_EQ(pictures, header.dwFlags & pictures);
+    for (HBITMAP picture : {header.hbmHeader, header.hbmWatermark}) {
+        BITMAP size{};
+        ASSERT_EQ(static_cast<int>(sizeof size), GetObjectW(picture, sizeof size, &size));
+        EXPECT_GT(size.bmWidth, 0);
+        EXPECT_GT(size.bmHeight, 0);
+    }
 }
 
 TEST(WindowPlacement, CenterWindowOverTheOwnerInsideTheWorkArea)
@@ -168,4 +180,14 @@ TEST(ErrorText, OwnWordsThenTheSystemsThenTheCode)
     const std::wstring system = GetErrorText(HResultFromWin32(ERROR_FILE_NOT_FOUND));
     EXPECT_FALSE(system.empty());
     EXPECT_EQ(std::wstring::npos, system.find(L"0x80070002")) << system;
+    // The host's one-line messages use the same words, the system's with
+    // the code in place of the full stop.
+    const HRESULT codes[] = {MakeOwnFailure(OziFailure::TrackDatum), MakeOwnFailure(0xFFFF),
+                             static_cast<HRESULT>(0x80041234), HResultFromWin32(ERROR_FILE_NOT_FOUND)};
+    for (const HRESULT hr : codes) {
+        std::wstring words = GetErrorText(hr);
+        if (words.back() == L'.')
+            words.pop_back();
+        EXPECT_TRUE(DescribeResult(hr).starts_with(words)) << DescribeResult(hr) << L" / " << words;
+    }
 }

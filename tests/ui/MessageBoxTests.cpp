@@ -5,9 +5,9 @@
 #include <atomic>
 #include <thread>
 
-#include "GuiTestSupport.h"
 #include "base/Handle.h"
 #include "import/OziConversion.h"
+#include "support/WizardDriver.h"
 #include "ui/Confirmations.h"
 #include "ui/MessageBox.h"
 

@@ -5,8 +5,8 @@
 #include <atomic>
 #include <thread>
 
-#include "GuiTestSupport.h"
 #include "base/Handle.h"
+#include "support/WizardDriver.h"
 #include "ui/CommonPages.h"
 #include "ui/Confirmations.h"
 #include "ui/MessageBox.h"
