@@ -12,7 +12,7 @@ constexpr size_t c_none = SIZE_MAX;
 // Beyond these the search is given up (ERROR_STACK_OVERFLOW): the fuzz
 // driver then skips the input.
 constexpr unsigned c_maximumDepth = 400;
-constexpr unsigned long c_maximumSteps = 2000000;
+constexpr unsigned long c_maximumSteps = 200000;
 
 using CharacterTest = std::function<bool(wchar_t)>;
 
