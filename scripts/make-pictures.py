@@ -3,7 +3,8 @@
 
   WizardHeader.bmp     49 x 49, 8 bits per pixel: the Wizard97 header picture
   WizardWatermark.bmp  164 x 384, 8 bits per pixel: the exterior pages' band
-  Tervolin.ico         32 x 32 and 16 x 16, 256 colours: the window icon
+  Tervolin.ico         256, 48, 32 and 16 pixels square, 256 colours: the
+                       window and file icon
 
 The motif is a handheld GPS receiver over a topographic map with a track.
 Everything is drawn with palette indices of one fixed palette and written
@@ -184,7 +185,8 @@ def ico_bytes(images):
     directory = struct.pack("<HHH", 0, 1, len(images))
     for image, entry in zip(images, entries):
         width, height = image.size
-        directory += struct.pack("<BBBBHHII", width, height, 0, 0, 1, 8, len(entry), offset)
+        # A 256-pixel side is written as 0: the field has one byte.
+        directory += struct.pack("<BBBBHHII", width % 256, height % 256, 0, 0, 1, 8, len(entry), offset)
         offset += len(entry)
     return directory + b"".join(entries)
 
@@ -194,7 +196,7 @@ def main():
     outputs = {
         "WizardHeader.bmp": bmp_bytes(header()),
         "WizardWatermark.bmp": bmp_bytes(watermark()),
-        "Tervolin.ico": ico_bytes([icon_image(32), icon_image(16)]),
+        "Tervolin.ico": ico_bytes([icon_image(size) for size in (256, 48, 32, 16)]),
     }
     for name, data in outputs.items():
         with open(os.path.join(folder, name), "wb") as file:

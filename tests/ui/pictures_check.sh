@@ -28,7 +28,9 @@ sizes = []
 for i in range(count):
     w, h, colours, _, planes, bits, length, offset = struct.unpack_from("<BBBBHHII", data, 6 + 16 * i)
     header_bits = struct.unpack_from("<H", data, offset + 14)[0]
-    sizes.append((w, h, bits, header_bits))
-assert kind == 1 and sorted(sizes) == [(16, 16, 8, 8), (32, 32, 8, 8)], f"Tervolin.ico: {sizes}"
+    header_width = struct.unpack_from("<i", data, offset + 4)[0]
+    sizes.append((w or 256, h or 256, bits, header_bits, header_width))
+expected = [(n, n, 8, 8, n) for n in (16, 32, 48, 256)]
+assert kind == 1 and sorted(sizes) == expected, f"Tervolin.ico: {sizes}"
 PY
 exit $status
