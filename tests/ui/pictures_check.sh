@@ -7,7 +7,7 @@ fresh="$(mktemp -d)"
 trap 'rm -rf "$fresh"' EXIT
 /usr/bin/python3 "$top/scripts/make-pictures.py" "$fresh"
 status=0
-for name in WizardHeader.bmp WizardWatermark.bmp Tervolin.ico; do
+for name in WizardHeader.bmp WizardWatermark.bmp Tervolin.ico SetupWatermark.bmp SetupHeader.bmp; do
     if ! cmp -s "$fresh/$name" "$top/resources/ui/$name"; then
         echo "resources/ui/$name differs from what scripts/make-pictures.py makes" >&2
         status=1
@@ -22,6 +22,8 @@ def bitmap(name, width, height):
     assert (w, h, bits) == (width, height, 8), f"{name}: {w}x{h}, {bits} bits per pixel"
 bitmap("WizardHeader.bmp", 49, 49)
 bitmap("WizardWatermark.bmp", 164, 384)
+bitmap("SetupWatermark.bmp", 164, 314)
+bitmap("SetupHeader.bmp", 150, 57)
 data = open(f"{folder}/Tervolin.ico", "rb").read()
 _, kind, count = struct.unpack_from("<HHH", data, 0)
 sizes = []
