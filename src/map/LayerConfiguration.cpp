@@ -219,6 +219,7 @@ void LayerConfiguration::Clear() noexcept
     m_workFile.reset();
     m_document.reset();
     m_modified = false;
+    m_reordered = false;
     m_generation.reset();
 }
 
@@ -301,7 +302,19 @@ size_t LayerConfiguration::Swap(size_t position, size_t neighbour)
 {
     std::swap(VisibleRecord(position), VisibleRecord(neighbour));
     m_modified = true;
+    m_reordered = true;
     return neighbour;
+}
+
+LayerEditSummary LayerConfiguration::EditSummary() const
+{
+    LayerEditSummary summary;
+    summary.removed = RemovedCount();
+    summary.edited = static_cast<size_t>(std::count_if(m_layers.begin(), m_layers.end(), [](const LayerRecord& record) {
+        return !record.removed && record.changed;
+    }));
+    summary.reordered = m_reordered;
+    return summary;
 }
 
 size_t LayerConfiguration::MoveLayerUp(size_t position)

@@ -111,6 +111,15 @@ constexpr int ZoomChoiceKey(int level, int field) noexcept
     return level * 6 + field;
 }
 
+// What the user's edits amount to: layers removed, layers left whose
+// properties changed, and whether any layer was moved.
+struct LayerEditSummary
+{
+    size_t removed = 0;
+    size_t edited = 0;
+    bool reordered = false;
+};
+
 struct ContainerChanges
 {
     std::vector<std::wstring> dropNames;
@@ -160,6 +169,7 @@ public:
     ContainerChanges GetContainerChanges() const;
 
     bool IsModified() const noexcept { return m_modified; }
+    LayerEditSummary EditSummary() const;
     const std::wstring& ConfigName() const noexcept { return m_configName; }
 
 private:
@@ -174,4 +184,5 @@ private:
     std::vector<LayerRecord> m_layers; // removed ones first, then drawing order
     std::optional<unsigned> m_generation;
     bool m_modified = false;
+    bool m_reordered = false;
 };
