@@ -77,6 +77,7 @@ struct LayerRecord
     std::wstring style4;             // 16-colour style; empty: token 36 applies
     bool removed = false;
     bool changed = false;            // the line is rebuilt from the tokens on save
+    bool edited = false;             // the property sheet changed a value
 
     const std::wstring& Identifier() const { return tokens[c_layerIdentifierToken]; }
     const std::wstring& Colour() const { return tokens[c_layerColourToken]; }
@@ -91,6 +92,9 @@ struct LayerRecord
     // Gives field the value and sets changed, unless the value equals the
     // one held ignoring case, in which case nothing changes.
     void Assign(std::wstring& field, std::wstring_view value);
+
+    // The same for the property sheet's choices; also sets edited.
+    void Edit(std::wstring& field, std::wstring_view value);
 };
 
 // The fields of the property sheet's Options page that the user changed;
@@ -112,7 +116,7 @@ constexpr int ZoomChoiceKey(int level, int field) noexcept
 }
 
 // What the user's edits amount to: layers removed, layers left whose
-// properties changed, and whether any layer was moved.
+// properties the sheet changed, and whether any layer was moved.
 struct LayerEditSummary
 {
     size_t removed = 0;

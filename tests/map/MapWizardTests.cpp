@@ -495,12 +495,12 @@ TEST_F(MapWizardTest, PropertySheetCases)
     SendDlgItemMessageW(zoom, c_firstZoomList, CB_GETLBTEXT, 17, reinterpret_cast<LPARAM>(choice));
     EXPECT_STREQ(L"2,700 km", choice);
     SelectListItems(levels, {3, 4});
-    ChooseComboItem(zoom, c_firstZoomList, 8);
+    ChooseComboItem(zoom, c_firstZoomList, 3); // up to Lowest's end
     SelectListItems(levels, {0});
     EXPECT_TRUE(WaitUntil([&] { return SendDlgItemMessageW(zoom, c_firstZoomList, CB_GETCURSEL, 0, 0) == 0; }))
         << "Highest shows its own value";
     SelectListItems(levels, {4});
-    EXPECT_TRUE(WaitUntil([&] { return SendDlgItemMessageW(zoom, c_firstZoomList, CB_GETCURSEL, 0, 0) == 8; }))
+    EXPECT_TRUE(WaitUntil([&] { return SendDlgItemMessageW(zoom, c_firstZoomList, CB_GETCURSEL, 0, 0) == 3; }))
         << "Lowest shows the pending choice";
     CloseSheet(sheet, PSBTN_OK);
 
@@ -516,7 +516,7 @@ TEST_F(MapWizardTest, PropertySheetCases)
     SaveAndFinish(destination);
     EXPECT_TRUE(SameBytes(destination,
               EditedByHost(m_source, L"--style Rivers=DOT_FILL --style Streets=DOT_FILL --style Motorways=DOT_FILL "
-                                     L"--zoom Woods=Low:0=8 --zoom Woods=Lowest:0=8 --color Streets=BLACK")));
+                                     L"--zoom Woods=Low:0=3 --zoom Woods=Lowest:0=3 --color Streets=BLACK")));
 }
 
 // After Remove, Move and Delete the selection and the focus stay in the
