@@ -84,13 +84,17 @@ bool IsColourControl(UINT id) noexcept
     return id == IDC_LAYER_COLOUR || id == IDC_LAYER_COLOUR4;
 }
 
-// One item of a colour list: the swatch, then the name.
+// One item of a colour list: the swatch, then the name. Without an item
+// (layers whose colours differ) the field is left empty.
 void DrawColourItem(const DRAWITEMSTRUCT& item)
 {
-    if (item.itemID >= std::size(c_colourSwatches))
-        return;
     const bool selected = (item.itemState & ODS_SELECTED) != 0;
     FillRect(item.hDC, &item.rcItem, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+    if (item.itemID >= std::size(c_colourSwatches)) {
+        if (item.itemState & ODS_FOCUS)
+            DrawFocusRect(item.hDC, &item.rcItem);
+        return;
+    }
     const int height = item.rcItem.bottom - item.rcItem.top;
     RECT swatch = {item.rcItem.left + 2, item.rcItem.top + 2, item.rcItem.left + 2 + 2 * (height - 4),
                    item.rcItem.bottom - 2};
