@@ -1,8 +1,9 @@
 ; TervolinSetup.exe: installs Tervolin on a Windows machine: Tervolin.dll with
 ; its debug information and its German resources, the command-line host
-; tervolin.exe and the launcher without a console, tervolinw.exe; a
-; Start-menu shortcut for each wizard and shell verbs on the files the
-; wizards open.
+; tervolin.exe, the launcher without a console, tervolinw.exe, and the
+; README; a Start-menu shortcut for each wizard and shell verbs on the files
+; the wizards open. The finish page offers to show the README and to start
+; the Import Waypoints Wizard.
 ;
 ;   TervolinSetup.exe [/S] [/AllUsers | /CurrentUser] [/D=FOLDER]
 ;
@@ -21,7 +22,8 @@
 ; exception log stay.
 ;
 ; The build passes VERSION (four numbers), BINDIR (the built binaries),
-; RESOURCES (the resource folder, for the icon) and OUTFILE with -D.
+; RESOURCES (the resource folder, for the icon and pictures), README (the
+; README file) and OUTFILE with -D.
 
 Unicode true
 SetCompressor /SOLID lzma
@@ -41,7 +43,8 @@ AllowSkipFiles off
 !define LAUNCHER "tervolinw.exe"
 !define ASSOCIATIONS "Software\Classes\SystemFileAssociations"
 
-Name "${PRODUCT}"
+; The version shows in the title and on the welcome page.
+Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
 BrandingText "${PUBLISHER} ${PRODUCT} ${VERSION}"
 ShowInstDetails show
@@ -53,6 +56,19 @@ Var AllUsers
 !define MUI_ABORTWARNING
 !define MUI_ICON "${RESOURCES}\ui\Tervolin.ico"
 !define MUI_UNICON "${RESOURCES}\ui\Tervolin.ico"
+; The product's own pictures, drawn by scripts/make-pictures.py.
+!define MUI_WELCOMEFINISHPAGE_BITMAP "${RESOURCES}\ui\SetupWatermark.bmp"
+!define MUI_UNWELCOMEFINISHPAGE_BITMAP "${RESOURCES}\ui\SetupWatermark.bmp"
+!define MUI_HEADERIMAGE
+!define MUI_HEADERIMAGE_RIGHT
+!define MUI_HEADERIMAGE_BITMAP "${RESOURCES}\ui\SetupHeader.bmp"
+!define MUI_HEADERIMAGE_UNBITMAP "${RESOURCES}\ui\SetupHeader.bmp"
+!define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\README.txt"
+!define MUI_FINISHPAGE_SHOWREADME_NOTCHECKED
+!define MUI_FINISHPAGE_RUN "$INSTDIR\${LAUNCHER}"
+!define MUI_FINISHPAGE_RUN_PARAMETERS "wizard waypoints"
+!define MUI_FINISHPAGE_RUN_TEXT "$(StartWizard)"
+!define MUI_FINISHPAGE_RUN_NOTCHECKED
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
@@ -68,6 +84,8 @@ LangString RegistrationFailed ${LANG_ENGLISH} \
     "The automation classes of Tervolin could not be registered (regsvr32 ended with code $0)."
 LangString RegistrationFailed ${LANG_GERMAN} \
     "Die Automatisierungsklassen von Tervolin konnten nicht registriert werden (regsvr32 endete mit Code $0)."
+LangString StartWizard ${LANG_ENGLISH} "Start the Import Waypoints Wizard"
+LangString StartWizard ${LANG_GERMAN} "Assistenten für den Wegpunktimport starten"
 LangString UnregistrationFailed ${LANG_ENGLISH} \
     "The registration of the automation classes could not be removed (regsvr32 ended with code $0)."
 LangString UnregistrationFailed ${LANG_GERMAN} \
@@ -82,13 +100,14 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright (C) 2026 ${PUBLISHER}"
 
 ; One Start-menu shortcut per wizard, named in the language of the
-; installation: English name, German name, the launcher's wizard.
+; installation: English name, German name, the launcher's wizard. The
+; product's folder names the product, so the shortcuts do not repeat it.
 !macro Shortcuts OPERATION
-    !insertmacro ${OPERATION} "Tervolin Import KML Waypoints Wizard" "Tervolin-Assistent für den KML-Wegpunktimport" kml
-    !insertmacro ${OPERATION} "Tervolin Import Track Wizard" "Tervolin-Assistent für den Trackimport" track
-    !insertmacro ${OPERATION} "Tervolin Import Waypoints Wizard" "Tervolin-Assistent für den Wegpunktimport" waypoints
-    !insertmacro ${OPERATION} "Tervolin Map Wizard" "Tervolin-Kartenassistent" map
-    !insertmacro ${OPERATION} "Tervolin Export Wizard" "Tervolin-Exportassistent" export
+    !insertmacro ${OPERATION} "Import KML Waypoints Wizard" "Assistent für den KML-Wegpunktimport" kml
+    !insertmacro ${OPERATION} "Import Track Wizard" "Assistent für den Trackimport" track
+    !insertmacro ${OPERATION} "Import Waypoints Wizard" "Assistent für den Wegpunktimport" waypoints
+    !insertmacro ${OPERATION} "Map Wizard" "Kartenassistent" map
+    !insertmacro ${OPERATION} "Export Wizard" "Exportassistent" export
 !macroend
 
 !macro CreateShortcut ENGLISH GERMAN WIZARD
@@ -100,15 +119,19 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright (C) 2026 ${PUB
     CreateShortCut "$SMPROGRAMS\${PRODUCT}\$R0.lnk" "$INSTDIR\${LAUNCHER}" "wizard ${WIZARD}" "$INSTDIR\Tervolin.dll" 0
 !macroend
 
-; Either language's shortcut, whichever an earlier installation made.
+; Either language's shortcut, whichever an earlier installation made, also
+; under the earlier names that began with the product's.
 !macro DeleteShortcut ENGLISH GERMAN WIZARD
     Delete "$SMPROGRAMS\${PRODUCT}\${ENGLISH}.lnk"
     Delete "$SMPROGRAMS\${PRODUCT}\${GERMAN}.lnk"
+    Delete "$SMPROGRAMS\${PRODUCT}\${PRODUCT} ${ENGLISH}.lnk"
+    Delete "$SMPROGRAMS\${PRODUCT}\${PRODUCT}-${GERMAN}.lnk"
 !macroend
 
 ; Shell verbs on the files the wizards open, for whatever program owns the
 ; file type: extension, verb key, menu text, the launcher's wizard. Each
-; starts the wizard with the file filled in.
+; starts the wizard with the file filled in. ".img" gets no verb: on Windows
+; it is every disk image; the map wizard still opens .img maps.
 !macro Verbs OPERATION
     !insertmacro ${OPERATION} .kml TervolinImportWaypoints "Import into eXplorist waypoints" kml
     !insertmacro ${OPERATION} .wpt TervolinImportWaypoints "Import into eXplorist waypoints" waypoints
@@ -117,7 +140,6 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright (C) 2026 ${PUB
     !insertmacro ${OPERATION} .gpx TervolinImportTrack "Import into eXplorist track log" track
     !insertmacro ${OPERATION} .upt TervolinExport "Export to GPX or KML" export
     !insertmacro ${OPERATION} .log TervolinExport "Export to GPX or KML" export
-    !insertmacro ${OPERATION} .img TervolinOpenMap "Open with Tervolin Map Wizard" map
     !insertmacro ${OPERATION} .imi TervolinOpenMap "Open with Tervolin Map Wizard" map
     !insertmacro ${OPERATION} .mgi TervolinOpenMap "Open with Tervolin Map Wizard" map
 !macroend
@@ -192,6 +214,7 @@ Section "Tervolin"
     File "${BINDIR}\Tervolin.lang-1031.dll"
     File "${BINDIR}\tervolin.exe"
     File "${BINDIR}\${LAUNCHER}"
+    File "/oname=README.txt" "${README}"
     WriteUninstaller "$INSTDIR\${UNINSTALLER}"
     Call WriteUninstallEntry
 
@@ -207,6 +230,7 @@ Section "Tervolin"
     !insertmacro Shortcuts DeleteShortcut
     !insertmacro Shortcuts CreateShortcut
     !insertmacro Verbs WriteVerb
+    !insertmacro DeleteVerb .img TervolinOpenMap "" map ; made by earlier versions
 SectionEnd
 
 ; The entry of Apps & Features.
@@ -244,12 +268,14 @@ Section "Uninstall"
     !insertmacro Shortcuts DeleteShortcut
     RMDir "$SMPROGRAMS\${PRODUCT}"
     !insertmacro Verbs DeleteVerb
+    !insertmacro DeleteVerb .img TervolinOpenMap "" map
 
     Delete "$INSTDIR\Tervolin.dll"
     Delete "$INSTDIR\Tervolin.dll.debug"
     Delete "$INSTDIR\Tervolin.lang-1031.dll"
     Delete "$INSTDIR\tervolin.exe"
     Delete "$INSTDIR\${LAUNCHER}"
+    Delete "$INSTDIR\README.txt"
     Delete "$INSTDIR\${UNINSTALLER}"
     RMDir "$INSTDIR"
     ; The maker's folder only when no other product of it is left.

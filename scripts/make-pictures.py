@@ -3,7 +3,11 @@
 
   WizardHeader.bmp     49 x 49, 8 bits per pixel: the Wizard97 header picture
   WizardWatermark.bmp  164 x 384, 8 bits per pixel: the exterior pages' band
-  Tervolin.ico         32 x 32 and 16 x 16, 256 colours: the window icon
+  Tervolin.ico         256, 48, 32 and 16 pixels square, 256 colours: the
+                       window and file icon
+  SetupWatermark.bmp   164 x 314, 8 bits per pixel: the installer's welcome
+                       and finish pages
+  SetupHeader.bmp      150 x 57, 8 bits per pixel: the installer's header
 
 The motif is a handheld GPS receiver over a topographic map with a track.
 Everything is drawn with palette indices of one fixed palette and written
@@ -102,15 +106,15 @@ def header():
     return image
 
 
-def watermark():
-    width, height = 164, 384
+def watermark(height=384):
+    width = 164
     image = new_image(width, height, SKY[0])
     draw = ImageDraw.Draw(image)
     for y in range(height):
         draw.line([0, y, width - 1, y], fill=SKY[min(63, y * 64 // height)])
     # The land below, with contour lines. The sheet shows about the top 314
     # rows at normal font size; the rest is for large fonts.
-    land_top = 200
+    land_top = 200 * height // 384
     draw.polygon([(0, land_top + 20), (50, land_top), (110, land_top + 15), (width, land_top - 5),
                   (width, height), (0, height)], fill=LAND[6])
     for k in range(1, 6):
@@ -118,12 +122,20 @@ def watermark():
         draw.ellipse([20 + inset, land_top + 20 + inset // 2, width - 10 - inset // 2, height + 60 - inset],
                      outline=CONTOUR, fill=LAND[6 + 4 * k])
     # A track over the land with its waypoints.
-    track = [(12, 300), (40, 270), (70, 282), (96, 248), (128, 256), (150, 222)]
+    track = [(x, y * height // 384) for x, y in ((12, 300), (40, 270), (70, 282), (96, 248), (128, 256), (150, 222))]
     draw.line(track, fill=TRACK, width=3)
     for x, y in track[1::2]:
         pin(draw, x, y, 5)
     # The receiver itself.
-    receiver(draw, 46, 28, 72, 150)
+    receiver(draw, 46, 28 * height // 384, 72, 150 * height // 384)
+    return image
+
+
+def setup_header():
+    """The installer's header: the header picture's motif on the right of a
+    white band, where the installer draws it."""
+    image = new_image(150, 57, WHITE)
+    image.paste(header(), (150 - 49 - 4, 4))
     return image
 
 
@@ -184,7 +196,8 @@ def ico_bytes(images):
     directory = struct.pack("<HHH", 0, 1, len(images))
     for image, entry in zip(images, entries):
         width, height = image.size
-        directory += struct.pack("<BBBBHHII", width, height, 0, 0, 1, 8, len(entry), offset)
+        # A 256-pixel side is written as 0: the field has one byte.
+        directory += struct.pack("<BBBBHHII", width % 256, height % 256, 0, 0, 1, 8, len(entry), offset)
         offset += len(entry)
     return directory + b"".join(entries)
 
@@ -194,7 +207,9 @@ def main():
     outputs = {
         "WizardHeader.bmp": bmp_bytes(header()),
         "WizardWatermark.bmp": bmp_bytes(watermark()),
-        "Tervolin.ico": ico_bytes([icon_image(32), icon_image(16)]),
+        "Tervolin.ico": ico_bytes([icon_image(size) for size in (256, 48, 32, 16)]),
+        "SetupWatermark.bmp": bmp_bytes(watermark(314)),
+        "SetupHeader.bmp": bmp_bytes(setup_header()),
     }
     for name, data in outputs.items():
         with open(os.path.join(folder, name), "wb") as file:

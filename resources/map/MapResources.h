@@ -72,10 +72,21 @@
 #define IDS_MAP_SINGLE_FILE_SAVED 3612
 #define IDS_MAP_MULTIPLE_FILES_SAVED 3613
 
-// The layer property sheet's caption, tabs, detail level names (one per
-// line, Highest first) and the first zoom choice ("no limit").
+// The layer property sheet's caption for one layer (its name), tabs,
+// detail level names (one per line, Highest first) and the first zoom
+// choice ("no limit").
 #define IDS_LAYER_SHEET_CAPTION 3614
 #define IDS_LAYER_OPTIONS_TAB 3615
 #define IDS_LAYER_ZOOM_LEVELS_TAB 3616
 #define IDS_LAYER_DETAIL_LEVELS 3617
 #define IDS_LAYER_ZOOM_ANY 3618
+// The caption for several layers (their count), the colour names (one per
+// line, in the colour table's order) and the refusal of an inverted zoom
+// range (layer, detail level, from, to).
+#define IDS_LAYER_SHEET_CAPTION_SEVERAL 3619
+#define IDS_LAYER_COLOUR_NAMES 3620
+#define IDS_LAYER_ZOOM_INVERTED 3621
+// The completion: the new map's path, layers removed, layers with changed
+// properties; the sentence added when layers were moved.
+#define IDS_MAP_COMPLETED 3622
+#define IDS_MAP_COMPLETED_REORDERED 3623

@@ -58,6 +58,13 @@ std::optional<std::wstring> TryFormatResourceString(UINT id, std::initializer_li
     return result;
 }
 
+std::wstring FormatResourceString(UINT id, std::initializer_list<std::wstring_view> inserts)
+{
+    if (auto text = TryFormatResourceString(id, inserts))
+        return std::move(*text);
+    ThrowWin32(ERROR_RESOURCE_NAME_NOT_FOUND);
+}
+
 std::wstring TextOrResourceString(LPCWSTR text)
 {
     if (!text)

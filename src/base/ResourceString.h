@@ -33,6 +33,9 @@ std::optional<std::wstring> TryLoadResourceString(UINT id);
 // them, or nothing when the string table lacks the string.
 std::optional<std::wstring> TryFormatResourceString(UINT id, std::initializer_list<std::wstring_view> inserts);
 
+// The same text; raises the failure when the string table lacks the string.
+std::wstring FormatResourceString(UINT id, std::initializer_list<std::wstring_view> inserts);
+
 // The text of a string argument: a pointer value of at most 0xFFFF is a
 // string resource id, a null pointer an empty text.
 std::wstring TextOrResourceString(LPCWSTR text);

@@ -71,7 +71,7 @@ std::wstring CompletionText(const std::wstring& destination, const ExportCounts&
 void AddPages(CWizardSheet& sheet, std::initializer_list<CWizardPage*> pages)
 {
     for (CWizardPage* page : pages)
-        ThrowLastErrorIf(!sheet.AddPage(*page));
+        ThrowLastErrorIf(!sheet.AddPage(page->PageStructure()));
 }
 
 } // namespace

@@ -89,7 +89,7 @@ const ImportPageLayout c_waypointPaths = {
 void AddPages(CWizardSheet& sheet, std::initializer_list<CWizardPage*> pages)
 {
     for (CWizardPage* page : pages)
-        ThrowLastErrorIf(!sheet.AddPage(*page));
+        ThrowLastErrorIf(!sheet.AddPage(page->PageStructure()));
 }
 
 } // namespace

@@ -209,6 +209,12 @@ void LayerRecord::Assign(std::wstring& field, std::wstring_view value)
     changed = true;
 }
 
+void LayerRecord::Edit(std::wstring& field, std::wstring_view value)
+{
+    edited = edited || !EqualsIgnoreCase(field, value);
+    Assign(field, value);
+}
+
 LayerConfiguration::LayerConfiguration() = default;
 LayerConfiguration::~LayerConfiguration() = default;
 
@@ -219,6 +225,7 @@ void LayerConfiguration::Clear() noexcept
     m_workFile.reset();
     m_document.reset();
     m_modified = false;
+    m_reordered = false;
     m_generation.reset();
 }
 
@@ -301,7 +308,19 @@ size_t LayerConfiguration::Swap(size_t position, size_t neighbour)
 {
     std::swap(VisibleRecord(position), VisibleRecord(neighbour));
     m_modified = true;
+    m_reordered = true;
     return neighbour;
+}
+
+LayerEditSummary LayerConfiguration::EditSummary() const
+{
+    LayerEditSummary summary;
+    summary.removed = RemovedCount();
+    summary.edited = static_cast<size_t>(std::count_if(m_layers.begin(), m_layers.end(), [](const LayerRecord& record) {
+        return !record.removed && record.edited;
+    }));
+    summary.reordered = m_reordered;
+    return summary;
 }
 
 size_t LayerConfiguration::MoveLayerUp(size_t position)
@@ -323,13 +342,13 @@ void LayerConfiguration::ApplyAppearance(const std::vector<size_t>& positions, c
     for (const size_t position : positions) {
         LayerRecord& record = VisibleRecord(position);
         if (change.colour)
-            record.Assign(record.tokens[c_layerColourToken], *change.colour);
+            record.Edit(record.tokens[c_layerColourToken], *change.colour);
         if (change.style)
-            record.Assign(record.tokens[c_layerStyleToken], *change.style);
+            record.Edit(record.tokens[c_layerStyleToken], *change.style);
         if (change.colour4)
-            record.Assign(record.colour4, *change.colour4);
+            record.Edit(record.colour4, *change.colour4);
         if (change.style4)
-            record.Assign(record.style4, *change.style4);
+            record.Edit(record.style4, *change.style4);
     }
 }
 
@@ -340,7 +359,7 @@ void LayerConfiguration::ApplyZoomLevels(const std::vector<size_t>& positions, c
     for (const size_t position : positions) {
         LayerRecord& record = VisibleRecord(position);
         for (const auto& [key, index] : pending)
-            record.Assign(record.tokens[c_layerFirstZoomToken + static_cast<size_t>(key)], std::to_wstring(index));
+            record.Edit(record.tokens[c_layerFirstZoomToken + static_cast<size_t>(key)], std::to_wstring(index));
     }
 }
 

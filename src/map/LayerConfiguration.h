@@ -62,6 +62,7 @@ struct LayerRecord
     std::wstring style4;             // 16-colour style; empty: token 36 applies
     bool removed = false;
     bool changed = false;            // the line is rebuilt from the tokens on save
+    bool edited = false;             // the property sheet changed a value
 
     const std::wstring& Identifier() const { return tokens[c_layerIdentifierToken]; }
     const std::wstring& Colour() const { return tokens[c_layerColourToken]; }
@@ -76,6 +77,9 @@ struct LayerRecord
     // Gives field the value and sets changed, unless the value equals the
     // one held ignoring case, in which case nothing changes.
     void Assign(std::wstring& field, std::wstring_view value);
+
+    // The same for the property sheet's choices; also sets edited.
+    void Edit(std::wstring& field, std::wstring_view value);
 };
 
 // The fields of the property sheet's Options page that the user changed;
@@ -95,6 +99,15 @@ constexpr int ZoomChoiceKey(int level, int field) noexcept
 {
     return level * 6 + field;
 }
+
+// What the user's edits amount to: layers removed, layers left whose
+// properties the sheet changed, and whether any layer was moved.
+struct LayerEditSummary
+{
+    size_t removed = 0;
+    size_t edited = 0;
+    bool reordered = false;
+};
 
 struct ContainerChanges
 {
@@ -145,6 +158,7 @@ public:
     ContainerChanges GetContainerChanges() const;
 
     bool IsModified() const noexcept { return m_modified; }
+    LayerEditSummary EditSummary() const;
     const std::wstring& ConfigName() const noexcept { return m_configName; }
 
 private:
@@ -159,4 +173,5 @@ private:
     std::vector<LayerRecord> m_layers; // removed ones first, then drawing order
     std::optional<unsigned> m_generation;
     bool m_modified = false;
+    bool m_reordered = false;
 };

@@ -3,11 +3,12 @@
 #include <windowsx.h>
 
 #include "base/Exception.h"
+#include "base/Handle.h"
 #include "base/ResourceString.h"
 #include "map/LayerTables.h"
 #include "map/MapResources.h"
 #include "ui/MessageBox.h"
-#include "ui/WindowGuard.h"
+#include "ui/WindowPlacement.h"
 
 namespace {
 
@@ -24,6 +25,14 @@ constexpr AppearanceControl c_appearanceControls[] = {
     {IDC_LAYER_STYLE4, APPEARANCELIST_STYLE4},
 };
 
+// What each colour name looks like on a receiver's screen, in the order of
+// the colour table.
+constexpr COLORREF c_colourSwatches[] = {
+    RGB(255, 0, 255),   RGB(128, 0, 0),     RGB(152, 251, 152), RGB(255, 255, 160), RGB(150, 75, 0),
+    RGB(0, 255, 255),   RGB(255, 165, 0),   RGB(255, 255, 0),   RGB(255, 0, 0),     RGB(0, 0, 139),
+    RGB(0, 128, 0),     RGB(0, 0, 255),     RGB(64, 64, 64),    RGB(192, 192, 192), RGB(0, 0, 0),
+};
+
 // "Highest\nHigh\n..." split into its lines.
 std::vector<std::wstring> Lines(const std::wstring& text)
 {
@@ -36,6 +45,79 @@ std::vector<std::wstring> Lines(const std::wstring& text)
     return lines;
 }
 
+// A style token as words: "DOT_FILL" becomes "Dot fill", "US_RR_LINE"
+// "US RR line" (words of up to two letters are abbreviations).
+std::wstring StyleWords(std::wstring_view token)
+{
+    std::wstring words;
+    for (size_t start = 0; start <= token.size();) {
+        const size_t end = std::min(token.find(L'_', start), token.size());
+        std::wstring word(token.substr(start, end - start));
+        if (word.size() > 2)
+            CharLowerBuffW(word.data() + (words.empty() ? 1 : 0),
+                           static_cast<DWORD>(word.size() - (words.empty() ? 1 : 0)));
+        if (!word.empty())
+            words += (words.empty() ? L"" : L" ") + word;
+        start = end + 1;
+    }
+    return words;
+}
+
+// The names a list shows, in table order: the translated colour names, or
+// the style tokens as words.
+std::vector<std::wstring> FriendlyNames(AppearanceList list)
+{
+    if (list == APPEARANCELIST_COLOUR || list == APPEARANCELIST_COLOUR4) {
+        std::vector<std::wstring> names = Lines(LoadResourceString(IDS_LAYER_COLOUR_NAMES));
+        if (names.size() != std::size(c_colourSwatches))
+            ThrowWin32(ERROR_RESOURCE_NAME_NOT_FOUND);
+        return names;
+    }
+    std::vector<std::wstring> names;
+    for (const wchar_t* token : AppearanceNames(list))
+        names.push_back(StyleWords(token));
+    return names;
+}
+
+bool IsColourControl(UINT id) noexcept
+{
+    return id == IDC_LAYER_COLOUR || id == IDC_LAYER_COLOUR4;
+}
+
+// One item of a colour list: the swatch, then the name. Without an item
+// (layers whose colours differ) the field is left empty.
+void DrawColourItem(const DRAWITEMSTRUCT& item)
+{
+    const bool selected = (item.itemState & ODS_SELECTED) != 0;
+    FillRect(item.hDC, &item.rcItem, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+    if (item.itemID >= std::size(c_colourSwatches)) {
+        if (item.itemState & ODS_FOCUS)
+            DrawFocusRect(item.hDC, &item.rcItem);
+        return;
+    }
+    const int height = item.rcItem.bottom - item.rcItem.top;
+    RECT swatch = {item.rcItem.left + 2, item.rcItem.top + 2, item.rcItem.left + 2 + 2 * (height - 4),
+                   item.rcItem.bottom - 2};
+    UniqueGdiObject brush(CreateSolidBrush(c_colourSwatches[item.itemID]));
+    if (brush)
+        FillRect(item.hDC, &swatch, static_cast<HBRUSH>(brush.Get()));
+    FrameRect(item.hDC, &swatch, GetSysColorBrush(COLOR_WINDOWTEXT));
+    const auto length = SendMessageW(item.hwndItem, CB_GETLBTEXTLEN, item.itemID, 0);
+    if (length > 0) {
+        std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+        SendMessageW(item.hwndItem, CB_GETLBTEXT, item.itemID, reinterpret_cast<LPARAM>(text.data()));
+        text.resize(wcsnlen(text.c_str(), text.size()));
+        RECT textRect = item.rcItem;
+        textRect.left = swatch.right + 4;
+        SetBkMode(item.hDC, TRANSPARENT);
+        SetTextColor(item.hDC, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+        DrawTextW(item.hDC, text.c_str(), static_cast<int>(text.size()), &textRect,
+                  DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
+    }
+    if (item.itemState & ODS_FOCUS)
+        DrawFocusRect(item.hDC, &item.rcItem);
+}
+
 } // namespace
 
 CLayerPropertySheet::CLayerPropertySheet(LayerConfiguration& layers, std::vector<size_t> positions)
@@ -43,15 +125,34 @@ CLayerPropertySheet::CLayerPropertySheet(LayerConfiguration& layers, std::vector
 {
     if (m_positions.empty())
         ThrowHr(E_INVALIDARG);
+    for (const size_t position : m_positions)
+        m_selection.push_back(&m_layers.VisibleLayer(position));
+}
+
+std::wstring CLayerPropertySheet::Caption() const
+{
+    if (m_selection.size() == 1)
+        return FormatResourceString(IDS_LAYER_SHEET_CAPTION, {m_selection.front()->Identifier()});
+    return FormatResourceString(IDS_LAYER_SHEET_CAPTION_SEVERAL, {std::to_wstring(m_selection.size())});
+}
+
+// Once the sheet window exists, before it is shown: centred over the
+// wizard.
+int CALLBACK CLayerPropertySheet::SheetCallback(HWND window, UINT message, LPARAM)
+{
+    if (message == PSCB_INITIALIZED)
+        CenterWindow(window);
+    return 0;
 }
 
 INT_PTR CLayerPropertySheet::DoModal(HWND parent)
 {
-    const std::wstring caption = LoadResourceString(IDS_LAYER_SHEET_CAPTION);
+    const std::wstring caption = Caption();
     PROPSHEETPAGEW pages[] = {m_optionsPage.PageStructure(), m_zoomLevelsPage.PageStructure()};
     PROPSHEETHEADERW header = {};
     header.dwSize = sizeof header;
-    header.dwFlags = PSH_PROPSHEETPAGE | PSH_NOCONTEXTHELP;
+    header.dwFlags = PSH_PROPSHEETPAGE | PSH_NOCONTEXTHELP | PSH_USECALLBACK;
+    header.pfnCallback = SheetCallback;
     header.hwndParent = parent;
     header.hInstance = ResourceInstance();
     header.pszCaption = caption.c_str();
@@ -66,80 +167,35 @@ INT_PTR CLayerPropertySheet::DoModal(HWND parent)
 // Pages -----------------------------------------------------------------------
 
 CLayerPropertySheet::CPage::CPage(CLayerPropertySheet& sheet, UINT templateId, UINT tabTitleId)
-    : m_sheet(sheet), m_tabTitle(LoadResourceString(tabTitleId))
+    : CPropertyPage(templateId), m_sheet(sheet), m_tabTitle(LoadResourceString(tabTitleId))
 {
-    m_page.dwSize = sizeof m_page;
-    m_page.dwFlags = PSP_USETITLE;
-    m_page.hInstance = ResourceInstance();
-    m_page.pszTemplate = MAKEINTRESOURCEW(templateId);
-    m_page.pszTitle = m_tabTitle.c_str();
-    m_page.pfnDlgProc = DialogProcedure;
-    m_page.lParam = reinterpret_cast<LPARAM>(this);
+    PageStructure().dwFlags = PSP_USETITLE;
+    PageStructure().pszTitle = m_tabTitle.c_str();
 }
 
 void CLayerPropertySheet::CPage::Changed() const
 {
-    PropSheet_Changed(GetParent(m_window), m_window);
+    PropSheet_Changed(GetParent(Window()), Window());
 }
 
-const LayerRecord& CLayerPropertySheet::CPage::FirstLayer() const
+std::optional<LRESULT> CLayerPropertySheet::CPage::OnNotify(const NMHDR& header)
 {
-    return m_sheet.m_layers.VisibleLayer(m_sheet.m_positions.front());
-}
-
-INT_PTR CALLBACK CLayerPropertySheet::CPage::DialogProcedure(HWND window, UINT message, WPARAM wParam,
-                                                             LPARAM lParam)
-{
-    if (message == WM_INITDIALOG) {
-        auto* page = reinterpret_cast<CPage*>(reinterpret_cast<const PROPSHEETPAGEW*>(lParam)->lParam);
-        page->m_window = window;
-        SetWindowLongPtrW(window, DWLP_USER, reinterpret_cast<LONG_PTR>(page));
-    }
-    auto* page = reinterpret_cast<CPage*>(GetWindowLongPtrW(window, DWLP_USER));
-    if (!page)
-        return FALSE;
-    const std::optional<LRESULT> result =
-        GuardWindowMessage(window, [&] { return page->HandleMessage(message, wParam, lParam); });
-    if (!result)
-        return FALSE;
-    if (message == WM_INITDIALOG)
-        return static_cast<INT_PTR>(*result);
-    SetWindowLongPtrW(window, DWLP_MSGRESULT, static_cast<LONG_PTR>(*result));
-    return TRUE;
-}
-
-std::optional<LRESULT> CLayerPropertySheet::CPage::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
-{
-    switch (message) {
-    case WM_INITDIALOG:
-        OnInitDialog();
-        return TRUE;
-    case WM_COMMAND:
-        OnCommand(LOWORD(wParam), HIWORD(wParam));
-        return 0;
-    case WM_NOTIFY: {
-        const auto& header = *reinterpret_cast<const NMHDR*>(lParam);
-        if (header.code != PSN_APPLY) {
-            OnNotify(header);
-            return std::nullopt;
-        }
-        // A failure keeps the sheet open on this page.
-        try {
-            Apply();
-        } catch (const CAtlException& failure) {
-            ShowErrorMessage(m_window, failure);
-            return PSNRET_INVALID_NOCHANGEPAGE;
-        } catch (...) {
-            ShowErrorMessage(m_window, ResultFromCaughtException());
-            return PSNRET_INVALID_NOCHANGEPAGE;
-        }
-        return PSNRET_NOERROR;
-    }
-    case WM_NCDESTROY:
-        m_window = nullptr;
+    if (header.code != PSN_APPLY) {
+        OnOtherNotify(header);
         return std::nullopt;
     }
-    return std::nullopt;
+    // A refusal or failure keeps the sheet open on this page.
+    try {
+        if (!Apply())
+            return PSNRET_INVALID_NOCHANGEPAGE;
+    } catch (const CAtlException& failure) {
+        ShowErrorMessage(Window(), failure);
+        return PSNRET_INVALID_NOCHANGEPAGE;
+    } catch (...) {
+        ShowErrorMessage(Window(), ResultFromCaughtException());
+        return PSNRET_INVALID_NOCHANGEPAGE;
+    }
+    return PSNRET_NOERROR;
 }
 
 // Options ---------------------------------------------------------------------
@@ -149,24 +205,38 @@ CLayerPropertySheet::COptionsPage::COptionsPage(CLayerPropertySheet& sheet)
 {
 }
 
-void CLayerPropertySheet::COptionsPage::OnInitDialog()
+BOOL CLayerPropertySheet::COptionsPage::OnInitDialog()
 {
     m_filling = true;
-    const LayerRecord& first = FirstLayer();
-    for (const auto& control : c_appearanceControls) {
-        const HWND list = Item(control.id);
-        const auto names = AppearanceNames(control.list);
-        SendMessageW(list, CB_INITSTORAGE, names.size(), names.size() * 24 * sizeof(wchar_t));
-        for (const wchar_t* name : names)
-            ComboBox_AddString(list, name);
-        const std::optional<size_t> shown = ShownAppearance(first, control.list);
-        ComboBox_SetCurSel(list, shown ? static_cast<int>(*shown) : -1);
-    }
+    for (const auto& control : c_appearanceControls)
+        FillList(control.id, control.list);
     m_choices = AppearanceChoices();
     m_filling = false;
+    return TRUE;
 }
 
-void CLayerPropertySheet::COptionsPage::OnCommand(WORD id, WORD code)
+// The list's names with the shared value selected; empty where the layers
+// differ.
+void CLayerPropertySheet::COptionsPage::FillList(int id, AppearanceList list)
+{
+    const HWND control = Item(id);
+    const std::vector<std::wstring> names = FriendlyNames(list);
+    SendMessageW(control, CB_INITSTORAGE, names.size(), names.size() * 24 * sizeof(wchar_t));
+    for (const std::wstring& name : names)
+        ComboBox_AddString(control, name.c_str());
+    const std::optional<size_t> shared = SharedAppearance(Layers(), list);
+    ComboBox_SetCurSel(control, shared ? static_cast<int>(*shared) : -1);
+}
+
+std::optional<LRESULT> CLayerPropertySheet::COptionsPage::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message != WM_DRAWITEM || !IsColourControl(static_cast<UINT>(wParam)))
+        return std::nullopt;
+    DrawColourItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+    return TRUE;
+}
+
+void CLayerPropertySheet::COptionsPage::OnCommand(WORD id, WORD code, HWND)
 {
     if (code != CBN_SELCHANGE || m_filling)
         return;
@@ -181,10 +251,11 @@ void CLayerPropertySheet::COptionsPage::OnCommand(WORD id, WORD code)
     }
 }
 
-void CLayerPropertySheet::COptionsPage::Apply()
+bool CLayerPropertySheet::COptionsPage::Apply()
 {
     if (m_choices.HasChanges())
         m_sheet.m_layers.ApplyAppearance(m_sheet.m_positions, m_choices.TakeChange());
+    return true;
 }
 
 // Zoom Levels -----------------------------------------------------------------
@@ -194,7 +265,7 @@ CLayerPropertySheet::CZoomLevelsPage::CZoomLevelsPage(CLayerPropertySheet& sheet
 {
 }
 
-void CLayerPropertySheet::CZoomLevelsPage::OnInitDialog()
+BOOL CLayerPropertySheet::CZoomLevelsPage::OnInitDialog()
 {
     m_filling = true;
     const HWND levels = Item(IDC_LAYER_DETAIL_LEVELS);
@@ -222,6 +293,7 @@ void CLayerPropertySheet::CZoomLevelsPage::OnInitDialog()
     }
     m_filling = false;
     ShowValues();
+    return TRUE;
 }
 
 std::vector<int> CLayerPropertySheet::CZoomLevelsPage::SelectedLevels() const
@@ -234,8 +306,8 @@ std::vector<int> CLayerPropertySheet::CZoomLevelsPage::SelectedLevels() const
     return levels;
 }
 
-// The six lists show the first selected level's values; with no level
-// selected they are disabled.
+// The six lists show the value the layers share for the selected levels,
+// empty where they differ; with no level selected they are disabled.
 void CLayerPropertySheet::CZoomLevelsPage::ShowValues()
 {
     const std::vector<int> levels = SelectedLevels();
@@ -244,12 +316,12 @@ void CLayerPropertySheet::CZoomLevelsPage::ShowValues()
         EnableWindow(list, !levels.empty());
         if (levels.empty())
             continue;
-        const int index = m_choices.Shown(FirstLayer(), levels.front(), field);
+        const int index = m_choices.Shared(Layers(), levels, field);
         ComboBox_SetCurSel(list, index >= 0 && index < c_zoomLevelCount ? index : -1);
     }
 }
 
-void CLayerPropertySheet::CZoomLevelsPage::OnNotify(const NMHDR& header)
+void CLayerPropertySheet::CZoomLevelsPage::OnOtherNotify(const NMHDR& header)
 {
     if (header.idFrom != IDC_LAYER_DETAIL_LEVELS || header.code != LVN_ITEMCHANGED || m_filling)
         return;
@@ -258,7 +330,7 @@ void CLayerPropertySheet::CZoomLevelsPage::OnNotify(const NMHDR& header)
         ShowValues();
 }
 
-void CLayerPropertySheet::CZoomLevelsPage::OnCommand(WORD id, WORD code)
+void CLayerPropertySheet::CZoomLevelsPage::OnCommand(WORD id, WORD code, HWND)
 {
     const int field = id - IDC_LAYER_ZOOM_FIRST;
     if (code != CBN_SELCHANGE || m_filling || field < 0 || field >= c_zoomFieldCount)
@@ -274,8 +346,29 @@ void CLayerPropertySheet::CZoomLevelsPage::OnCommand(WORD id, WORD code)
     Changed();
 }
 
-void CLayerPropertySheet::CZoomLevelsPage::Apply()
+bool CLayerPropertySheet::CZoomLevelsPage::Apply()
 {
-    if (m_choices.IsChanged())
-        m_sheet.m_layers.ApplyZoomLevels(m_sheet.m_positions, m_choices.TakePending());
+    if (!m_choices.IsChanged())
+        return true;
+    if (const std::optional<InvertedZoomRange> inverted = m_choices.FindInvertedRange(Layers())) {
+        ShowInvertedRange(*inverted);
+        return false;
+    }
+    m_sheet.m_layers.ApplyZoomLevels(m_sheet.m_positions, m_choices.TakePending());
+    return true;
+}
+
+// Says which range is inverted, then shows that level with the "from" list
+// focused for the correction.
+void CLayerPropertySheet::CZoomLevelsPage::ShowInvertedRange(const InvertedZoomRange& range)
+{
+    const std::vector<std::wstring> levelNames = Lines(LoadResourceString(IDS_LAYER_DETAIL_LEVELS));
+    const std::wstring text = FormatResourceString(
+        IDS_LAYER_ZOOM_INVERTED, {Layers()[range.layer]->Identifier(), levelNames.at(static_cast<size_t>(range.level)),
+                                  ZoomLevelText(range.from), ZoomLevelText(range.to)});
+    ShowMessageBox(Window(), text.c_str(), MAKEINTRESOURCEW(c_captionError), MB_OK | MB_ICONWARNING);
+    const HWND levels = Item(IDC_LAYER_DETAIL_LEVELS);
+    ListView_SetItemState(levels, -1, 0, LVIS_SELECTED);
+    ListView_SetItemState(levels, range.level, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    SetFocus(Item(IDC_LAYER_ZOOM_FIRST + range.fromField));
 }

@@ -1,11 +1,15 @@
-// The layer property sheet: a modal property sheet over the map wizard that
-// edits every layer selected on the wizard's layer page at once. Its
-// Options page sets the colour and drawing style for full-colour and
-// 16-colour screens, its Zoom Levels page the zoom ranges per detail level.
-// The first selected layer supplies every value shown; OK and Apply write
-// the user's choices through the layer configuration, Cancel after an Apply
-// keeps what was applied. A failure while applying is shown and the sheet
-// stays open on that page.
+// The layer property sheet: a modal property sheet centred over the map
+// wizard that edits every layer selected on the wizard's layer page at
+// once; its caption names the layer ("Lakes – Properties") or counts them
+// ("3 layers – Properties"). Its Options page sets the colour (by name,
+// with a swatch) and drawing style for full-colour and 16-colour screens,
+// its Zoom Levels page the zoom ranges per detail level. A field shows the
+// value all selected layers (and levels) share, and stays empty where they
+// differ until the user chooses. OK and Apply write the user's choices
+// through the layer configuration, as the file's own tokens; Cancel after an
+// Apply keeps what was applied. A zoom range whose "from" lies beyond its
+// "to" is refused with words, and a failure while applying is shown; the
+// sheet then stays open on that page.
 #pragma once
 
 #include <windows.h>
@@ -17,6 +21,7 @@
 
 #include "map/LayerConfiguration.h"
 #include "map/LayerSheetChoices.h"
+#include "ui/PropertyPage.h"
 
 class CLayerPropertySheet
 {
@@ -28,38 +33,29 @@ public:
     INT_PTR DoModal(HWND parent);
 
 private:
-    // What both pages share: the page structure with `this` in its lParam,
-    // the dialog procedure with its exception guard, and Apply.
-    class CPage
+    // What both pages share besides the property page: the tab title, the
+    // layers, and Apply, whose failure is shown and keeps the page.
+    class CPage : public CPropertyPage
     {
     public:
         CPage(CLayerPropertySheet& sheet, UINT templateId, UINT tabTitleId);
-        virtual ~CPage() = default;
-        CPage(const CPage&) = delete;
-        CPage& operator=(const CPage&) = delete;
-
-        PROPSHEETPAGEW& PageStructure() noexcept { return m_page; }
 
     protected:
-        virtual void OnInitDialog() = 0;
-        virtual void OnCommand(WORD id, WORD code) = 0;
-        virtual void OnNotify(const NMHDR&) {}
-        virtual void Apply() = 0;
+        // False keeps the page: the user has been told why.
+        virtual bool Apply() = 0;
+        // Notifications other than PSN_APPLY.
+        virtual void OnOtherNotify(const NMHDR&) {}
 
-        HWND Item(int id) const noexcept { return GetDlgItem(m_window, id); }
         // Enables the sheet's Apply button.
         void Changed() const;
-        const LayerRecord& FirstLayer() const;
+        const std::vector<const LayerRecord*>& Layers() const noexcept { return m_sheet.m_selection; }
 
         CLayerPropertySheet& m_sheet;
 
     private:
-        static INT_PTR CALLBACK DialogProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-        std::optional<LRESULT> HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+        std::optional<LRESULT> OnNotify(const NMHDR& header) final;
 
         std::wstring m_tabTitle;
-        PROPSHEETPAGEW m_page{};
-        HWND m_window = nullptr;
     };
 
     class COptionsPage : public CPage
@@ -68,11 +64,14 @@ private:
         explicit COptionsPage(CLayerPropertySheet& sheet);
 
     protected:
-        void OnInitDialog() override;
-        void OnCommand(WORD id, WORD code) override;
-        void Apply() override;
+        BOOL OnInitDialog() override;
+        void OnCommand(WORD id, WORD code, HWND control) override;
+        std::optional<LRESULT> OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+        bool Apply() override;
 
     private:
+        void FillList(int id, AppearanceList list);
+
         AppearanceChoices m_choices;
         bool m_filling = false;
     };
@@ -83,21 +82,26 @@ private:
         explicit CZoomLevelsPage(CLayerPropertySheet& sheet);
 
     protected:
-        void OnInitDialog() override;
-        void OnCommand(WORD id, WORD code) override;
-        void OnNotify(const NMHDR& header) override;
-        void Apply() override;
+        BOOL OnInitDialog() override;
+        void OnCommand(WORD id, WORD code, HWND control) override;
+        void OnOtherNotify(const NMHDR& header) override;
+        bool Apply() override;
 
     private:
         std::vector<int> SelectedLevels() const;
         void ShowValues();
+        void ShowInvertedRange(const InvertedZoomRange& range);
 
         ZoomLevelChoices m_choices;
         bool m_filling = false;
     };
 
+    static int CALLBACK SheetCallback(HWND window, UINT message, LPARAM lParam);
+    std::wstring Caption() const;
+
     LayerConfiguration& m_layers;
     std::vector<size_t> m_positions;
+    std::vector<const LayerRecord*> m_selection; // the layers at m_positions
     COptionsPage m_optionsPage{*this};
     CZoomLevelsPage m_zoomLevelsPage{*this};
 };

@@ -46,6 +46,18 @@ std::optional<size_t> ShownAppearance(const LayerRecord& layer, AppearanceList l
     return std::nullopt;
 }
 
+std::optional<size_t> SharedAppearance(LayerSelection layers, AppearanceList list)
+{
+    std::optional<size_t> shared;
+    for (const LayerRecord* layer : layers) {
+        const std::optional<size_t> shown = ShownAppearance(*layer, list);
+        if (!shown || (shared && *shared != *shown))
+            return std::nullopt;
+        shared = shown;
+    }
+    return shared;
+}
+
 void AppearanceChoices::Choose(AppearanceList list, size_t position)
 {
     if (position >= AppearanceNames(list).size())
@@ -89,6 +101,36 @@ int ZoomLevelChoices::Shown(const LayerRecord& layer, int level, int field) cons
 {
     const auto pending = m_pending.find(ZoomChoiceKey(level, field));
     return pending != m_pending.end() ? pending->second : layer.ZoomIndex(level, field);
+}
+
+int ZoomLevelChoices::Shared(LayerSelection layers, const std::vector<int>& levels, int field) const
+{
+    std::optional<int> shared;
+    for (const LayerRecord* layer : layers) {
+        for (const int level : levels) {
+            const int shown = Shown(*layer, level, field);
+            if (shared && *shared != shown)
+                return -1;
+            shared = shown;
+        }
+    }
+    return shared.value_or(-1);
+}
+
+std::optional<InvertedZoomRange> ZoomLevelChoices::FindInvertedRange(LayerSelection layers) const
+{
+    for (const auto& [key, index] : m_pending) {
+        const int level = key / c_zoomFieldCount;
+        const int fromField = key % c_zoomFieldCount / 2 * 2;
+        for (size_t layer = 0; layer < layers.size(); ++layer) {
+            const int from = Shown(*layers[layer], level, fromField);
+            const int to = Shown(*layers[layer], level, fromField + 1);
+            // Zoom index 0 is "Any": no limit on that side.
+            if (from > 0 && to > 0 && from > to)
+                return InvertedZoomRange{layer, level, fromField, from, to};
+        }
+    }
+    return std::nullopt;
 }
 
 const ZoomChoices& ZoomLevelChoices::TakePending() noexcept

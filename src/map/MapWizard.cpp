@@ -2,8 +2,6 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
-#include <shellapi.h>
-#include <shlobj.h>
 #include <windowsx.h>
 
 #include "base/Exception.h"
@@ -12,54 +10,13 @@
 #include "base/Text.h"
 #include "map/LayerPropertySheet.h"
 #include "map/MapResources.h"
-#include "map/NumberFormat.h"
 #include "ui/FileDialog.h"
 #include "ui/MessageBox.h"
+#include "ui/ShellFolders.h"
+#include "ui/WindowHelpers.h"
 #include "ui/WizardResources.h"
 
 namespace {
-
-constexpr wchar_t c_singleFileSaved[] = L"CMapWizard::CSourceContentsPage::SingleFileSaved";
-constexpr wchar_t c_multipleFilesSaved[] = L"CMapWizard::CSourceContentsPage::MultipleFilesSaved";
-constexpr UINT c_savedMessageType = MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2;
-
-std::wstring WindowText(HWND window)
-{
-    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
-
-// The string resource with each "%s" or "%d" replaced by the next value.
-std::wstring FormatResourceString(UINT id, std::initializer_list<std::wstring> values)
-{
-    const std::wstring format = LoadResourceString(id);
-    std::wstring text;
-    auto value = values.begin();
-    for (size_t i = 0; i < format.size(); ++i) {
-        if (format[i] == L'%' && i + 1 < format.size() && (format[i + 1] == L's' || format[i + 1] == L'd') &&
-            value != values.end()) {
-            text += *value++;
-            ++i;
-        } else {
-            text += format[i];
-        }
-    }
-    return text;
-}
-
-// The wait cursor while a file is read or written on the wizard's thread.
-class WaitCursor
-{
-public:
-    WaitCursor() : m_previous(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) {}
-    ~WaitCursor() { SetCursor(m_previous); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-
-private:
-    HCURSOR m_previous;
-};
 
 // Runs the work of a Next button: a failure is shown and keeps the page.
 template <typename Work>
@@ -76,64 +33,9 @@ LRESULT MoveOnUnlessFailed(HWND page, Work work)
     return -1;
 }
 
-void AddColumn(HWND list, int index, UINT textId, int width, int format = LVCFMT_LEFT)
-{
-    std::wstring text = LoadResourceString(textId);
-    LVCOLUMNW column = {};
-    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
-    column.fmt = format;
-    column.cx = width;
-    column.pszText = text.data();
-    ListView_InsertColumn(list, index, &column);
-}
-
-std::vector<size_t> SelectedItems(HWND list)
-{
-    std::vector<size_t> selected;
-    for (int item = ListView_GetNextItem(list, -1, LVNI_SELECTED); item >= 0;
-         item = ListView_GetNextItem(list, item, LVNI_SELECTED))
-        selected.push_back(static_cast<size_t>(item));
-    return selected;
-}
-
-void SelectItem(HWND list, int item)
-{
-    ListView_SetItemState(list, item, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-    ListView_EnsureVisible(list, item, FALSE);
-}
-
 bool PathExists(const std::wstring& path)
 {
     return !path.empty() && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void OpenFolder(HWND owner, const std::wstring& folder)
-{
-    const auto result = reinterpret_cast<INT_PTR>(
-        ShellExecuteW(owner, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
-    ThrowLastErrorIf(result <= 32);
-}
-
-// The folder browser for a multiple extraction; empty when cancelled.
-std::wstring BrowseForFolder(HWND owner)
-{
-    const std::wstring prompt = LoadResourceString(IDS_MAP_SAVE_MULTIPLE);
-    BROWSEINFOW browse = {};
-    browse.hwndOwner = owner;
-    browse.lpszTitle = prompt.c_str();
-    browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_EDITBOX | BIF_VALIDATE | BIF_NEWDIALOGSTYLE;
-    PIDLIST_ABSOLUTE folder = SHBrowseForFolderW(&browse);
-    if (!folder)
-        return {};
-    // Room for the longest path the system takes, not MAX_PATH: a folder
-    // chosen deep in a tree must not be cut.
-    std::wstring path(32768, L'\0');
-    const BOOL found = SHGetPathFromIDListEx(folder, path.data(), static_cast<DWORD>(path.size()), GPFIDL_DEFAULT);
-    CoTaskMemFree(folder);
-    if (!found)
-        ThrowWin32(ERROR_PATH_NOT_FOUND);
-    path.resize(wcsnlen(path.c_str(), path.size()));
-    return path;
 }
 
 // A destination typed without extension gets the source's kind: ".imi"
@@ -145,27 +47,16 @@ const wchar_t* DestinationExtension(const std::wstring& source)
     return imi ? L"imi" : L"img";
 }
 
-std::wstring JoinPath(const std::wstring& folder, const std::wstring& name)
-{
-    if (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/'))
-        return folder + name;
-    return folder + L"\\" + name;
-}
-
 } // namespace
 
 CMapWizard::CMapWizard()
     : CWizardSheet(IDS_MAP_WIZARD_TITLE, IDS_MAP_WIZARD_CANCEL),
-      m_introductionPage(*this, IDD_MAP_INTRODUCTION, L"CMapWizard::CIntroductionPage"),
-      m_completionPage(*this, IDD_MAP_COMPLETION)
+      m_introductionPage(*this, IDD_MAP_INTRODUCTION, L"CMapWizard::CIntroductionPage")
 {
-    AddPage(m_introductionPage);
-    AddPage(m_sourcePage);
-    AddPage(m_contentsPage);
-    AddPage(m_actionPage);
-    AddPage(m_layersPage);
-    AddPage(m_destinationPage);
-    AddPage(m_completionPage);
+    for (CWizardPage* page : std::initializer_list<CWizardPage*>{&m_introductionPage, &m_sourcePage, &m_contentsPage,
+                                                                &m_actionPage, &m_layersPage, &m_destinationPage,
+                                                                &m_completionPage})
+        ThrowLastErrorIf(!AddPage(page->PageStructure()));
 }
 
 // Source map ------------------------------------------------------------------
@@ -188,6 +79,13 @@ LRESULT CMapWizard::CSourcePage::OnSetActive()
 {
     Update();
     return 0;
+}
+
+// The path while it is empty, else Next.
+HWND CMapWizard::CSourcePage::InitialFocus() const
+{
+    const HWND path = Item(IDC_MAP_SOURCE_PATH);
+    return GetWindowTextLengthW(path) == 0 ? path : nullptr;
 }
 
 void CMapWizard::CSourcePage::Update()
@@ -234,171 +132,6 @@ LRESULT CMapWizard::CSourcePage::OnWizardNext()
     return result;
 }
 
-// Source map contents ---------------------------------------------------------
-
-CMapWizard::CSourceContentsPage::CSourceContentsPage(CMapWizard& wizard)
-    : CWizardPage(wizard, IDD_MAP_CONTENTS), m_wizard(wizard)
-{
-    SetHeaderText(IDS_MAP_CONTENTS_HEADER);
-}
-
-BOOL CMapWizard::CSourceContentsPage::OnInitDialog()
-{
-    const HWND list = Item(IDC_MAP_CONTENTS);
-    ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP);
-    AddColumn(list, 0, IDS_MAP_COLUMN_FILE_NAME, 150);
-    AddColumn(list, 1, IDS_MAP_COLUMN_OFFSET, 100, LVCFMT_RIGHT);
-    AddColumn(list, 2, IDS_MAP_COLUMN_LENGTH, 100, LVCFMT_RIGHT);
-    return TRUE;
-}
-
-// The source page has loaded the container; the list is rebuilt only for
-// a newly loaded one.
-LRESULT CMapWizard::CSourceContentsPage::OnSetActive()
-{
-    const MapContainer& container = m_wizard.m_container;
-    if (m_shownGeneration != container.generation) {
-        ListView_DeleteAllItems(Item(IDC_MAP_CONTENTS));
-        Fill();
-        m_shownGeneration = container.generation;
-    }
-    Update();
-    return 0;
-}
-
-// One item per entry in directory order; the texts are asked for when shown.
-void CMapWizard::CSourceContentsPage::Fill()
-{
-    const HWND list = Item(IDC_MAP_CONTENTS);
-    SetWindowRedraw(list, FALSE);
-    const auto& entries = m_wizard.m_container.entries;
-    ListView_SetItemCount(list, static_cast<int>(entries.size()));
-    LVITEMW item = {};
-    item.mask = LVIF_TEXT | LVIF_PARAM;
-    item.pszText = LPSTR_TEXTCALLBACKW;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        item.iItem = static_cast<int>(i);
-        item.lParam = static_cast<LPARAM>(i);
-        ListView_InsertItem(list, &item);
-    }
-    SetWindowRedraw(list, TRUE);
-}
-
-void CMapWizard::CSourceContentsPage::Update()
-{
-    EnableWindow(Item(IDC_MAP_SAVE_AS), ListView_GetSelectedCount(Item(IDC_MAP_CONTENTS)) > 0);
-    SetWizardButtons(PSWIZB_BACK | PSWIZB_NEXT);
-}
-
-void CMapWizard::CSourceContentsPage::OnGetDisplayInfo(NMLVDISPINFOW& info)
-{
-    if (!(info.item.mask & LVIF_TEXT) || info.item.cchTextMax <= 0)
-        return;
-    const auto& entries = m_wizard.m_container.entries;
-    const auto index = static_cast<size_t>(info.item.iItem);
-    if (index >= entries.size())
-        return;
-    const ContainerEntry& entry = entries[index];
-    switch (info.item.iSubItem) {
-    case 0:
-        m_itemText = entry.name;
-        break;
-    case 1:
-        m_itemText = FormatGroupedInteger(entry.offset);
-        break;
-    default:
-        m_itemText = FormatGroupedInteger(entry.length);
-        break;
-    }
-    info.item.pszText = m_itemText.data();
-}
-
-std::optional<LRESULT> CMapWizard::CSourceContentsPage::OnMessage(UINT message, WPARAM, LPARAM lParam)
-{
-    if (message != WM_NOTIFY)
-        return std::nullopt;
-    auto& header = *reinterpret_cast<NMHDR*>(lParam);
-    if (header.idFrom != IDC_MAP_CONTENTS)
-        return std::nullopt;
-    switch (header.code) {
-    case LVN_GETDISPINFOW:
-        OnGetDisplayInfo(*reinterpret_cast<NMLVDISPINFOW*>(lParam));
-        return 0;
-    case LVN_GETINFOTIPW: {
-        auto& tip = *reinterpret_cast<NMLVGETINFOTIPW*>(lParam);
-        const auto& entries = m_wizard.m_container.entries;
-        if (tip.iItem >= 0 && static_cast<size_t>(tip.iItem) < entries.size() && tip.cchTextMax > 0)
-            lstrcpynW(tip.pszText, DescribeEntry(entries[static_cast<size_t>(tip.iItem)]).c_str(), tip.cchTextMax);
-        return 0;
-    }
-    case LVN_ITEMCHANGED:
-        Update();
-        return 0;
-    }
-    return std::nullopt;
-}
-
-void CMapWizard::CSourceContentsPage::OnCommand(WORD id, WORD code, HWND)
-{
-    if (code != BN_CLICKED)
-        return;
-    if (id == IDC_MAP_SELECT_ALL) {
-        ListView_SetItemState(Item(IDC_MAP_CONTENTS), -1, LVIS_SELECTED, LVIS_SELECTED);
-        SetFocus(Item(IDC_MAP_CONTENTS));
-    } else if (id == IDC_MAP_SAVE_AS) {
-        SaveSelected();
-    }
-}
-
-void CMapWizard::CSourceContentsPage::SaveSelected()
-{
-    std::vector<const ContainerEntry*> entries;
-    for (const size_t item : SelectedItems(Item(IDC_MAP_CONTENTS)))
-        entries.push_back(&m_wizard.m_container.entries.at(item));
-    if (entries.size() == 1)
-        SaveOne(*entries.front());
-    else if (!entries.empty())
-        SaveSeveral(entries);
-}
-
-void CMapWizard::CSourceContentsPage::SaveOne(const ContainerEntry& entry)
-{
-    std::wstring path = IsPlainFileName(entry.name) ? entry.name : std::wstring();
-    if (ShowFileDialog(Window(), false, nullptr, path, OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY,
-                       LoadResourceString(IDS_MAP_FILTER_ALL)) != IDOK)
-        return;
-    {
-        WaitCursor wait;
-        ExtractEntry(m_wizard.m_container, entry, path);
-    }
-    const std::wstring text = FormatResourceString(IDS_MAP_SINGLE_FILE_SAVED, {entry.name, path});
-    if (ShowConfirmationMessageBox(Window(), c_singleFileSaved, text.c_str(), MAKEINTRESOURCEW(c_captionInformation),
-                                   c_savedMessageType) == IDYES)
-        OpenFolder(Window(), FolderOf(path));
-}
-
-// Entries whose names differ only in letter case would land in one file:
-// the later ones are written as "NAME (2).EXT" and so on.
-// A name that would leave the folder or name a device refuses the whole set
-// before the folder is even asked for.
-void CMapWizard::CSourceContentsPage::SaveSeveral(const std::vector<const ContainerEntry*>& entries)
-{
-    const ExtractionNames names = PlanExtraction(entries);
-    const std::wstring folder = BrowseForFolder(Window());
-    if (folder.empty())
-        return;
-    {
-        WaitCursor wait;
-        for (size_t i = 0; i < entries.size(); ++i)
-            ExtractEntry(m_wizard.m_container, *entries[i], JoinPath(folder, names.fileNames[i]));
-    }
-    const std::wstring text =
-        FormatResourceString(IDS_MAP_MULTIPLE_FILES_SAVED, {std::to_wstring(entries.size()), folder});
-    if (ShowConfirmationMessageBox(Window(), c_multipleFilesSaved, text.c_str(),
-                                   MAKEINTRESOURCEW(c_captionInformation), c_savedMessageType) == IDYES)
-        OpenFolder(Window(), folder);
-}
-
 // Action ----------------------------------------------------------------------
 
 CMapWizard::CActionPage::CActionPage(CMapWizard& wizard) : CWizardPage(wizard, IDD_MAP_ACTION), m_wizard(wizard)
@@ -410,8 +143,8 @@ BOOL CMapWizard::CActionPage::OnInitDialog()
 {
     const HWND list = Item(IDC_MAP_ACTIONS);
     ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
-    AddColumn(list, 0, IDS_MAP_COLUMN_ACTION, 150);
-    AddColumn(list, 1, IDS_MAP_COLUMN_DESCRIPTION, 250);
+    AddListColumn(list, 0, IDS_MAP_COLUMN_ACTION, 150);
+    AddListColumn(list, 1, IDS_MAP_COLUMN_DESCRIPTION, 250);
     std::wstring action = LoadResourceString(IDS_MAP_ACTION_LAYERS);
     std::wstring description = LoadResourceString(IDS_MAP_ACTION_LAYERS_DESCRIPTION);
     LVITEMW item = {};
@@ -420,7 +153,7 @@ BOOL CMapWizard::CActionPage::OnInitDialog()
     ListView_InsertItem(list, &item);
     ListView_SetItemText(list, 0, 1, description.data());
     // The one action starts chosen, so Next goes on at once.
-    SelectItem(list, 0);
+    SelectListItem(list, 0);
     // Wide enough for the texts in the dialog font, whatever its size.
     ListView_SetColumnWidth(list, 0, LVSCW_AUTOSIZE);
     ListView_SetColumnWidth(list, 1, LVSCW_AUTOSIZE_USEHEADER);
@@ -431,6 +164,11 @@ LRESULT CMapWizard::CActionPage::OnSetActive()
 {
     Update();
     return 0;
+}
+
+HWND CMapWizard::CActionPage::InitialFocus() const
+{
+    return Item(IDC_MAP_ACTIONS);
 }
 
 void CMapWizard::CActionPage::Update()
@@ -468,7 +206,7 @@ BOOL CMapWizard::CLayersPage::OnInitDialog()
 {
     const HWND list = Item(IDC_MAP_LAYER_LIST);
     ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
-    AddColumn(list, 0, IDS_MAP_COLUMN_LAYER, 250);
+    AddListColumn(list, 0, IDS_MAP_COLUMN_LAYER, 250);
     return TRUE;
 }
 
@@ -504,14 +242,14 @@ void CMapWizard::CLayersPage::Fill(const std::vector<size_t>& selected)
         ListView_InsertItem(list, &item);
     }
     for (const size_t position : selected)
-        SelectItem(list, static_cast<int>(position));
+        SelectListItem(list, static_cast<int>(position));
     SetWindowRedraw(list, TRUE);
     m_filling = false;
 }
 
 std::vector<size_t> CMapWizard::CLayersPage::Selected() const
 {
-    return SelectedItems(Item(IDC_MAP_LAYER_LIST));
+    return SelectedListItems(Item(IDC_MAP_LAYER_LIST));
 }
 
 void CMapWizard::CLayersPage::Update()
@@ -526,14 +264,29 @@ void CMapWizard::CLayersPage::Update()
     SetWizardButtons(PSWIZB_BACK | PSWIZB_NEXT);
 }
 
+// The layer that followed the first removed one takes the selection (the
+// last layer when the end was removed).
 void CMapWizard::CLayersPage::Remove()
 {
     const std::vector<size_t> selected = Selected();
     if (selected.empty())
         return;
-    m_wizard.m_layers.RemoveLayers(selected);
-    Fill({});
+    LayerConfiguration& layers = m_wizard.m_layers;
+    layers.RemoveLayers(selected);
+    const size_t count = layers.VisibleCount();
+    Fill(count == 0 ? std::vector<size_t>{} : std::vector<size_t>{std::min(selected.front(), count - 1)});
     Update();
+    FocusList();
+}
+
+HWND CMapWizard::CLayersPage::InitialFocus() const
+{
+    return Item(IDC_MAP_LAYER_LIST);
+}
+
+void CMapWizard::CLayersPage::FocusList() const
+{
+    FocusControl(Item(IDC_MAP_LAYER_LIST));
 }
 
 void CMapWizard::CLayersPage::Move(bool up)
@@ -545,7 +298,7 @@ void CMapWizard::CLayersPage::Move(bool up)
     const size_t position = up ? layers.MoveLayerUp(selected.front()) : layers.MoveLayerDown(selected.front());
     Fill({position});
     Update();
-    SetFocus(Item(IDC_MAP_LAYER_LIST));
+    FocusList();
 }
 
 void CMapWizard::CLayersPage::ShowProperties()
@@ -559,6 +312,7 @@ void CMapWizard::CLayersPage::ShowProperties()
     layers.LayerSheetClosed(selected);
     Fill(selected);
     Update();
+    FocusList();
 }
 
 void CMapWizard::CLayersPage::OnCommand(WORD id, WORD code, HWND)
@@ -594,6 +348,10 @@ std::optional<LRESULT> CMapWizard::CLayersPage::OnMessage(UINT message, WPARAM, 
     case NM_DBLCLK:
         ShowProperties();
         return 0;
+    case LVN_KEYDOWN:
+        if (reinterpret_cast<const NMLVKEYDOWN&>(header).wVKey == VK_DELETE)
+            Remove();
+        return 0;
     case LVN_BEGINDRAG:
         return 0;
     }
@@ -626,6 +384,12 @@ LRESULT CMapWizard::CDestinationPage::OnSetActive()
 {
     Update();
     return 0;
+}
+
+HWND CMapWizard::CDestinationPage::InitialFocus() const
+{
+    const HWND path = Item(IDC_MAP_DESTINATION_PATH);
+    return GetWindowTextLengthW(path) == 0 ? path : nullptr;
 }
 
 void CMapWizard::CDestinationPage::Update()
@@ -669,4 +433,29 @@ LRESULT CMapWizard::CDestinationPage::OnWizardNext()
         WriteModifiedContainer(m_wizard.m_container, m_wizard.m_destinationPath, changes.dropNames,
                                changes.replacement);
     });
+}
+
+// Completion ------------------------------------------------------------------
+
+CMapWizard::CMapCompletionPage::CMapCompletionPage(CMapWizard& wizard)
+    : CCompletionPage(wizard, IDD_MAP_COMPLETION), m_wizard(wizard)
+{
+}
+
+LRESULT CMapWizard::CMapCompletionPage::OnSetActive()
+{
+    const LayerEditSummary summary = m_wizard.m_layers.EditSummary();
+    std::wstring text = FormatResourceString(IDS_MAP_COMPLETED, {m_wizard.m_destinationPath,
+                                                                 std::to_wstring(summary.removed),
+                                                                 std::to_wstring(summary.edited)});
+    if (summary.reordered)
+        text += LoadResourceString(IDS_MAP_COMPLETED_REORDERED);
+    SetWindowTextW(Item(IDC_COMPLETION_TEXT), text.c_str());
+    return CCompletionPage::OnSetActive();
+}
+
+void CMapWizard::CMapCompletionPage::OnCommand(WORD id, WORD code, HWND)
+{
+    if (id == IDC_COMPLETION_OPEN_FOLDER && code == BN_CLICKED)
+        OpenFolder(Window(), FolderOf(m_wizard.m_destinationPath));
 }

@@ -46,6 +46,7 @@ private:
         LRESULT OnSetActive() override;
         LRESULT OnWizardNext() override;
         void OnCommand(WORD id, WORD code, HWND control) override;
+        HWND InitialFocus() const override;
 
     private:
         void Update();
@@ -65,6 +66,7 @@ private:
         LRESULT OnSetActive() override;
         void OnCommand(WORD id, WORD code, HWND control) override;
         std::optional<LRESULT> OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+        HWND InitialFocus() const override;
 
     private:
         void Update();
@@ -88,6 +90,7 @@ private:
         BOOL OnInitDialog() override;
         LRESULT OnSetActive() override;
         std::optional<LRESULT> OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+        HWND InitialFocus() const override;
 
     private:
         void Update();
@@ -106,6 +109,7 @@ private:
         LRESULT OnWizardNext() override;
         void OnCommand(WORD id, WORD code, HWND control) override;
         std::optional<LRESULT> OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+        HWND InitialFocus() const override;
 
     private:
         // The list is rebuilt from the configuration after every change, so
@@ -116,6 +120,7 @@ private:
         void Remove();
         void Move(bool up);
         void ShowProperties();
+        void FocusList() const;
 
         CMapWizard& m_wizard;
         bool m_filling = false;
@@ -131,6 +136,7 @@ private:
         LRESULT OnSetActive() override;
         LRESULT OnWizardNext() override;
         void OnCommand(WORD id, WORD code, HWND control) override;
+        HWND InitialFocus() const override;
 
     private:
         void Update();
@@ -139,6 +145,21 @@ private:
         CMapWizard& m_wizard;
         ComPtr<IAutoComplete> m_completion;
         CDestinationField m_destinationField;
+    };
+
+    // The completion page names the new map and the changes, and offers to
+    // open its folder.
+    class CMapCompletionPage : public CCompletionPage
+    {
+    public:
+        explicit CMapCompletionPage(CMapWizard& wizard);
+
+    protected:
+        LRESULT OnSetActive() override;
+        void OnCommand(WORD id, WORD code, HWND control) override;
+
+    private:
+        CMapWizard& m_wizard;
     };
 
     // Shared state, built before the pages that refer to it.
@@ -153,5 +174,5 @@ private:
     CActionPage m_actionPage{*this};
     CLayersPage m_layersPage{*this};
     CDestinationPage m_destinationPage{*this};
-    CCompletionPage m_completionPage;
+    CMapCompletionPage m_completionPage{*this};
 };

@@ -6,16 +6,10 @@
 #include "base/OutputFiles.h"
 #include "base/ResourceString.h"
 #include "ui/MessageBox.h"
+#include "ui/WindowHelpers.h"
 #include "ui/WizardResources.h"
 
 namespace {
-
-std::wstring EditText(HWND edit)
-{
-    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(edit)) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(edit, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
 
 bool IsExistingFile(const std::wstring& path)
 {
@@ -43,7 +37,7 @@ std::optional<std::wstring> CDestinationField::Take(HWND page, int editId, const
                                                     const wchar_t* extension)
 {
     const HWND edit = GetDlgItem(page, editId);
-    const std::wstring typed = EditText(edit);
+    const std::wstring typed = WindowText(edit);
     const std::wstring path = WithDefaultExtension(typed, extension);
     if (path != typed)
         SetWindowTextW(edit, path.c_str());

@@ -1,10 +1,6 @@
-// The page base of every wizard page.
-//
-// A page owns its PROPSHEETPAGEW; `this` travels in its lParam and arrives
-// with WM_INITDIALOG, from where the dialog procedure finds the object
-// again (no thunks). WM_NOTIFY from the sheet is routed to the named
-// overridables below, whose return values are the sheet's codes. Every
-// message runs inside the one exception guard of the page (ui/WindowGuard.h).
+// The page base of every wizard page: a property page (ui/PropertyPage.h)
+// whose notifications from the sheet are routed to the named overridables
+// below, whose return values are the sheet's codes.
 //
 //   class CPagePaths : public CWizardPage {
 //   public:
@@ -16,29 +12,23 @@
 //   };
 #pragma once
 
-#include <windows.h>
-#include <commctrl.h>
-#include <prsht.h>
-
 #include <optional>
 #include <string>
 
+#include "ui/PropertyPage.h"
+
 class CWizardSheet;
 
-class CWizardPage
+class CWizardPage : public CPropertyPage
 {
 public:
     // The page of `sheet` made from the dialog template `templateId` of the
-    // resource instance. Add it to the sheet with CWizardSheet::AddPage.
+    // resource instance. Add its PageStructure() to the sheet with
+    // CWizardSheet::AddPage.
     CWizardPage(CWizardSheet& sheet, UINT templateId);
-    virtual ~CWizardPage() = default;
-    CWizardPage(const CWizardPage&) = delete;
-    CWizardPage& operator=(const CWizardPage&) = delete;
 
     // Attributes
-    HWND Window() const noexcept { return m_window; }
     CWizardSheet& Sheet() const noexcept { return m_sheet; }
-    PROPSHEETPAGEW_V3& PageStructure() noexcept { return m_page; }
     const std::wstring& HeaderTitle() const noexcept { return m_headerTitle; }
     const std::wstring& HeaderSubtitle() const noexcept { return m_headerSubtitle; }
 
@@ -50,18 +40,17 @@ public:
     // Call in the constructor, before the page is added.
     void SetHeaderText(UINT stringId);
 
-    // PSWIZB_BACK | PSWIZB_NEXT and so on, posted to the sheet.
+    // PSWIZB_BACK | PSWIZB_NEXT and so on, posted to the sheet. Next stays
+    // the default button while it is disabled, so that Enter then does
+    // nothing instead of going back.
     void SetWizardButtons(DWORD flags) const;
 
-    // GetDlgItem of the page.
-    HWND Item(int id) const noexcept { return GetDlgItem(m_window, id); }
+    // Moves the keyboard focus to a control of the page as the dialog
+    // manager does (the default button follows).
+    void FocusControl(HWND control) const;
 
 protected:
     // Overridables: the return values are those the sheet expects.
-
-    // WM_INITDIALOG. TRUE: the dialog manager puts the focus on the first
-    // control; FALSE: the page has set the focus itself.
-    virtual BOOL OnInitDialog() { return TRUE; }
 
     // PSN_SETACTIVE. 0 shows the page; -1 skips it in the direction of
     // travel; a dialog template id moves to that page.
@@ -86,35 +75,27 @@ protected:
     // PSN_RESET: the wizard is closing through Cancel.
     virtual void OnReset() {}
 
-    // WM_COMMAND from a control or menu.
-    virtual void OnCommand(WORD /*id*/, WORD /*code*/, HWND /*control*/) {}
-
-    // Any other message, before the default handling. Return a value to
-    // consume it (the dialog procedure's result; for WM_NOTIFY and other
-    // messages with results it is stored as DWLP_MSGRESULT).
-    virtual std::optional<LRESULT> OnMessage(UINT /*message*/, WPARAM /*wParam*/, LPARAM /*lParam*/)
-    {
-        return std::nullopt;
-    }
-
     // The page has just become the visible page. The default gives the
-    // sheet's default button the keyboard focus, else the page's first tab
-    // stop, and repaints the sheet (its watermark).
+    // keyboard focus to InitialFocus(), else to the sheet's default button
+    // when it is enabled, else to the page's first tab stop, and repaints
+    // the sheet (its watermark).
     virtual void OnShown();
 
+    // Where the user acts next when the page is shown (the first empty
+    // path, the list to choose in); null for the default above.
+    virtual HWND InitialFocus() const { return nullptr; }
+
+    // The sheet's notifications to the overridables above.
+    std::optional<LRESULT> OnNotify(const NMHDR& header) override;
+    std::optional<LRESULT> HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
     // For exterior pages (introduction, completion): PSP_HIDEHEADER.
-    void HideHeader() noexcept { m_page.dwFlags |= PSP_HIDEHEADER; }
+    void HideHeader() noexcept { PageStructure().dwFlags |= PSP_HIDEHEADER; }
 
 private:
-    static INT_PTR CALLBACK DialogProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static UINT CALLBACK PageCallback(HWND window, UINT message, PROPSHEETPAGEW* page);
 
-    std::optional<LRESULT> HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
-    std::optional<LRESULT> HandleNotify(const NMHDR& header);
-
     CWizardSheet& m_sheet;
-    PROPSHEETPAGEW_V3 m_page{};
-    HWND m_window = nullptr;
     std::wstring m_headerTitle;
     std::wstring m_headerSubtitle;
 };

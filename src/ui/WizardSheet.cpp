@@ -8,7 +8,6 @@
 #include "ui/AboutDialog.h"
 #include "ui/WindowGuard.h"
 #include "ui/WindowPlacement.h"
-#include "ui/WizardPage.h"
 
 // The header with watermark and header-bitmap fields.
 static_assert(sizeof(void*) != 4 || sizeof(PROPSHEETHEADERW) == 52, "property sheet header of 52 bytes");
@@ -62,9 +61,9 @@ CWizardSheet::~CWizardSheet()
         DestroyPropertySheetPage(handle);
 }
 
-bool CWizardSheet::AddPage(CWizardPage& page)
+bool CWizardSheet::AddPage(const PROPSHEETPAGEW& page)
 {
-    HPROPSHEETPAGE handle = CreatePropertySheetPageW(&page.PageStructure());
+    HPROPSHEETPAGE handle = CreatePropertySheetPageW(&page);
     if (!handle)
         return false;
     if (m_window) {
@@ -75,7 +74,6 @@ bool CWizardSheet::AddPage(CWizardPage& page)
     } else {
         m_pageHandles.push_back(handle);
     }
-    m_pages.push_back(&page);
     return true;
 }
 

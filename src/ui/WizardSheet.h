@@ -7,7 +7,7 @@
 //   class CImportTrackWizard : public CWizardSheet {
 //   public:
 //       CImportTrackWizard() : CWizardSheet(IDS_TRACK_WIZARD_TITLE, IDS_IMPORT_WIZARD_CANCEL)
-//       { AddPage(m_introduction); AddPage(m_paths); AddPage(m_completion); }
+//       { AddPage(m_introduction.PageStructure()); AddPage(m_paths.PageStructure()); ... }
 //   private:
 //       CIntroductionPage m_introduction{*this, IDD_TRACK_INTRODUCTION, L"CImportTrackWizard::CIntroductionPage"};
 //       CPagePaths m_paths{*this};
@@ -30,8 +30,6 @@
 
 #include "base/Handle.h"
 
-class CWizardPage;
-
 class CWizardSheet
 {
 public:
@@ -42,9 +40,10 @@ public:
     CWizardSheet(const CWizardSheet&) = delete;
     CWizardSheet& operator=(const CWizardSheet&) = delete;
 
-    // Creates the page's handle and adds it (to the running sheet when its
-    // window exists). False when the page cannot be created or added.
-    bool AddPage(CWizardPage& page);
+    // Creates a page's handle from its structure (ui/WizardPage.h) and adds
+    // it (to the running sheet when its window exists). False when the page
+    // cannot be created or added.
+    bool AddPage(const PROPSHEETPAGEW& page);
 
     // Runs the sheet modally over `parent`; returns the PropertySheetW
     // result once the user has finished or cancelled.
@@ -95,5 +94,4 @@ private:
     UniqueGdiObject m_headerBitmap;
     UniqueGdiObject m_watermarkBitmap;
     std::vector<HPROPSHEETPAGE> m_pageHandles; // until the sheet window owns them
-    std::vector<CWizardPage*> m_pages;
 };

@@ -32,18 +32,20 @@ ENV.pop("DISPLAY", None)
 
 MACHINE_FOLDER = r"C:\Program Files\Norvask\Tervolin"
 INSTALLED_FILES = ["Tervolin.dll", "Tervolin.dll.debug", "Tervolin.lang-1031.dll", "tervolin.exe", "tervolinw.exe",
-                   "Uninstall.exe"]
+                   "README.txt", "Uninstall.exe"]
 # Where the shell keeps the Start-menu programs of every user and of the user.
 START_MENU = {"HKLM": "Common Programs", "HKCU": "Programs"}
-# Shortcut file, the launcher's arguments, the wizard's caption.
+# Shortcut file (in the product's folder, so without its name), the
+# launcher's arguments, the wizard's caption.
 SHORTCUTS = [
-    ("Tervolin Import KML Waypoints Wizard.lnk", "wizard kml", "Tervolin Import KML Waypoints Wizard"),
-    ("Tervolin Import Track Wizard.lnk", "wizard track", "Tervolin Import Track Wizard"),
-    ("Tervolin Import Waypoints Wizard.lnk", "wizard waypoints", "Tervolin Import Waypoints Wizard"),
-    ("Tervolin Map Wizard.lnk", "wizard map", "Tervolin Map Wizard"),
-    ("Tervolin Export Wizard.lnk", "wizard export", "Tervolin Export Wizard"),
+    ("Import KML Waypoints Wizard.lnk", "wizard kml", "Tervolin Import KML Waypoints Wizard"),
+    ("Import Track Wizard.lnk", "wizard track", "Tervolin Import Track Wizard"),
+    ("Import Waypoints Wizard.lnk", "wizard waypoints", "Tervolin Import Waypoints Wizard"),
+    ("Map Wizard.lnk", "wizard map", "Tervolin Map Wizard"),
+    ("Export Wizard.lnk", "wizard export", "Tervolin Export Wizard"),
 ]
 # Extension, verb key, menu text, the launcher's wizard, a file to open.
+# ".img" is every disk image on Windows and gets no verb.
 VERBS = [
     (".kml", "TervolinImportWaypoints", "Import into eXplorist waypoints", "kml", "alpine-huts.kml"),
     (".wpt", "TervolinImportWaypoints", "Import into eXplorist waypoints", "waypoints", "lakes.wpt"),
@@ -52,7 +54,6 @@ VERBS = [
     (".gpx", "TervolinImportTrack", "Import into eXplorist track log", "track", "ridge-walk.gpx"),
     (".upt", "TervolinExport", "Export to GPX or KML", "export", None),
     (".log", "TervolinExport", "Export to GPX or KML", "export", "ridge-walk.log"),
-    (".img", "TervolinOpenMap", "Open with Tervolin Map Wizard", "map", None),
     (".imi", "TervolinOpenMap", "Open with Tervolin Map Wizard", "map", "tervolin-sample.imi"),
     (".mgi", "TervolinOpenMap", "Open with Tervolin Map Wizard", "map", None),
 ]
@@ -178,6 +179,8 @@ def check_shortcuts(label, start_menu, folder, drive):
 
 
 def check_verbs(label, classes, folder, drive):
+    check(reg_values(f"{classes}\\SystemFileAssociations\\.img\\shell\\TervolinOpenMap") is None,
+          f"{label}: a verb on .img")
     for extension, verb, text, wizard, sample in VERBS:
         key = f"{classes}\\SystemFileAssociations\\{extension}\\shell\\{verb}"
         check((reg_values(key) or {}).get("") == text, f"{label}: {extension} verb text {reg_values(key)}")

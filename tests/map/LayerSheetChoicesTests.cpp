@@ -87,4 +87,44 @@ TEST(LayerSheetChoices, ZoomChoicesArePendingForEverySelectedLevel)
     EXPECT_EQ(RaisedResult([&] { choices.Choose({0}, 0, 18); }), E_INVALIDARG);
 }
 
+// Only ranges a pending choice touches are checked; "Any" (0) limits
+// nothing; the first inverted range names its layer, level and field.
+TEST(LayerSheetChoices, InvertedRangesAreFoundWhereChoicesTouchThem)
+{
+    const LayerRecord five = Layer("BLUE", "SOLID_FILL", 5); // every field 5
+    const LayerRecord three = Layer("BLUE", "SOLID_FILL", 3);
+    const LayerRecord* const layers[] = {&five, &three};
+    struct Row
+    {
+        const char* name;
+        std::vector<int> levels;
+        int field;
+        int index;
+        std::optional<size_t> layer; // the inverted one, if any
+    };
+    const Row rows[] = {
+        {"from up to every to", {0}, ZOOMFIELD_DETAIL_FROM, 3, std::nullopt},
+        {"from beyond the second layer's to", {2}, ZOOMFIELD_DETAIL_FROM, 4, 1},
+        {"to below the first layer's from", {1}, ZOOMFIELD_NAMES_TO, 4, 0},
+        {"from Any", {0}, ZOOMFIELD_BASEMAP_INVISIBLE_FROM, 0, std::nullopt},
+        {"to Any", {0}, ZOOMFIELD_BASEMAP_INVISIBLE_TO, 0, std::nullopt},
+    };
+    for (const auto& row : rows) {
+        ZoomLevelChoices choices;
+        choices.Choose(row.levels, row.field, row.index);
+        const std::optional<InvertedZoomRange> inverted = choices.FindInvertedRange(layers);
+        ASSERT_EQ(inverted.has_value(), row.layer.has_value()) << row.name;
+        if (!inverted)
+            continue;
+        EXPECT_EQ(inverted->layer, *row.layer) << row.name;
+        EXPECT_EQ(inverted->level, row.levels.front()) << row.name;
+        EXPECT_EQ(inverted->fromField, row.field / 2 * 2) << row.name;
+    }
+    ZoomLevelChoices choices;
+    EXPECT_EQ(choices.Shared(layers, {0}, ZOOMFIELD_DETAIL_FROM), -1) << "5 and 3 differ";
+    choices.Choose({0, 1}, ZOOMFIELD_DETAIL_FROM, 2);
+    EXPECT_EQ(choices.Shared(layers, {0, 1}, ZOOMFIELD_DETAIL_FROM), 2);
+    EXPECT_EQ(choices.Shared(layers, {1, 2}, ZOOMFIELD_DETAIL_FROM), -1) << "level 2 keeps its own values";
+}
+
 } // namespace

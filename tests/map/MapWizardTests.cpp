@@ -12,6 +12,7 @@
 #include "map/MapContainer.h"
 #include "map/MapResources.h"
 #include "map/MapWizardPages.h"
+#include "ui/WizardResources.h"
 #include "map/NumberFormat.h"
 #include "support/WizardDriver.h"
 
@@ -228,7 +229,7 @@ TEST_F(MapWizardTest, WholeRoadOnTheSampleMap)
     AnswerFileDialog(saveDialog, L"one.lay");
     HWND saved = m_run->WaitForDialog(IsMessageBox);
     ASSERT_TRUE(saved);
-    EXPECT_NE(DialogText(saved).find(L"\"00MWY.LAY\" was successfully saved into file \"" + one + L"\""),
+    EXPECT_NE(DialogText(saved).find(L"The packed file \"00MWY.LAY\" of the map was saved as \"" + one + L"\""),
               std::wstring::npos)
         << WideToUtf8(DialogText(saved));
     AnswerDialog(saved, IDNO);
@@ -248,7 +249,7 @@ TEST_F(MapWizardTest, WholeRoadOnTheSampleMap)
     AnswerFolderBrowser(browser, all);
     saved = m_run->WaitForDialog(IsMessageBox);
     ASSERT_TRUE(saved);
-    EXPECT_NE(DialogText(saved).find(L"18 source map files were successfully saved into folder \"" + all + L"\""),
+    EXPECT_NE(DialogText(saved).find(L"18 packed files of the map were saved into the folder \"" + all + L"\""),
               std::wstring::npos)
         << WideToUtf8(DialogText(saved));
     AnswerDialog(saved, IDNO);
@@ -277,13 +278,19 @@ TEST_F(MapWizardTest, WholeRoadOnTheSampleMap)
     SelectLayers({L"Lakes", L"Woods"});
     HWND sheet = OpenProperties();
     ASSERT_TRUE(sheet);
-    EXPECT_EQ(SendDlgItemMessageW(OptionsPage(sheet), c_colourList, CB_GETCURSEL, 0, 0), 5) << "Lakes' CYAN";
+    EXPECT_EQ(WindowText(sheet), L"2 layers \u2013 Properties");
+    EXPECT_EQ(SendDlgItemMessageW(OptionsPage(sheet), c_colourList, CB_GETCURSEL, 0, 0), CB_ERR)
+        << "Lakes' CYAN and Woods' GREEN differ";
+    wchar_t colourName[32] = {};
+    SendDlgItemMessageW(OptionsPage(sheet), c_colourList, CB_GETLBTEXT, 8, reinterpret_cast<LPARAM>(colourName));
+    EXPECT_STREQ(colourName, L"Red");
     ChooseComboItem(OptionsPage(sheet), c_colourList, 8); // RED
     CloseSheet(sheet, PSBTN_OK);
 
     SelectLayers({L"Lakes"});
     sheet = OpenProperties();
     ASSERT_TRUE(sheet);
+    EXPECT_EQ(WindowText(sheet), L"Lakes \u2013 Properties");
     HWND zoom = ZoomLevelsPage(sheet);
     SelectListItems(GetDlgItem(zoom, c_detailLevels), {3, 4}); // Low and Lowest
     ChooseComboItem(zoom, c_firstZoomList, 8);                 // 5.0 km
@@ -433,6 +440,11 @@ TEST_F(MapWizardTest, TypedDestinationGetsTheExtensionAndAsksBeforeReplacing)
     ASSERT_TRUE(question);
     AnswerDialog(question, IDYES);
     ASSERT_TRUE(m_run->WaitForPage(PAGE_COMPLETION));
+    const std::wstring completed = WindowText(Item(IDC_COMPLETION_TEXT));
+    EXPECT_NE(completed.find(L"The modified map was saved as \"" + typed + L".imi\".\r\n\r\nLayers removed: 1\r\n"
+                             L"Layers with changed properties: 0"),
+              std::wstring::npos)
+        << WideToUtf8(completed);
     m_run->Press(PSBTN_FINISH);
     EXPECT_EQ(m_run->Result(), S_OK);
     EXPECT_TRUE(SameBytes(typed + L".imi", EditedByHost(m_source, L"--remove Woods")));
@@ -483,12 +495,12 @@ TEST_F(MapWizardTest, PropertySheetCases)
     SendDlgItemMessageW(zoom, c_firstZoomList, CB_GETLBTEXT, 17, reinterpret_cast<LPARAM>(choice));
     EXPECT_STREQ(L"2,700 km", choice);
     SelectListItems(levels, {3, 4});
-    ChooseComboItem(zoom, c_firstZoomList, 8);
+    ChooseComboItem(zoom, c_firstZoomList, 3); // up to Lowest's end
     SelectListItems(levels, {0});
     EXPECT_TRUE(WaitUntil([&] { return SendDlgItemMessageW(zoom, c_firstZoomList, CB_GETCURSEL, 0, 0) == 0; }))
         << "Highest shows its own value";
     SelectListItems(levels, {4});
-    EXPECT_TRUE(WaitUntil([&] { return SendDlgItemMessageW(zoom, c_firstZoomList, CB_GETCURSEL, 0, 0) == 8; }))
+    EXPECT_TRUE(WaitUntil([&] { return SendDlgItemMessageW(zoom, c_firstZoomList, CB_GETCURSEL, 0, 0) == 3; }))
         << "Lowest shows the pending choice";
     CloseSheet(sheet, PSBTN_OK);
 
@@ -504,7 +516,84 @@ TEST_F(MapWizardTest, PropertySheetCases)
     SaveAndFinish(destination);
     EXPECT_TRUE(SameBytes(destination,
               EditedByHost(m_source, L"--style Rivers=DOT_FILL --style Streets=DOT_FILL --style Motorways=DOT_FILL "
-                                     L"--zoom Woods=Low:0=8 --zoom Woods=Lowest:0=8 --color Streets=BLACK")));
+                                     L"--zoom Woods=Low:0=3 --zoom Woods=Lowest:0=3 --color Streets=BLACK")));
+}
+
+// After Remove, Move and Delete the selection and the focus stay in the
+// layer list: the layer that followed the removed one, the moved layer.
+// Enter on a page whose Next is disabled does nothing (never Back).
+TEST_F(MapWizardTest, LayerListKeepsSelectionAndFocus)
+{
+    Start(m_source);
+    ToLayers();
+    const HWND layers = Item(c_layerList);
+    ASSERT_TRUE(WaitUntil([&] { return m_run->Focus() == layers; })) << "the list has the focus when shown";
+    const auto pressWithFocus = [&](int button) {
+        SendMessageW(m_run->Sheet(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(button)), TRUE);
+        m_run->Click(button);
+    };
+    // Lakes, Woods, Rivers, Footpaths, Streets, Main_Roads, Motorways
+    SelectLayers({L"Woods"});
+    pressWithFocus(c_remove);
+    ASSERT_TRUE(WaitUntil([&] { return ListCount(layers) == 6; }));
+    EXPECT_EQ(SelectedListItems(layers), std::vector<int>{1}) << "Rivers follows Woods";
+    EXPECT_TRUE(WaitUntil([&] { return m_run->Focus() == layers; })) << "after Remove";
+
+    pressWithFocus(c_moveUp);
+    ASSERT_TRUE(WaitUntil([&] { return FindLayer(layers, L"Rivers") == 0; }));
+    EXPECT_EQ(SelectedListItems(layers), std::vector<int>{0});
+    EXPECT_TRUE(WaitUntil([&] { return m_run->Focus() == layers; })) << "after Move Up";
+
+    SelectLayers({L"Main_Roads", L"Motorways"});
+    m_run->Key(VK_DELETE);
+    ASSERT_TRUE(WaitUntil([&] { return ListCount(layers) == 4; })) << "Delete removes the selected layers";
+    EXPECT_EQ(FindLayer(layers, L"Motorways"), -1);
+    EXPECT_EQ(SelectedListItems(layers), std::vector<int>{3}) << "the last layer";
+
+    Next(PAGE_DESTINATION);
+    const HWND destination = Item(c_destinationPath);
+    ASSERT_TRUE(WaitUntil([&] { return m_run->Focus() == destination; })) << "the empty path has the focus";
+    m_run->Key(VK_RETURN);
+    EXPECT_FALSE(WaitUntil([&] { return m_run->PageIndex() != PAGE_DESTINATION; }, 1000)) << "Enter went back";
+}
+
+// With several layers or levels, a zoom field whose values differ shows
+// empty; a "from" beyond its "to" is refused with words on OK, the sheet
+// stays open, and a corrected choice is written.
+TEST_F(MapWizardTest, PropertySheetMixedZoomValuesAndInvertedRange)
+{
+    Start(m_source);
+    ToLayers();
+    SelectLayers({L"Lakes", L"Woods"});
+    const HWND sheet = OpenProperties();
+    ASSERT_TRUE(sheet);
+    const HWND zoom = ZoomLevelsPage(sheet);
+    const auto shown = [&](int field) { return SendDlgItemMessageW(zoom, c_firstZoomList + field, CB_GETCURSEL, 0, 0); };
+    // Highest: from Any to 10 (Lakes) and to 7 (Woods).
+    EXPECT_TRUE(WaitUntil([&] { return shown(0) == 0; })) << "both from Any";
+    EXPECT_EQ(shown(1), CB_ERR) << "the ends differ";
+    SelectListItems(GetDlgItem(zoom, c_detailLevels), {0, 1});
+    EXPECT_TRUE(WaitUntil([&] { return shown(0) == 0; }));
+    ChooseComboItem(zoom, c_firstZoomList, 9);
+    EXPECT_EQ(shown(0), 9);
+
+    PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
+    const HWND refusal = m_run->WaitForDialog(IsMessageBox);
+    ASSERT_TRUE(refusal);
+    EXPECT_NE(DialogText(refusal).find(L"The zoom range of layer \"Woods\" at detail level Highest starts at"),
+              std::wstring::npos)
+        << WideToUtf8(DialogText(refusal));
+    AnswerDialog(refusal, IDOK);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(refusal); }));
+    EXPECT_TRUE(IsWindow(sheet)) << "the sheet stays open";
+
+    SelectListItems(GetDlgItem(zoom, c_detailLevels), {0, 1});
+    ChooseComboItem(zoom, c_firstZoomList, 3);
+    CloseSheet(sheet, PSBTN_OK);
+    const std::wstring destination = m_folder.File(L"edited.imi");
+    SaveAndFinish(destination);
+    EXPECT_TRUE(SameBytes(destination, EditedByHost(m_source, L"--zoom Lakes=Highest:0=3 --zoom Lakes=High:0=3 "
+                                                              L"--zoom Woods=Highest:0=3 --zoom Woods=High:0=3")));
 }
 
 TEST_F(MapWizardTest, UnknownColourNameStays)

@@ -44,9 +44,9 @@ class CTestWizard : public CWizardSheet
 public:
     CTestWizard() : CWizardSheet(IDS_TRACK_WIZARD_TITLE, IDS_IMPORT_WIZARD_CANCEL)
     {
-        AddPage(m_introduction);
-        AddPage(m_content);
-        AddPage(m_completion);
+        AddPage(m_introduction.PageStructure());
+        AddPage(m_content.PageStructure());
+        AddPage(m_completion.PageStructure());
     }
 
     std::atomic<HWND> window{nullptr};

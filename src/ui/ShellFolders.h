@@ -1,0 +1,16 @@
+// The shell's folder windows for the wizards: choosing a folder to save
+// into, and opening a folder the wizard has just written to.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// The folder browser with `prompt` above the tree; the chosen folder's
+// path, or empty when the user cancelled. Paths up to the system's longest
+// are returned whole.
+std::wstring BrowseForFolder(HWND owner, const std::wstring& prompt);
+
+// Opens the folder in a shell window; raises the failure when the shell
+// cannot.
+void OpenFolder(HWND owner, const std::wstring& folder);
