@@ -135,6 +135,37 @@ std::wstring HexCode(HRESULT hr)
     return buffer;
 }
 
+// A code without words of its own, in the user's language: "check failed
+// (0xA76500CC)", "error 0x80004005"; the English words when the string
+// table lacks them.
+std::wstring CodeWords(UINT words, const wchar_t* englishPrefix, const wchar_t* englishSuffix, HRESULT hr)
+{
+    const std::wstring code = HexCode(hr);
+    return TryFormatResourceString(words, {code}).value_or(englishPrefix + code + englishSuffix);
+}
+
+// The positions' words by the noun that names what is counted.
+struct PositionText
+{
+    const wchar_t* positionNoun;
+    UINT words; // string id, %1 the number
+};
+
+const PositionText c_positionTexts[] = {
+    {L"line", IDS_FAILURE_AT_LINE},
+    {L"placemark", IDS_FAILURE_AT_PLACEMARK},
+};
+
+// "line 12" in the user's language.
+std::wstring PositionWords(const wchar_t* positionNoun, const std::wstring& number)
+{
+    for (const auto& entry : c_positionTexts)
+        if (wcscmp(entry.positionNoun, positionNoun) == 0)
+            if (auto words = TryFormatResourceString(entry.words, {number}))
+                return std::move(*words);
+    return positionNoun + (L' ' + number);
+}
+
 // Longer words are cut: they quote at most a few short texts of the input.
 constexpr size_t c_maximumDetailLength = 1000;
 
@@ -168,14 +199,14 @@ std::wstring DescribeResult(HRESULT hr, const wchar_t* positionNoun)
     if (IsOwnFailure(hr)) {
         if (auto words = OwnFailureWords(hr, positionNoun))
             return std::move(*words);
-        return L"check failed (" + HexCode(hr) + L")";
+        return CodeWords(IDS_FAILURE_CHECK_FAILED, L"check failed (", L")", hr);
     }
     std::wstring text = SystemMessage(hr);
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ' ||
                              text.back() == L'.'))
         text.pop_back();
     if (text.empty())
-        return L"error " + HexCode(hr);
+        return CodeWords(IDS_FAILURE_ERROR_CODE, L"error ", L"", hr);
     return text + L" (" + HexCode(hr) + L")";
 }
 
@@ -185,12 +216,8 @@ std::wstring DescribeFailure(const CAtlException& failure, const std::wstring& d
     std::wstring line = failure.Path().empty() ? defaultPath : failure.Path();
     if (!line.empty())
         line += L": ";
-    if (failure.Position() != 0) {
-        line += positionNoun;
-        line += L' ';
-        line += std::to_wstring(failure.Position());
-        line += L": ";
-    }
+    if (failure.Position() != 0)
+        line += PositionWords(positionNoun, std::to_wstring(failure.Position())) + L": ";
     if (failure.Detail().empty()) {
         line += DescribeResult(failure.m_hr, positionNoun);
     } else {

@@ -159,11 +159,7 @@ std::wstring GetErrorText(HRESULT hr)
     if (auto words = OwnFailureWords(hr))
         return std::move(*words);
     std::wstring text = SystemMessage(hr);
-    if (!text.empty())
-        return text;
-    wchar_t buffer[32];
-    std::swprintf(buffer, std::size(buffer), L"Error 0x%08X", static_cast<unsigned>(hr));
-    return buffer;
+    return text.empty() ? DescribeResult(hr) : text;
 }
 
 void ShowErrorMessage(HWND owner, HRESULT hr)

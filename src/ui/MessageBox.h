@@ -23,7 +23,8 @@ constexpr UINT c_captionConfirmation = 57091;
 int ShowMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 
 // Words for a code: the module's own words for its 0xA765nnnn codes, the
-// system's message otherwise, "Error 0x8000FFFF" when neither has any.
+// system's message otherwise, "check failed (0xA765FFFF)" or "error
+// 0x8000FFFF" in the user's language when neither has any.
 std::wstring GetErrorText(HRESULT hr);
 
 // An error box (caption "Error", error icon) with GetErrorText of the code.
