@@ -12,6 +12,8 @@ namespace {
 // Posted to a page once it is the visible page: the sheet has then shown
 // it and applied its buttons.
 constexpr UINT c_pageShown = WM_APP + 0x31;
+// The sheet's Next button.
+constexpr int c_nextButtonId = 0x3024;
 } // namespace
 
 CWizardPage::CWizardPage(CWizardSheet& sheet, UINT templateId) : m_sheet(sheet)
@@ -44,7 +46,13 @@ void CWizardPage::SetHeaderText(UINT stringId)
 
 void CWizardPage::SetWizardButtons(DWORD flags) const
 {
-    PostMessageW(GetParent(m_window), PSM_SETWIZBUTTONS, 0, static_cast<LPARAM>(flags));
+    const HWND sheet = GetParent(m_window);
+    PostMessageW(sheet, PSM_SETWIZBUTTONS, 0, static_cast<LPARAM>(flags));
+    // Without Next the sheet makes Back the default button, and Enter in an
+    // edit would go back. The default stays on the disabled Next instead:
+    // Enter does nothing until the page is complete.
+    if ((flags & (PSWIZB_NEXT | PSWIZB_FINISH)) == 0)
+        PostMessageW(sheet, DM_SETDEFID, c_nextButtonId, 0);
 }
 
 BOOL CWizardPage::OnQueryCancel()

@@ -50,7 +50,8 @@ public:
     // Call in the constructor, before the page is added.
     void SetHeaderText(UINT stringId);
 
-    // PSWIZB_BACK | PSWIZB_NEXT and so on, posted to the sheet.
+    // PSWIZB_BACK | PSWIZB_NEXT and so on, posted to the sheet. Without Next
+    // or Finish, Enter does nothing (Back never becomes the default).
     void SetWizardButtons(DWORD flags) const;
 
     // GetDlgItem of the page.
