@@ -129,30 +129,36 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright (C) 2026 ${PUB
 !macroend
 
 ; Shell verbs on the files the wizards open, for whatever program owns the
-; file type: extension, verb key, menu text, the launcher's wizard. Each
-; starts the wizard with the file filled in. ".img" gets no verb: on Windows
-; it is every disk image; the map wizard still opens .img maps.
+; file type: extension, verb key, English and German menu text (the
+; installation's language picks one), the launcher's wizard. Each starts
+; the wizard with the file filled in. ".img" gets no verb: on Windows it is
+; every disk image; the map wizard still opens .img maps.
 !macro Verbs OPERATION
-    !insertmacro ${OPERATION} .kml TervolinImportWaypoints "Import into eXplorist waypoints" kml
-    !insertmacro ${OPERATION} .wpt TervolinImportWaypoints "Import into eXplorist waypoints" waypoints
-    !insertmacro ${OPERATION} .plt TervolinImportTrack "Import into eXplorist track log" track
-    !insertmacro ${OPERATION} .gpx TervolinImportWaypoints "Import into eXplorist waypoints" waypoints
-    !insertmacro ${OPERATION} .gpx TervolinImportTrack "Import into eXplorist track log" track
-    !insertmacro ${OPERATION} .upt TervolinExport "Export to GPX or KML" export
-    !insertmacro ${OPERATION} .log TervolinExport "Export to GPX or KML" export
-    !insertmacro ${OPERATION} .imi TervolinOpenMap "Open with Tervolin Map Wizard" map
-    !insertmacro ${OPERATION} .mgi TervolinOpenMap "Open with Tervolin Map Wizard" map
+    !insertmacro ${OPERATION} .kml TervolinImportWaypoints "Import into eXplorist waypoints" "In eXplorist-Wegpunkte importieren" kml
+    !insertmacro ${OPERATION} .wpt TervolinImportWaypoints "Import into eXplorist waypoints" "In eXplorist-Wegpunkte importieren" waypoints
+    !insertmacro ${OPERATION} .plt TervolinImportTrack "Import into eXplorist track log" "In einen eXplorist-Track importieren" track
+    !insertmacro ${OPERATION} .gpx TervolinImportWaypoints "Import into eXplorist waypoints" "In eXplorist-Wegpunkte importieren" waypoints
+    !insertmacro ${OPERATION} .gpx TervolinImportTrack "Import into eXplorist track log" "In einen eXplorist-Track importieren" track
+    !insertmacro ${OPERATION} .upt TervolinExport "Export to GPX or KML" "Nach GPX oder KML exportieren" export
+    !insertmacro ${OPERATION} .log TervolinExport "Export to GPX or KML" "Nach GPX oder KML exportieren" export
+    !insertmacro ${OPERATION} .imi TervolinOpenMap "Open with Tervolin Map Wizard" "Mit dem Tervolin-Kartenassistenten öffnen" map
+    !insertmacro ${OPERATION} .mgi TervolinOpenMap "Open with Tervolin Map Wizard" "Mit dem Tervolin-Kartenassistenten öffnen" map
 !macroend
 
-!macro WriteVerb EXTENSION VERB TEXT WIZARD
-    WriteRegStr SHCTX "${ASSOCIATIONS}\${EXTENSION}\shell\${VERB}" "" "${TEXT}"
+!macro WriteVerb EXTENSION VERB ENGLISH GERMAN WIZARD
+    ${If} $LANGUAGE == ${LANG_GERMAN}
+        StrCpy $R0 "${GERMAN}"
+    ${Else}
+        StrCpy $R0 "${ENGLISH}"
+    ${EndIf}
+    WriteRegStr SHCTX "${ASSOCIATIONS}\${EXTENSION}\shell\${VERB}" "" "$R0"
     WriteRegStr SHCTX "${ASSOCIATIONS}\${EXTENSION}\shell\${VERB}" "Icon" "$INSTDIR\Tervolin.dll,0"
     WriteRegStr SHCTX "${ASSOCIATIONS}\${EXTENSION}\shell\${VERB}\command" "" \
         '"$INSTDIR\${LAUNCHER}" wizard ${WIZARD} "%1"'
 !macroend
 
 ; The verb, and the keys above it that only held it.
-!macro DeleteVerb EXTENSION VERB TEXT WIZARD
+!macro DeleteVerb EXTENSION VERB ENGLISH GERMAN WIZARD
     DeleteRegKey SHCTX "${ASSOCIATIONS}\${EXTENSION}\shell\${VERB}"
     DeleteRegKey /ifempty SHCTX "${ASSOCIATIONS}\${EXTENSION}\shell"
     DeleteRegKey /ifempty SHCTX "${ASSOCIATIONS}\${EXTENSION}"
@@ -230,7 +236,7 @@ Section "Tervolin"
     !insertmacro Shortcuts DeleteShortcut
     !insertmacro Shortcuts CreateShortcut
     !insertmacro Verbs WriteVerb
-    !insertmacro DeleteVerb .img TervolinOpenMap "" map ; made by earlier versions
+    !insertmacro DeleteVerb .img TervolinOpenMap "" "" map ; made by earlier versions
 SectionEnd
 
 ; The entry of Apps & Features.
@@ -268,7 +274,7 @@ Section "Uninstall"
     !insertmacro Shortcuts DeleteShortcut
     RMDir "$SMPROGRAMS\${PRODUCT}"
     !insertmacro Verbs DeleteVerb
-    !insertmacro DeleteVerb .img TervolinOpenMap "" map
+    !insertmacro DeleteVerb .img TervolinOpenMap "" "" map
 
     Delete "$INSTDIR\Tervolin.dll"
     Delete "$INSTDIR\Tervolin.dll.debug"

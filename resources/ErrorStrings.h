@@ -109,3 +109,10 @@
 #define IDS_FAILURE_OUTPUT_IS_INPUT 20661
 #define IDS_FAILURE_FOLDER_MISSING 20662
 #define IDS_FAILURE_OUTPUT_IS_FOLDER 20663
+
+// The words around a failure: its position ("line 12", "placemark 4"; %1
+// the number) and a code without words of its own (%1 "0xA76500CC").
+#define IDS_FAILURE_AT_LINE 20670
+#define IDS_FAILURE_AT_PLACEMARK 20671
+#define IDS_FAILURE_CHECK_FAILED 20672
+#define IDS_FAILURE_ERROR_CODE 20673

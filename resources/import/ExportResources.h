@@ -15,6 +15,7 @@
 #define IDC_EXPORT_FORMAT 262
 #define IDC_EXPORT_DESTINATION 263
 #define IDC_EXPORT_DESTINATION_BROWSE 264
+#define IDC_EXPORT_HINT 265
 
 // File dialog filters, "|"-separated with a trailing "|".
 #define IDS_FILTER_SENTENCE_FILES 3520

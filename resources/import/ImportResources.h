@@ -11,6 +11,7 @@
 #define IDC_KML_DESTINATION 233
 #define IDC_KML_DESTINATION_BROWSE 234
 #define IDC_KML_SOURCE_LABEL 235
+#define IDC_KML_POINTS_ONLY 248
 
 // CImportTrackWizard::CPagePaths
 #define IDD_TRACK_PATHS 1345
@@ -30,6 +31,9 @@
 #define IDC_WAYPOINT_OUTPUT 242
 #define IDC_WAYPOINT_OUTPUT_BROWSE 243
 
+// The hint of each content page, shown while Next is disabled.
+#define IDC_IMPORT_HINT 247
+
 // File dialog filters, "|"-separated with a trailing "|".
 #define IDS_FILTER_KML 3500
 #define IDS_FILTER_WAYPOINT_FILES 3501
@@ -45,3 +49,9 @@
 
 // The success message; %s is the destination path.
 #define IDS_IMPORT_COMPLETE 3507
+
+// The completion page's text: %1 the destination, %2 the count; a further
+// line when placemarks were skipped (%1 their count).
+#define IDS_IMPORT_RESULT_WAYPOINTS 3510
+#define IDS_IMPORT_RESULT_TRACK_POINTS 3511
+#define IDS_IMPORT_RESULT_SKIPPED 3512

@@ -41,6 +41,7 @@
 #define IDC_COMPLETION_ICON 218
 #define IDC_COMPLETION_TEXT 209
 #define IDC_COMPLETION_HINT 1106
+// Shows the file written selected in the file manager.
 #define IDC_COMPLETION_OPEN_FOLDER 1107
 
 // The About box.

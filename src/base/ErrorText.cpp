@@ -128,6 +128,37 @@ std::wstring HexCode(HRESULT hr)
     return buffer;
 }
 
+// A code without words of its own, in the user's language: "check failed
+// (0xA76500CC)", "error 0x80004005"; the English words when the string
+// table lacks them.
+std::wstring CodeWords(UINT words, const wchar_t* englishPrefix, const wchar_t* englishSuffix, HRESULT hr)
+{
+    const std::wstring code = HexCode(hr);
+    return TryFormatResourceString(words, {code}).value_or(englishPrefix + code + englishSuffix);
+}
+
+// The positions' words by the noun that names what is counted.
+struct PositionText
+{
+    const wchar_t* positionNoun;
+    UINT words; // string id, %1 the number
+};
+
+const PositionText c_positionTexts[] = {
+    {L"line", IDS_FAILURE_AT_LINE},
+    {L"placemark", IDS_FAILURE_AT_PLACEMARK},
+};
+
+// "line 12" in the user's language.
+std::wstring PositionWords(const wchar_t* positionNoun, const std::wstring& number)
+{
+    for (const auto& entry : c_positionTexts)
+        if (wcscmp(entry.positionNoun, positionNoun) == 0)
+            if (auto words = TryFormatResourceString(entry.words, {number}))
+                return std::move(*words);
+    return positionNoun + (L' ' + number);
+}
+
 // Longer words are cut: they quote at most a few short texts of the input.
 constexpr size_t c_maximumDetailLength = 1000;
 
@@ -156,25 +187,43 @@ std::wstring SystemMessage(HRESULT hr)
     return text.empty() ? DownloadFailureWords(hr) : text;
 }
 
+namespace {
+
+// The system's message for a code without its line break, when it has one.
+std::optional<std::wstring> SystemWords(HRESULT hr)
+{
+    if (IsOwnFailure(hr))
+        return std::nullopt;
+    std::wstring text = SystemMessage(hr);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
+        text.pop_back();
+    if (text.empty())
+        return std::nullopt;
+    return text;
+}
+
+} // namespace
+
 std::wstring GetErrorText(HRESULT hr, const wchar_t* positionNoun)
 {
     if (auto words = OwnFailureWords(hr, positionNoun))
         return std::move(*words);
-    std::wstring text = IsOwnFailure(hr) ? std::wstring() : SystemMessage(hr);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
-        text.pop_back();
-    return text.empty() ? L"Error " + HexCode(hr) : text;
+    if (auto words = SystemWords(hr))
+        return std::move(*words);
+    if (IsOwnFailure(hr))
+        return CodeWords(IDS_FAILURE_CHECK_FAILED, L"check failed (", L")", hr);
+    return CodeWords(IDS_FAILURE_ERROR_CODE, L"error ", L"", hr);
 }
 
 std::wstring DescribeResult(HRESULT hr, const wchar_t* positionNoun)
 {
-    std::wstring text = GetErrorText(hr, positionNoun);
-    if (IsOwnFailure(hr) || text.starts_with(L"Error 0x"))
-        return text;
+    auto text = SystemWords(hr);
+    if (!text)
+        return GetErrorText(hr, positionNoun);
     // The code follows the sentence in place of its full stop.
-    if (text.back() == L'.')
-        text.pop_back();
-    return text + L" (" + HexCode(hr) + L")";
+    if (text->back() == L'.')
+        text->pop_back();
+    return *text + L" (" + HexCode(hr) + L")";
 }
 
 std::wstring DescribeFailure(const CAtlException& failure, const std::wstring& defaultPath,
@@ -183,12 +232,8 @@ std::wstring DescribeFailure(const CAtlException& failure, const std::wstring& d
     std::wstring line = failure.Path().empty() ? defaultPath : failure.Path();
     if (!line.empty())
         line += L": ";
-    if (failure.Position() != 0) {
-        line += positionNoun;
-        line += L' ';
-        line += std::to_wstring(failure.Position());
-        line += L": ";
-    }
+    if (failure.Position() != 0)
+        line += PositionWords(positionNoun, std::to_wstring(failure.Position())) + L": ";
     if (failure.Detail().empty()) {
         line += DescribeResult(failure.m_hr, positionNoun);
     } else {

@@ -21,7 +21,8 @@ std::wstring DescribeFailure(const CAtlException& failure, const std::wstring& d
 
 // The words for a code, the one text of each HRESULT: the module's own
 // words for its codes, the system's message (without its line break) for
-// the others, "Error 0xA76500CC" when neither has any. positionNoun picks
+// the others, "check failed (0xA76500CC)" or "error 0x80004005" in the
+// user's language when neither has any. positionNoun picks
 // the words of the conversion that counts it where two conversions share a
 // code.
 std::wstring GetErrorText(HRESULT hr, const wchar_t* positionNoun = nullptr);

@@ -6,11 +6,15 @@
 #include "base/ResourceString.h"
 #include "import/ExportResources.h"
 #include "import/ImportPageRules.h"
+#include "ui/BrowseFolders.h"
 #include "ui/FileDialog.h"
 #include "ui/MessageBox.h"
 #include "ui/WizardResources.h"
 
 namespace {
+
+// Names the folder the file dialogs remember.
+constexpr wchar_t c_wizardName[] = L"CExportWizard";
 
 constexpr DWORD c_openFlags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST;
 constexpr DWORD c_saveFlags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
@@ -55,7 +59,7 @@ size_t SkippedLines(const SentenceSkips& skipped)
     return skipped.unknownLines + skipped.badChecksums + skipped.otherKind + skipped.invalidFixes;
 }
 
-// "Export complete, file ... has been successfully created. Track points: 340"
+// "The wizard has created this file: ... Track points: 340"
 std::wstring CompletionText(const std::wstring& destination, const ExportCounts& counts)
 {
     const UINT words =
@@ -108,7 +112,13 @@ LRESULT CExportWizard::CPagePaths::OnSetActive()
 void CExportWizard::CPagePaths::OnShown()
 {
     CWizardPage::OnShown();
-    SendMessageW(GetParent(Window()), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(IDC_EXPORT_SOURCE)), TRUE);
+    // As on the import pages: an enabled Next has the focus, else the first
+    // empty path, else the source.
+    if (IsComplete())
+        return;
+    const bool destinationNext = !EditText(IDC_EXPORT_SOURCE).empty() && EditText(IDC_EXPORT_DESTINATION).empty();
+    SendMessageW(GetParent(Window()), WM_NEXTDLGCTL,
+                 reinterpret_cast<WPARAM>(Item(destinationNext ? IDC_EXPORT_DESTINATION : IDC_EXPORT_SOURCE)), TRUE);
 }
 
 void CExportWizard::CPagePaths::OnCommand(WORD id, WORD code, HWND)
@@ -138,10 +148,16 @@ ExportFormat CExportWizard::CPagePaths::SelectedFormat() const
     return item < 0 ? c_formatChoices[0].format : static_cast<ExportFormat>(ComboBox_GetItemData(list, item));
 }
 
+bool CExportWizard::CPagePaths::IsComplete() const
+{
+    return CanExportPaths(EditText(IDC_EXPORT_SOURCE), EditText(IDC_EXPORT_DESTINATION));
+}
+
 void CExportWizard::CPagePaths::UpdateButtons() const
 {
-    const bool ready = CanExportPaths(EditText(IDC_EXPORT_SOURCE), EditText(IDC_EXPORT_DESTINATION));
-    SetWizardButtons(ready ? PSWIZB_BACK | PSWIZB_NEXT : PSWIZB_BACK);
+    const bool complete = IsComplete();
+    SetWizardButtons(complete ? PSWIZB_BACK | PSWIZB_NEXT : PSWIZB_BACK);
+    ShowWindow(Item(IDC_EXPORT_HINT), complete ? SW_HIDE : SW_SHOW);
 }
 
 // The destination's extension follows the chosen format.
@@ -155,15 +171,19 @@ void CExportWizard::CPagePaths::FollowFormat()
 void CExportWizard::CPagePaths::BrowseSource()
 {
     std::wstring path = EditText(IDC_EXPORT_SOURCE);
-    // The receiver's files are on its card or drive: start there.
+    // The receiver's files are on its card or drive: start there, else
+    // where the user last chose a file.
     if (path.empty())
         path = FindSentenceFolder(RemovableDriveRoots());
+    if (path.empty())
+        path = BrowseStartFolder(c_wizardName);
     if (!path.empty() && path.back() != L'\\' && IsExistingFileOrFolder(path) &&
         (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0)
         path += L'\\';
     if (ShowFileDialog(Window(), true, L"upt", path, c_openFlags, LoadResourceString(IDS_FILTER_SENTENCE_FILES)) !=
         IDOK)
         return;
+    RememberBrowseFolder(c_wizardName, path);
     SetDlgItemTextW(Window(), IDC_EXPORT_SOURCE, path.c_str());
     if (EditText(IDC_EXPORT_DESTINATION).empty())
         SetDlgItemTextW(Window(), IDC_EXPORT_DESTINATION, WithExportExtension(path, SelectedFormat()).c_str());
@@ -173,23 +193,30 @@ void CExportWizard::CPagePaths::BrowseSource()
 void CExportWizard::CPagePaths::BrowseDestination()
 {
     const FormatChoice& choice = ChoiceOf(SelectedFormat());
-    std::wstring path = EditText(IDC_EXPORT_DESTINATION);
+    std::wstring path = BrowseStartPath(EditText(IDC_EXPORT_DESTINATION), c_wizardName);
     if (ShowFileDialog(Window(), false, choice.defaultExtension, path, c_saveFlags,
                        LoadResourceString(choice.filterId)) != IDOK)
         return;
+    RememberBrowseFolder(c_wizardName, path);
     SetDlgItemTextW(Window(), IDC_EXPORT_DESTINATION, path.c_str());
+    // The save dialog has asked before replacing an existing file.
+    m_destinationField.SetConfirmed(path);
     UpdateButtons();
 }
 
 LRESULT CExportWizard::CPagePaths::OnWizardNext()
 {
     m_source = EditText(IDC_EXPORT_SOURCE);
-    const std::wstring destination = EditText(IDC_EXPORT_DESTINATION);
+    const std::optional<std::wstring> taken = m_destinationField.Take(
+        Window(), IDC_EXPORT_DESTINATION, m_source, ChoiceOf(SelectedFormat()).defaultExtension);
+    if (!taken)
+        return -1;
+    const std::wstring& destination = *taken;
     const HWND focus = GetFocus();
     try {
         WaitCursor wait;
         const ExportCounts counts = ExportSentenceFile(m_source, destination);
-        m_wizard.m_completion.SetText(CompletionText(destination, counts));
+        m_wizard.m_completion.SetResult(CompletionText(destination, counts), destination);
         return 0;
     } catch (CAtlException& failure) {
         failure.SetPathIfUnknown(m_source);
@@ -202,20 +229,10 @@ LRESULT CExportWizard::CPagePaths::OnWizardNext()
     return -1;
 }
 
-CExportWizard::CCompletionPage::CCompletionPage(CWizardSheet& sheet) : ::CCompletionPage(sheet, IDD_EXPORT_COMPLETION)
-{
-}
-
-LRESULT CExportWizard::CCompletionPage::OnSetActive()
-{
-    if (!m_text.empty())
-        SetDlgItemTextW(Window(), IDC_COMPLETION_TEXT, m_text.c_str());
-    return ::CCompletionPage::OnSetActive();
-}
-
 CExportWizard::CExportWizard()
     : CWizardSheet(IDS_EXPORT_WIZARD_TITLE, IDS_EXPORT_WIZARD_CANCEL),
-      m_introduction(*this, IDD_EXPORT_INTRODUCTION, L"CExportWizard::CIntroductionPage")
+      m_introduction(*this, IDD_EXPORT_INTRODUCTION, L"CExportWizard::CIntroductionPage"),
+      m_completion(*this, IDD_EXPORT_COMPLETION)
 {
     AddPages(*this, {&m_introduction, &m_paths, &m_completion});
 }

@@ -11,8 +11,9 @@
 #include <string>
 
 #include "base/Handle.h"
+#include "import/ImportCompletionPage.h"
 #include "import/SentenceExport.h"
-#include "ui/CommonPages.h"
+#include "ui/DestinationField.h"
 #include "ui/WizardPage.h"
 #include "ui/WizardSheet.h"
 
@@ -22,7 +23,9 @@ public:
     // The source edit with its Browse button (which starts on a removable
     // drive holding eXplorist files when the edit is empty), the format list
     // (GPX, KML) whose choice sets the destination's extension, and the
-    // destination edit with its Browse button. Next exports.
+    // destination edit with its Browse button. The focus and the buttons
+    // follow the import pages' rules (import/ImportPage.h). Next takes the
+    // destination through CDestinationField and exports.
     class CPagePaths : public CWizardPage
     {
     public:
@@ -39,6 +42,7 @@ public:
     private:
         std::wstring EditText(int id) const;
         ExportFormat SelectedFormat() const;
+        bool IsComplete() const;
         void UpdateButtons() const;
         void FollowFormat();
         void BrowseSource();
@@ -49,20 +53,7 @@ public:
         std::wstring m_source;
         ComPtr<IAutoComplete> m_sourceCompletion;
         ComPtr<IAutoComplete> m_destinationCompletion;
-    };
-
-    // The completion page with the words of the export just made.
-    class CCompletionPage : public ::CCompletionPage
-    {
-    public:
-        explicit CCompletionPage(CWizardSheet& sheet);
-        void SetText(std::wstring text) { m_text = std::move(text); }
-
-    protected:
-        LRESULT OnSetActive() override;
-
-    private:
-        std::wstring m_text;
+        CDestinationField m_destinationField;
     };
 
     CExportWizard();
@@ -72,5 +63,5 @@ public:
 private:
     CIntroductionPage m_introduction;
     CPagePaths m_paths{*this};
-    CCompletionPage m_completion{*this};
+    CImportCompletionPage m_completion;
 };

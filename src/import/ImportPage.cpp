@@ -6,6 +6,7 @@
 #include "base/ResourceString.h"
 #include "base/Text.h"
 #include "import/ImportResources.h"
+#include "ui/BrowseFolders.h"
 #include "ui/FileDialog.h"
 #include "ui/MessageBox.h"
 
@@ -29,7 +30,7 @@ private:
     HCURSOR m_previous;
 };
 
-// "Import complete, file %s has been successfully created." with the path.
+// "The import is complete: %s has been created." with the path.
 std::wstring CompleteText(const std::wstring& destination)
 {
     std::wstring text = LoadResourceString(IDS_IMPORT_COMPLETE);
@@ -39,10 +40,22 @@ std::wstring CompleteText(const std::wstring& destination)
     return text;
 }
 
+// The completion page's words: the file, the count of points and, when
+// placemarks were skipped, their count.
+std::wstring ResultText(UINT resultId, const std::wstring& destination, const ImportCounts& counts)
+{
+    std::wstring text =
+        TryFormatResourceString(resultId, {destination, std::to_wstring(counts.written)}).value_or(destination);
+    if (counts.skipped != 0)
+        text += TryFormatResourceString(IDS_IMPORT_RESULT_SKIPPED, {std::to_wstring(counts.skipped)})
+                    .value_or(std::wstring());
+    return text;
+}
+
 } // namespace
 
-CImportPage::CImportPage(CWizardSheet& sheet, const ImportPageLayout& layout)
-    : CWizardPage(sheet, layout.templateId), m_layout(layout)
+CImportPage::CImportPage(CWizardSheet& sheet, const ImportPageLayout& layout, CImportCompletionPage& completion)
+    : CWizardPage(sheet, layout.templateId), m_layout(layout), m_completion(completion)
 {
     SetHeaderText(layout.headerId);
 }
@@ -77,8 +90,15 @@ LRESULT CImportPage::OnSetActive()
 void CImportPage::OnShown()
 {
     CWizardPage::OnShown();
-    // Typing starts in the source; Enter there presses Next.
-    SendMessageW(GetParent(Window()), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(m_layout.sourceEditId)), TRUE);
+    // The base has given an enabled Next the focus; else the user goes on
+    // in the first empty path, or in the source when both are typed (only
+    // the source can be wrong then).
+    if (IsComplete())
+        return;
+    const int sourceId = m_layout.sourceEditId;
+    const int destinationId = m_layout.destination.editId;
+    const int next = !EditText(sourceId).empty() && EditText(destinationId).empty() ? destinationId : sourceId;
+    SendMessageW(GetParent(Window()), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(next)), TRUE);
 }
 
 void CImportPage::OnCommand(WORD id, WORD code, HWND)
@@ -87,8 +107,8 @@ void CImportPage::OnCommand(WORD id, WORD code, HWND)
         UpdateButtons();
     } else if (code == BN_CLICKED && id == m_layout.sourceBrowseId) {
         const ImportInputType& type = SelectedType();
-        Browse(m_layout.sourceEditId, type.extension, type.filterId, true);
-        SelectTypeOf(EditText(m_layout.sourceEditId));
+        if (Browse(m_layout.sourceEditId, type.extension, type.filterId, true))
+            SelectTypeOf(EditText(m_layout.sourceEditId));
     } else if (code == BN_CLICKED && id == m_layout.destination.browseId) {
         // The save dialog has asked before replacing an existing file.
         if (auto chosen = Browse(m_layout.destination.editId, m_layout.destination.defaultExtension,
@@ -105,8 +125,10 @@ LRESULT CImportPage::OnWizardNext()
     if (!destination)
         return -1;
     m_destination = std::move(*destination);
-    if (!Convert())
+    const std::optional<ImportCounts> counts = Convert();
+    if (!counts)
         return -1;
+    m_completion.SetResult(ResultText(m_layout.resultId, m_destination, *counts), m_destination);
     ShowSuccess();
     return 0;
 }
@@ -119,19 +141,26 @@ std::wstring CImportPage::EditText(int id) const
     return text;
 }
 
+bool CImportPage::IsComplete() const
+{
+    return m_layout.canConvert(EditText(m_layout.sourceEditId), EditText(m_layout.destination.editId));
+}
+
 void CImportPage::UpdateButtons() const
 {
-    const bool ready = m_layout.canConvert(EditText(m_layout.sourceEditId), EditText(m_layout.destination.editId));
-    SetWizardButtons(ready ? PSWIZB_BACK | PSWIZB_NEXT : PSWIZB_BACK);
+    const bool complete = IsComplete();
+    SetWizardButtons(complete ? PSWIZB_BACK | PSWIZB_NEXT : PSWIZB_BACK);
+    ShowWindow(Item(IDC_IMPORT_HINT), complete ? SW_HIDE : SW_SHOW);
 }
 
 std::optional<std::wstring> CImportPage::Browse(int editId, const wchar_t* defaultExtension, UINT filterId,
                                                 bool open)
 {
-    std::wstring path = EditText(editId);
+    std::wstring path = BrowseStartPath(EditText(editId), m_layout.wizardName);
     if (ShowFileDialog(Window(), open, defaultExtension, path, open ? c_openFlags : c_saveFlags,
                        LoadResourceString(filterId)) != IDOK)
         return std::nullopt;
+    RememberBrowseFolder(m_layout.wizardName, path);
     SetDlgItemTextW(Window(), editId, path.c_str());
     UpdateButtons();
     return path;
@@ -161,15 +190,21 @@ const ImportInputType& CImportPage::SelectedType() const
     return m_layout.inputTypes[index];
 }
 
-bool CImportPage::Convert()
+ImportOptions CImportPage::ChosenOptions() const
+{
+    ImportOptions options;
+    options.pointsOnly = m_layout.pointsOnlyId != 0 && IsDlgButtonChecked(Window(), m_layout.pointsOnlyId) == BST_CHECKED;
+    return options;
+}
+
+std::optional<ImportCounts> CImportPage::Convert()
 {
     // The error box takes the focus; the user goes on typing where they were.
     const HWND focus = GetFocus();
     const ImportInputType& type = SelectedType();
     try {
         WaitCursor wait;
-        type.convert(m_source, m_destination);
-        return true;
+        return type.convert(m_source, m_destination, ChosenOptions());
     } catch (CAtlException& failure) {
         failure.SetPathIfUnknown(m_source);
         ShowErrorMessage(Window(), failure, type.positionNoun);
@@ -178,7 +213,7 @@ bool CImportPage::Convert()
     }
     if (focus)
         SendMessageW(GetParent(Window()), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus), TRUE);
-    return false;
+    return std::nullopt;
 }
 
 void CImportPage::ShowSuccess() const

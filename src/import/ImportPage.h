@@ -5,12 +5,18 @@
 // CPagePaths differ only in data (ImportPageLayout): template and control
 // ids, the input types of CPagePaths' combo box (each with its source
 // extension, file dialog filter and conversion), the destination's
-// extension and filter, the rule that enables Next and the name of the
-// success message the user may silence. A source path given at the start
-// (or chosen with Browse) that ends in a type's extension selects that type.
-// Next takes the destination through CDestinationField (the wizard's
-// extension when none is typed, the checks, the question before replacing
-// an existing file) and only then converts.
+// extension and filter, the rule that enables Next, the name of the
+// success message the user may silence and the words of the completion
+// page. A source path given at the start (or chosen with Browse) that ends
+// in a type's extension selects that type.
+//
+// When the page opens, the focus goes to the first empty path edit (the
+// destination when the source came filled in), else to Next. While Next is
+// disabled a hint under the fields says what is missing, and Enter does
+// nothing. Next takes the destination through CDestinationField (the
+// wizard's extension when none is typed, the checks, the question before
+// replacing an existing file), converts and hands the completion page the
+// path and the count of points written.
 #pragma once
 
 #include <windows.h>
@@ -21,6 +27,7 @@
 #include <string>
 
 #include "base/Handle.h"
+#include "import/ImportCompletionPage.h"
 #include "ui/DestinationField.h"
 #include "ui/HyperlinkLabel.h"
 #include "ui/WizardPage.h"
@@ -34,13 +41,27 @@ struct ImportPathField
     UINT filterId;                   // "OziExplorer Track Point Files (*.plt)|*.plt|..."
 };
 
+// The user's choices besides the paths.
+struct ImportOptions
+{
+    bool pointsOnly = false; // KML: skip the placemarks without a Point
+};
+
+// What a conversion wrote.
+struct ImportCounts
+{
+    size_t written = 0; // waypoints or track points
+    size_t skipped = 0; // placemarks without a Point
+};
+
 // One kind of source the page converts.
 struct ImportInputType
 {
     UINT itemId;                  // the combo box item; 0 for a page without the combo box
     const wchar_t* extension;     // "plt": the source's default extension
     UINT filterId;                // the source's file dialog filter
-    void (*convert)(const std::wstring& source, const std::wstring& destination);
+    ImportCounts (*convert)(const std::wstring& source, const std::wstring& destination,
+                            const ImportOptions& options);
     const wchar_t* positionNoun;  // what the conversion's failures count: "line", "placemark"
 };
 
@@ -54,14 +75,17 @@ struct ImportPageLayout
     int sourceEditId;
     int sourceBrowseId;
     ImportPathField destination;
+    int pointsOnlyId; // 0: no "Skip lines, areas and overlays"
     bool (*canConvert)(const std::wstring& source, const std::wstring& destination);
     const wchar_t* completeMessage; // value name of the silenceable success message
+    UINT resultId;                  // the completion page's words: %1 the destination, %2 the count
+    const wchar_t* wizardName;      // names the folder the file dialogs remember
 };
 
 class CImportPage : public CWizardPage
 {
 public:
-    CImportPage(CWizardSheet& sheet, const ImportPageLayout& layout);
+    CImportPage(CWizardSheet& sheet, const ImportPageLayout& layout, CImportCompletionPage& completion);
 
     // The source shown when the page first opens (the path or location the
     // wizard was started with).
@@ -79,17 +103,20 @@ protected:
 
 private:
     std::wstring EditText(int id) const;
+    bool IsComplete() const;
     void UpdateButtons() const;
     // The file dialog for an edit; the chosen path, or nothing when cancelled.
     std::optional<std::wstring> Browse(int editId, const wchar_t* defaultExtension, UINT filterId, bool open);
     // Selects the input type whose extension the source path has, if any.
     void SelectTypeOf(const std::wstring& source);
     const ImportInputType& SelectedType() const;
-    // Runs the conversion; false when it failed and the user has been told.
-    bool Convert();
+    ImportOptions ChosenOptions() const;
+    // Runs the conversion; nothing when it failed and the user has been told.
+    std::optional<ImportCounts> Convert();
     void ShowSuccess() const;
 
     const ImportPageLayout& m_layout;
+    CImportCompletionPage& m_completion;
     bool m_initializing = false;
     std::wstring m_source;
     std::wstring m_destination;

@@ -23,9 +23,9 @@ bool CanImportLocations(const std::wstring& source, const std::wstring& destinat
     return !destination.empty() && (IsHttpLocation(source) || IsExistingFileOrFolder(source));
 }
 
-bool CanConvertPaths(const std::wstring& input)
+bool CanConvertPaths(const std::wstring& input, const std::wstring& output)
 {
-    return IsExistingFileOrFolder(input);
+    return !output.empty() && IsExistingFileOrFolder(input);
 }
 
 bool CanExportPaths(const std::wstring& source, const std::wstring& destination)

@@ -18,10 +18,10 @@ bool IsHttpLocation(std::wstring_view location) noexcept;
 // source is an existing file or folder or an http(s) address.
 bool CanImportLocations(const std::wstring& source, const std::wstring& destination);
 
-// The OziExplorer wizards' paths: the input names an existing file or
-// folder. The output is not looked at: an empty or unusable one fails on
-// Next with the system's words for it.
-bool CanConvertPaths(const std::wstring& input);
+// The track and waypoint wizards' paths, the same rule as the KML wizard's
+// but for addresses: an output is typed and the input names an existing
+// file or folder. An unusable output is refused on Next with words.
+bool CanConvertPaths(const std::wstring& input, const std::wstring& output);
 
 // The export wizard's paths: the source names an existing file and a
 // destination is typed.

@@ -5,32 +5,54 @@
 #include "import/ImportResources.h"
 #include "import/KmlConversion.h"
 #include "import/OziConversion.h"
+#include "import/SentenceReader.h"
 #include "ui/WizardResources.h"
 
 namespace {
 
-bool CanConvertInput(const std::wstring& input, const std::wstring&)
+// The OziExplorer conversions count nothing themselves: the points are
+// those of the file just written.
+ImportCounts CountWrittenPoints(const std::wstring& destination)
 {
-    return CanConvertPaths(input);
+    CSentenceReader reader(destination);
+    SentencePoint point;
+    while (reader.Next(point)) {
+    }
+    return {reader.Points()};
 }
 
-// The wizard refuses a placemark without a Point, as the host does unless
-// told otherwise.
-void ImportKmlWaypoints(const std::wstring& source, const std::wstring& destination)
+ImportCounts ImportOziTrack(const std::wstring& source, const std::wstring& destination, const ImportOptions&)
 {
-    ImportKmlPlacemarks(source, destination);
+    ConvertTrack(source, destination);
+    return CountWrittenPoints(destination);
+}
+
+ImportCounts ImportOziWaypoints(const std::wstring& source, const std::wstring& destination, const ImportOptions&)
+{
+    ConvertWaypoints(source, destination);
+    return CountWrittenPoints(destination);
+}
+
+// A placemark without a Point is refused, as the host does, unless the
+// user ticked "Skip lines, areas and overlays".
+ImportCounts ImportKmlWaypoints(const std::wstring& source, const std::wstring& destination,
+                                const ImportOptions& options)
+{
+    const KmlImportCounts counts = ImportKmlPlacemarks(
+        source, destination, options.pointsOnly ? NonPointPlacemarks::Skip : NonPointPlacemarks::Refuse);
+    return {counts.written, counts.skipped};
 }
 
 // The wizards write what they are named for, whatever the destination's
 // extension.
-void ConvertGpxTrack(const std::wstring& source, const std::wstring& destination)
+ImportCounts ConvertGpxTrack(const std::wstring& source, const std::wstring& destination, const ImportOptions&)
 {
-    ConvertGpx(source, destination, GpxOutput::TrackPoints);
+    return {ConvertGpx(source, destination, GpxOutput::TrackPoints).written};
 }
 
-void ConvertGpxWaypoints(const std::wstring& source, const std::wstring& destination)
+ImportCounts ConvertGpxWaypoints(const std::wstring& source, const std::wstring& destination, const ImportOptions&)
 {
-    ConvertGpx(source, destination, GpxOutput::Waypoints);
+    return {ConvertGpx(source, destination, GpxOutput::Waypoints).written};
 }
 
 const ImportInputType c_kmlTypes[] = {
@@ -38,12 +60,12 @@ const ImportInputType c_kmlTypes[] = {
 };
 
 const ImportInputType c_trackTypes[] = {
-    {IDS_TRACK_TYPE_PLT, L"plt", IDS_FILTER_TRACK_POINTS, ConvertTrack, L"line"},
+    {IDS_TRACK_TYPE_PLT, L"plt", IDS_FILTER_TRACK_POINTS, ImportOziTrack, L"line"},
     {IDS_INPUT_TYPE_GPX, L"gpx", IDS_FILTER_GPX, ConvertGpxTrack, L"line"},
 };
 
 const ImportInputType c_waypointTypes[] = {
-    {IDS_WAYPOINT_TYPE_WPT, L"wpt", IDS_FILTER_OZI_WAYPOINTS, ConvertWaypoints, L"line"},
+    {IDS_WAYPOINT_TYPE_WPT, L"wpt", IDS_FILTER_OZI_WAYPOINTS, ImportOziWaypoints, L"line"},
     {IDS_INPUT_TYPE_GPX, L"gpx", IDS_FILTER_GPX, ConvertGpxWaypoints, L"line"},
 };
 
@@ -56,8 +78,11 @@ const ImportPageLayout c_kmlLocations = {
     IDC_KML_SOURCE,
     IDC_KML_SOURCE_BROWSE,
     {IDC_KML_DESTINATION, IDC_KML_DESTINATION_BROWSE, L"upt", IDS_FILTER_WAYPOINT_FILES},
+    IDC_KML_POINTS_ONLY,
     CanImportLocations,
     L"CImportKmlWaypointsWizard::CLocationsPage::ImportComplete",
+    IDS_IMPORT_RESULT_WAYPOINTS,
+    L"CImportKmlWaypointsWizard",
 };
 
 const ImportPageLayout c_trackPaths = {
@@ -69,8 +94,11 @@ const ImportPageLayout c_trackPaths = {
     IDC_TRACK_INPUT,
     IDC_TRACK_INPUT_BROWSE,
     {IDC_TRACK_OUTPUT, IDC_TRACK_OUTPUT_BROWSE, L"log", IDS_FILTER_TRACK_LOGS},
-    CanConvertInput,
+    0,
+    CanConvertPaths,
     L"CImportTrackWizard::CPagePaths::ImportComplete",
+    IDS_IMPORT_RESULT_TRACK_POINTS,
+    L"CImportTrackWizard",
 };
 
 const ImportPageLayout c_waypointPaths = {
@@ -82,8 +110,11 @@ const ImportPageLayout c_waypointPaths = {
     IDC_WAYPOINT_INPUT,
     IDC_WAYPOINT_INPUT_BROWSE,
     {IDC_WAYPOINT_OUTPUT, IDC_WAYPOINT_OUTPUT_BROWSE, L"upt", IDS_FILTER_WAYPOINT_FILES},
-    CanConvertInput,
+    0,
+    CanConvertPaths,
     L"CImportWaypointsWizard::CPagePaths::ImportComplete",
+    IDS_IMPORT_RESULT_WAYPOINTS,
+    L"CImportWaypointsWizard",
 };
 
 void AddPages(CWizardSheet& sheet, std::initializer_list<CWizardPage*> pages)
@@ -94,7 +125,8 @@ void AddPages(CWizardSheet& sheet, std::initializer_list<CWizardPage*> pages)
 
 } // namespace
 
-CImportKmlWaypointsWizard::CLocationsPage::CLocationsPage(CWizardSheet& sheet) : CImportPage(sheet, c_kmlLocations)
+CImportKmlWaypointsWizard::CLocationsPage::CLocationsPage(CWizardSheet& sheet, CImportCompletionPage& completion)
+    : CImportPage(sheet, c_kmlLocations, completion)
 {
 }
 
@@ -106,7 +138,10 @@ CImportKmlWaypointsWizard::CImportKmlWaypointsWizard()
     AddPages(*this, {&m_introduction, &m_locations, &m_completion});
 }
 
-CImportTrackWizard::CPagePaths::CPagePaths(CWizardSheet& sheet) : CImportPage(sheet, c_trackPaths) {}
+CImportTrackWizard::CPagePaths::CPagePaths(CWizardSheet& sheet, CImportCompletionPage& completion)
+    : CImportPage(sheet, c_trackPaths, completion)
+{
+}
 
 CImportTrackWizard::CImportTrackWizard()
     : CWizardSheet(IDS_TRACK_WIZARD_TITLE, IDS_IMPORT_WIZARD_CANCEL),
@@ -116,7 +151,10 @@ CImportTrackWizard::CImportTrackWizard()
     AddPages(*this, {&m_introduction, &m_paths, &m_completion});
 }
 
-CImportWaypointsWizard::CPagePaths::CPagePaths(CWizardSheet& sheet) : CImportPage(sheet, c_waypointPaths) {}
+CImportWaypointsWizard::CPagePaths::CPagePaths(CWizardSheet& sheet, CImportCompletionPage& completion)
+    : CImportPage(sheet, c_waypointPaths, completion)
+{
+}
 
 CImportWaypointsWizard::CImportWaypointsWizard()
     : CWizardSheet(IDS_WAYPOINTS_WIZARD_TITLE, IDS_WAYPOINTS_WIZARD_CANCEL),

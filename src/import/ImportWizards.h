@@ -1,5 +1,5 @@
 // The three import wizards: introduction, one content page that converts,
-// completion.
+// completion naming the file written and its count of points.
 //
 //   CImportKmlWaypointsWizard   KML placemarks (a file or an http(s) address) -> .upt
 //   CImportTrackWizard          OziExplorer track points (.plt) or GPX track points -> track log (.log)
@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "import/ImportCompletionPage.h"
 #include "import/ImportPage.h"
 #include "ui/CommonPages.h"
 #include "ui/WizardSheet.h"
@@ -20,7 +21,7 @@ public:
     class CLocationsPage : public CImportPage
     {
     public:
-        explicit CLocationsPage(CWizardSheet& sheet);
+        CLocationsPage(CWizardSheet& sheet, CImportCompletionPage& completion);
     };
 
     CImportKmlWaypointsWizard();
@@ -29,8 +30,8 @@ public:
 
 private:
     CIntroductionPage m_introduction;
-    CLocationsPage m_locations{*this};
-    CCompletionPage m_completion;
+    CImportCompletionPage m_completion;
+    CLocationsPage m_locations{*this, m_completion};
 };
 
 class CImportTrackWizard : public CWizardSheet
@@ -39,7 +40,7 @@ public:
     class CPagePaths : public CImportPage
     {
     public:
-        explicit CPagePaths(CWizardSheet& sheet);
+        CPagePaths(CWizardSheet& sheet, CImportCompletionPage& completion);
     };
 
     CImportTrackWizard();
@@ -48,8 +49,8 @@ public:
 
 private:
     CIntroductionPage m_introduction;
-    CPagePaths m_paths{*this};
-    CCompletionPage m_completion;
+    CImportCompletionPage m_completion;
+    CPagePaths m_paths{*this, m_completion};
 };
 
 class CImportWaypointsWizard : public CWizardSheet
@@ -58,7 +59,7 @@ public:
     class CPagePaths : public CImportPage
     {
     public:
-        explicit CPagePaths(CWizardSheet& sheet);
+        CPagePaths(CWizardSheet& sheet, CImportCompletionPage& completion);
     };
 
     CImportWaypointsWizard();
@@ -66,6 +67,6 @@ public:
 
 private:
     CIntroductionPage m_introduction;
-    CPagePaths m_paths{*this};
-    CCompletionPage m_completion;
+    CImportCompletionPage m_completion;
+    CPagePaths m_paths{*this, m_completion};
 };

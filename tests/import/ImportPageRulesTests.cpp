@@ -2,7 +2,7 @@
 
 #include "support/TestSupport.h"
 
-TEST(ImportPageRules, NextNeedsAnUsableSourceAndForKmlADestination)
+TEST(ImportPageRules, NextNeedsAUsableSourceAndADestination)
 {
     TempFolder folder;
     const std::wstring existing = folder.File(L"in.kml");
@@ -12,11 +12,11 @@ TEST(ImportPageRules, NextNeedsAnUsableSourceAndForKmlADestination)
         std::wstring source;
         std::wstring destination;
         bool kml;   // CanImportLocations
-        bool paths; // CanConvertPaths (destination not looked at)
+        bool paths; // CanConvertPaths
     };
     const Row rows[] = {
         {existing, L"out.upt", true, true},
-        {existing, L"", false, true},
+        {existing, L"", false, false},
         {folder.Path(), L"out.upt", true, true}, // a folder passes; opening it fails on Next
         {folder.File(L"missing.kml"), L"out.upt", false, false},
         {existing.substr(0, existing.size() - 1), L"out.upt", false, false}, // one character deleted
@@ -34,7 +34,7 @@ TEST(ImportPageRules, NextNeedsAnUsableSourceAndForKmlADestination)
                                         << "\", destination \""
                                         << std::string(row.destination.begin(), row.destination.end()) << "\"");
         EXPECT_EQ(row.kml, CanImportLocations(row.source, row.destination));
-        EXPECT_EQ(row.paths, CanConvertPaths(row.source));
+        EXPECT_EQ(row.paths, CanConvertPaths(row.source, row.destination));
     }
 }
 

@@ -30,19 +30,20 @@ struct Wizard
     int destinationEdit;
     const wchar_t* introductionValue;
     const wchar_t* completeValue;
+    const wchar_t* countLabel; // the completion page's count: "Waypoints: "
 };
 
 const Wizard c_kml = {"StartImportKmlWaypointsWizard", "StartImportKmlWaypointsWizard2", L"kml",
                       L"alpine-huts.kml", IDC_KML_SOURCE, IDC_KML_DESTINATION,
                       L"CImportKmlWaypointsWizard::CIntroductionPage",
-                      L"CImportKmlWaypointsWizard::CLocationsPage::ImportComplete"};
+                      L"CImportKmlWaypointsWizard::CLocationsPage::ImportComplete", L"Waypoints: "};
 const Wizard c_track = {"StartImportTrackWizard", "StartImportTrackWizard2", L"track", L"ridge-walk.plt",
                         IDC_TRACK_INPUT, IDC_TRACK_OUTPUT, L"CImportTrackWizard::CIntroductionPage",
-                        L"CImportTrackWizard::CPagePaths::ImportComplete"};
+                        L"CImportTrackWizard::CPagePaths::ImportComplete", L"Track points: "};
 const Wizard c_waypoints = {"StartImportWaypointsWizard", "StartImportWaypointsWizard2", L"waypoints",
                             L"lakes.wpt", IDC_WAYPOINT_INPUT, IDC_WAYPOINT_OUTPUT,
                             L"CImportWaypointsWizard::CIntroductionPage",
-                            L"CImportWaypointsWizard::CPagePaths::ImportComplete"};
+                            L"CImportWaypointsWizard::CPagePaths::ImportComplete", L"Waypoints: "};
 const Wizard* const c_wizards[] = {&c_kml, &c_track, &c_waypoints};
 
 // Every test starts with no stored choice.
@@ -67,6 +68,16 @@ std::wstring Sample(const wchar_t* name)
 std::string Narrow(const std::wstring& text)
 {
     return WideToUtf8(text);
+}
+
+// The point sentences of a written waypoint file or track log.
+size_t CountPointSentences(const std::string& bytes)
+{
+    size_t count = 0;
+    for (const char* sentence : {"$PMGNWPL,", "$PMGNTRK,"})
+        for (size_t at = bytes.find(sentence); at != std::string::npos; at = bytes.find(sentence, at + 1))
+            ++count;
+    return count;
 }
 
 // From the introduction page to the content page, once the page has set
@@ -125,13 +136,21 @@ TEST_F(ImportWizard, EachConvertsARealFileExactlyAsTheHostDoes)
 
         const HWND success = run.WaitForMessageBox();
         ASSERT_TRUE(success);
-        EXPECT_NE(std::wstring::npos,
-                  DialogText(success).find(L"Import complete, file " + output + L" has been successfully created."))
+        EXPECT_NE(std::wstring::npos, DialogText(success).find(L"The import is complete: " + output + L" has been written."))
             << Narrow(DialogText(success));
         EXPECT_TRUE(GetDlgItem(success, c_dontShowAgain));
         AnswerDialog(success, IDOK);
 
-        ASSERT_TRUE(run.WaitForPage(2));
+        // The completion page names the file and the count of points in it,
+        // with the button that shows the file in its folder.
+        const HWND completion = run.WaitForPage(2);
+        ASSERT_TRUE(completion);
+        const std::wstring words = WindowText(GetDlgItem(completion, IDC_COMPLETION_TEXT));
+        EXPECT_NE(std::wstring::npos, words.find(output)) << Narrow(words);
+        EXPECT_NE(std::wstring::npos,
+                  words.find(wizard->countLabel + std::to_wstring(CountPointSentences(ReadFileBytes(output)))))
+            << Narrow(words);
+        EXPECT_TRUE(IsWindowVisible(GetDlgItem(completion, IDC_COMPLETION_OPEN_FOLDER)));
         EXPECT_TRUE(WaitUntil([&] { return run.ButtonEnabled(c_finishButton); }));
         EXPECT_FALSE(IsWindowEnabled(GetDlgItem(run.Sheet(), IDCANCEL)));
         run.Press(PSBTN_FINISH);
@@ -290,7 +309,7 @@ TEST_F(ImportWizard, CancelClosesTheIntroductionAtOnceAndAsksOnTheContentPage)
     run.Press(PSBTN_CANCEL);
     HWND question = run.WaitForMessageBox();
     ASSERT_TRUE(question);
-    EXPECT_NE(std::wstring::npos, DialogText(question).find(L"Are you sure to close the wizard?"));
+    EXPECT_NE(std::wstring::npos, DialogText(question).find(L"Do you really want to close the wizard?"));
     EXPECT_TRUE(GetDlgItem(question, IDYES) && GetDlgItem(question, IDNO));
     AnswerDialog(question, IDNO);
     ASSERT_TRUE(run.WaitForNoMessageBox());
@@ -384,10 +403,10 @@ TEST_F(ImportWizard, TheKeyboardAloneCarriesTheUserThrough)
     ASSERT_TRUE(run.WaitForPage(1));
 
     // Labels' mnemonics reach their edits.
-    run.AltKey(L'i');
+    run.AltKey(L's');
     ASSERT_TRUE(focusOn(IDC_TRACK_INPUT));
     SetText(run.Focus(), bad);
-    run.AltKey(L'o');
+    run.AltKey(L'd');
     ASSERT_TRUE(focusOn(IDC_TRACK_OUTPUT));
     SetText(run.Focus(), m_folder.File(L"keys.log"));
 
@@ -399,7 +418,7 @@ TEST_F(ImportWizard, TheKeyboardAloneCarriesTheUserThrough)
     run.Key(VK_RETURN);
     ASSERT_TRUE(run.WaitForNoMessageBox());
     ASSERT_TRUE(focusOn(IDC_TRACK_OUTPUT));
-    run.AltKey(L'i');
+    run.AltKey(L's');
     ASSERT_TRUE(focusOn(IDC_TRACK_INPUT));
     SetText(run.Focus(), Sample(c_track.sample));
 
@@ -445,7 +464,7 @@ TEST_F(ImportWizard, AnExistingDestinationIsReplacedOnlyAfterYes)
         AnswerDialog(question, IDYES);
         const HWND success = run.WaitForDialog([&](HWND dialog) { return dialog != question && IsMessageBox(dialog); });
         ASSERT_TRUE(success);
-        EXPECT_NE(std::wstring::npos, DialogText(success).find(L"Import complete")) << Narrow(DialogText(success));
+        EXPECT_NE(std::wstring::npos, DialogText(success).find(L"The import is complete")) << Narrow(DialogText(success));
         AnswerDialog(success, IDOK);
         ASSERT_TRUE(run.WaitForPage(2));
         run.Press(PSBTN_FINISH);
@@ -469,7 +488,7 @@ TEST_F(ImportWizard, AnExistingDestinationIsReplacedOnlyAfterYes)
     run.Press(PSBTN_NEXT);
     const HWND success = run.WaitForMessageBox();
     ASSERT_TRUE(success);
-    EXPECT_NE(std::wstring::npos, DialogText(success).find(L"Import complete")) << Narrow(DialogText(success));
+    EXPECT_NE(std::wstring::npos, DialogText(success).find(L"The import is complete")) << Narrow(DialogText(success));
     AnswerDialog(success, IDOK);
     ASSERT_TRUE(run.WaitForPage(2));
     run.Press(PSBTN_FINISH);
@@ -496,7 +515,7 @@ TEST_F(ImportWizard, ATypedDestinationWithoutExtensionGetsTheWizardsOwn)
         run.Press(PSBTN_NEXT);
         const HWND success = run.WaitForMessageBox(c_firstFailurePatience);
         ASSERT_TRUE(success);
-        EXPECT_NE(std::wstring::npos, DialogText(success).find(L"file " + typed + row.extension + L" has been"))
+        EXPECT_NE(std::wstring::npos, DialogText(success).find(L" " + typed + row.extension + L" has been written"))
             << Narrow(DialogText(success));
         EXPECT_EQ(typed + row.extension, WindowText(run.PageControl(row.wizard->destinationEdit)));
         AnswerDialog(success, IDOK);
@@ -506,4 +525,64 @@ TEST_F(ImportWizard, ATypedDestinationWithoutExtensionGetsTheWizardsOwn)
         EXPECT_TRUE(FileExists(typed + row.extension));
         EXPECT_FALSE(FileExists(typed));
     }
+}
+
+// The focus goes where the user acts next: the destination when the source
+// came filled in, Next once both are; while Next is disabled a hint says why
+// and Enter does nothing (it never goes Back).
+TEST_F(ImportWizard, FocusFollowsWhatIsMissingAndEnterNeverGoesBack)
+{
+    const std::wstring source = Sample(c_track.sample);
+    WizardRun run([&] { return WizardExport<StartWizardWithPath>(c_track.startWithPathExport)(nullptr, source.c_str(), 0); });
+    const auto focusOn = [&](int id) { return WaitUntil([&] { return GetDlgCtrlID(run.Focus()) == id; }); };
+    const HWND page = OpenContentPage(run);
+    ASSERT_TRUE(page);
+    ASSERT_TRUE(focusOn(IDC_TRACK_OUTPUT));
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(GetDlgItem(page, IDC_IMPORT_HINT)) != FALSE; }));
+
+    run.Key(VK_RETURN);
+    EXPECT_FALSE(WaitUntil([&] { return run.PageIndex() != 1; }, 500));
+    EXPECT_EQ(nullptr, run.WaitForMessageBox(200));
+
+    SetText(run.Focus(), m_folder.File(L"focus.log"));
+    ASSERT_TRUE(WaitUntil([&] { return run.ButtonEnabled(c_nextButton); }));
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(GetDlgItem(page, IDC_IMPORT_HINT)); }));
+    run.Press(PSBTN_BACK);
+    ASSERT_TRUE(run.WaitForPage(0));
+    run.Press(PSBTN_NEXT);
+    ASSERT_TRUE(run.WaitForPage(1));
+    ASSERT_TRUE(focusOn(c_nextButton));
+    run.Press(PSBTN_CANCEL);
+    AnswerDialog(run.WaitForMessageBox(), IDYES);
+    EXPECT_EQ(S_OK, run.Result());
+    EXPECT_FALSE(FileExists(m_folder.File(L"focus.log")));
+}
+
+// "Skip lines, areas and overlays" imports the points of a document that
+// also holds a line, and the completion page counts what was skipped.
+TEST_F(ImportWizard, TheKmlWizardSkipsLinesWhenAskedAndSaysHowMany)
+{
+    const std::wstring input = m_folder.File(L"mixed.kml");
+    WriteFileBytes(input, "<kml xmlns=\"http://www.opengis.net/kml/2.2\"><Document>"
+                          "<Placemark><name>Hut</name><Point><coordinates>8.5,47.25,1200</coordinates></Point></Placemark>"
+                          "<Placemark><name>Path</name><LineString><coordinates>8.5,47.25 8.6,47.3</coordinates>"
+                          "</LineString></Placemark></Document></kml>");
+    const std::wstring output = m_folder.File(L"points.upt");
+    WizardRun run(Start(c_kml));
+    const HWND page = OpenContentPage(run);
+    ASSERT_TRUE(page);
+    ASSERT_TRUE(FillPaths(run, c_kml, input, output));
+    ASSERT_TRUE(TickCheckBox(page, IDC_KML_POINTS_ONLY));
+    run.Press(PSBTN_NEXT);
+    const HWND success = run.WaitForMessageBox(c_firstFailurePatience);
+    ASSERT_TRUE(success);
+    AnswerDialog(success, IDOK);
+    const HWND completion = run.WaitForPage(2);
+    ASSERT_TRUE(completion);
+    const std::wstring words = WindowText(GetDlgItem(completion, IDC_COMPLETION_TEXT));
+    EXPECT_NE(std::wstring::npos, words.find(L"Waypoints: 1")) << Narrow(words);
+    EXPECT_NE(std::wstring::npos, words.find(L"Placemarks skipped (lines, areas and overlays): 1")) << Narrow(words);
+    run.Press(PSBTN_FINISH);
+    EXPECT_EQ(S_OK, run.Result());
+    EXPECT_EQ(1u, CountPointSentences(ReadFileBytes(output)));
 }

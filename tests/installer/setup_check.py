@@ -204,8 +204,8 @@ def check_verbs(label, classes, folder, drive):
 LANGUAGES = [
     (1031, "Tervolin-Assistent für den Trackimport", "das Kartendatum ist nicht WGS 84",
      "Möchten Sie den Assistenten wirklich schließen?"),
-    (1033, "Tervolin Import Track Wizard", "the datum is not WGS 84", "Are you sure to close the wizard?"),
-    (1036, "Tervolin Import Track Wizard", "the datum is not WGS 84", "Are you sure to close the wizard?"),
+    (1033, "Tervolin Import Track Wizard", "the datum is not WGS 84", "Do you really want to close the wizard?"),
+    (1036, "Tervolin Import Track Wizard", "the datum is not WGS 84", "Do you really want to close the wizard?"),
 ]
 
 

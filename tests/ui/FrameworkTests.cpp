@@ -175,8 +175,8 @@ TEST(WindowPlacement, CascadeFromParentKeepsTheOwnersCaptionVisible)
 TEST(ErrorText, OwnWordsThenTheSystemsThenTheCode)
 {
     EXPECT_EQ(L"the datum is not WGS 84", GetErrorText(MakeOwnFailure(OziFailure::TrackDatum)));
-    EXPECT_EQ(L"Error 0xA765FFFF", GetErrorText(MakeOwnFailure(0xFFFF)));
-    EXPECT_EQ(L"Error 0x80041234", GetErrorText(static_cast<HRESULT>(0x80041234)));
+    EXPECT_EQ(L"check failed (0xA765FFFF)", GetErrorText(MakeOwnFailure(0xFFFF)));
+    EXPECT_EQ(L"error 0x80041234", GetErrorText(static_cast<HRESULT>(0x80041234)));
     const std::wstring system = GetErrorText(HResultFromWin32(ERROR_FILE_NOT_FOUND));
     EXPECT_FALSE(system.empty());
     EXPECT_EQ(std::wstring::npos, system.find(L"0x80070002")) << system;

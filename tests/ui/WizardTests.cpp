@@ -177,7 +177,7 @@ TEST(Wizard, CancelOnAContentPageAsksAndNoKeepsTheWizard)
             Press(sheet, PSBTN_CANCEL);
             HWND box = nullptr;
             ASSERT_TRUE(WaitUntil([&] { return (box = FindDialogOfThread(thread, sheet)); }));
-            EXPECT_EQ(L"Are you sure to close the wizard?", MessageBoxText(box));
+            EXPECT_EQ(L"Do you really want to close the wizard?", MessageBoxText(box));
             EXPECT_EQ(L"Tervolin \u2013 Confirmation", WindowText(box));
             PostMessageW(box, WM_COMMAND, answer, 0);
             if (answer == IDNO) {
