@@ -100,11 +100,16 @@ void RunWizard(HWND parent, LPCWSTR initialSource)
 template <typename Wizard>
 HRESULT StartWizard(HWND parent, LPCWSTR initialSource) noexcept
 {
-    const HRESULT hr = ResultOfCall([&] {
+    const HRESULT hr = ResultOfCall([&]() -> HRESULT {
         parent = ParentOrActiveWindow(parent);
-        ThrowIfFailed(OleInitialize(nullptr));
+        // Returned, not raised: a caller's wrong apartment is no fault of
+        // the module worth an exception report.
+        const HRESULT ole = OleInitialize(nullptr);
+        if (FAILED(ole))
+            return ole;
         ScopeExit uninitialize([] { OleUninitialize(); });
         RunWizard<Wizard>(parent, initialSource);
+        return S_OK;
     });
     return FAILED(hr) ? hr : S_OK;
 }
