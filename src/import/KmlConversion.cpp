@@ -137,7 +137,7 @@ public:
         if (placemark.container == 0)
             WriteTo(m_output, sentence, true);
         else
-            WriteSentence(Held().Get(), sentence, true);
+            WriteHeld(sentence);
         ++m_counts.written;
     }
 
@@ -162,6 +162,17 @@ private:
             WriteSentence(file.Get(), sentence, checksum);
         } catch (CAtlException& e) {
             e.SetPathIfUnknown(file.Destination());
+            throw;
+        }
+    }
+
+    void WriteHeld(std::wstring_view sentence)
+    {
+        try {
+            WriteSentence(Held().Get(), sentence, true);
+        } catch (CAtlException& e) {
+            if (m_held) // a failure to create the file names its folder
+                e.SetPathIfUnknown(m_held->Path());
             throw;
         }
     }
