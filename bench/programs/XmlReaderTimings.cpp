@@ -13,7 +13,7 @@
 #include <cwchar>
 
 #include "base/Handle.h"
-#include "import/KmlDocument.h"
+#include "import/KmlLocation.h"
 #include "import/SaxReading.h"
 
 namespace {

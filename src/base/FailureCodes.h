@@ -43,7 +43,7 @@ constexpr WORD NamespaceVersion = 0x01E4;        // a KML namespace below versio
 constexpr WORD SecondDocument = 0x0293;          // a second Document inside kml
 constexpr WORD SecondKml = 0x02D8;               // a second kml root element
 constexpr WORD NotUtf16 = 0x0305;                // a UTF-16 document with a code unit of no character
-constexpr WORD TooLarge = 0x0306;                // the element tree outgrew its limit
+constexpr WORD TooLarge = 0x0306;                // a placemark's texts outgrew their limit
 } // namespace KmlFailure
 
 // GPX documents.

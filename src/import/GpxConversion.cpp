@@ -7,7 +7,7 @@
 #include "base/OutputFiles.h"
 #include "base/ResourceString.h"
 #include "base/Text.h"
-#include "import/KmlDocument.h"
+#include "import/KmlLocation.h"
 #include "import/SentenceFile.h"
 
 namespace {

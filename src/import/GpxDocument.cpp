@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/Exception.h"
-#include "import/KmlDocument.h"
+#include "import/KmlLocation.h"
 #include "import/SaxReading.h"
 
 namespace {

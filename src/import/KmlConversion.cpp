@@ -1,8 +1,8 @@
 #include "import/KmlConversion.h"
 
-#include <shlwapi.h>
-
+#include <algorithm>
 #include <charconv>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,131 +18,18 @@
 
 namespace {
 
-using ElementList = std::vector<ComPtr<KmlElement>>;
-
 constexpr size_t c_leastCoordinateFields = 2; // longitude, latitude; the altitude may be left out
-constexpr const wchar_t* c_containers[] = {L"Folder", L"Document"};
-constexpr const wchar_t* c_linkAddresses[] = {L"Url", L"Link"}; // KML 2.0's name first
 constexpr wchar_t c_positionNoun[] = L"placemark"; // what failure positions count
 constexpr wchar_t c_terminator[] = L"$PMGNCMD,END";
+constexpr DWORD c_copyBlock = 64 * 1024;
 
-bool HasName(const KmlElement& element, std::wstring_view name)
+std::wstring BuildPlacemarkSentence(const KmlPlacemark& placemark)
 {
-    return EqualsIgnoreCase(element.Name(), name);
-}
-
-void AppendPlacemarks(const ElementList& children, ElementList& placemarks)
-{
-    for (const auto& child : children)
-        if (HasName(*child.Get(), L"Placemark"))
-            placemarks.push_back(child);
-}
-
-bool IsContainer(const KmlElement& element)
-{
-    for (const wchar_t* name : c_containers)
-        if (HasName(element, name))
-            return true;
-    return false;
-}
-
-// The placemarks of the container and of every Folder and Document inside
-// it at any depth: each container's own placemarks first, then those of the
-// containers it holds, depth first in document order. The walk keeps its
-// own list of containers to visit, so a deep document needs no deep stack.
-ElementList CollectPlacemarks(const KmlElement& top)
-{
-    ElementList placemarks;
-    ElementList pending; // containers still to visit, the next one last
-    auto visit = [&](const KmlElement& container) {
-        const ElementList children = container.Children();
-        AppendPlacemarks(children, placemarks);
-        for (auto child = children.rbegin(); child != children.rend(); ++child)
-            if (IsContainer(*child->Get()))
-                pending.push_back(*child);
-    };
-    visit(top);
-    while (!pending.empty()) {
-        const ComPtr<KmlElement> next = std::move(pending.back());
-        pending.pop_back();
-        visit(*next.Get());
-    }
-    return placemarks;
-}
-
-bool StartsRooted(std::wstring_view path)
-{
-    return (!path.empty() && (path[0] == L'\\' || path[0] == L'/')) || (path.size() >= 2 && path[1] == L':');
-}
-
-std::wstring FirstChildText(const KmlElement& parent, std::wstring_view name)
-{
-    const ComPtr<KmlElement> child = parent.FirstChild(name);
-    return child ? child->Text() : std::wstring();
-}
-
-ComPtr<KmlElement> LinkAddress(const KmlElement& networkLink)
-{
-    for (const wchar_t* name : c_linkAddresses)
-        if (ComPtr<KmlElement> address = networkLink.FirstChild(name))
-            return address;
-    ThrowHr(MakeOwnFailure(KmlFailure::NoUrl));
-}
-
-// The Document that the link's Url/href (or Link/href) names, loaded in
-// place of the first; its location is added to sources.
-ElementList CollectLinkedPlacemarks(const KmlElement& networkLink, const std::wstring& linkingLocation,
-                                    const KmlReadLimits& limits, std::vector<std::wstring>& sources)
-{
-    const ComPtr<KmlElement> href = LinkAddress(networkLink)->FirstChild(L"href");
-    if (!href)
-        ThrowOwnFailure(KmlFailure::NoHref);
-    const std::wstring location = ResolveKmlHref(linkingLocation, href->Text());
-    sources.push_back(location);
-    try {
-        const ComPtr<KmlElement> root = LoadKmlDocument(location, limits);
-        const ComPtr<KmlElement> kml = root->SlotElement(KmlSlot::Kml);
-        if (!kml)
-            ThrowOwnFailure(KmlFailure::LinkedNoKml);
-        const ComPtr<KmlElement> document = kml->SlotElement(KmlSlot::Document);
-        if (!document)
-            ThrowOwnFailure(KmlFailure::LinkedNoDocument);
-        return CollectPlacemarks(*document.Get());
-    } catch (CAtlException& e) {
-        e.SetPathIfUnknown(location);
-        throw;
-    }
-}
-
-// The placemarks to convert; sources receives the location of every
-// document read for them.
-ElementList LoadPlacemarks(const std::wstring& sourceLocation, const KmlReadLimits& limits,
-                           std::vector<std::wstring>& sources)
-{
-    sources.push_back(sourceLocation);
-    ComPtr<KmlElement> root = LoadKmlDocument(sourceLocation, limits);
-    const ComPtr<KmlElement> kml = root->SlotElement(KmlSlot::Kml);
-    if (!kml)
-        ThrowOwnFailure(KmlFailure::NoKml);
-    const ComPtr<KmlElement> document = kml->SlotElement(KmlSlot::Document);
-    if (!document)
-        return CollectPlacemarks(*kml.Get());
-    const ComPtr<KmlElement> networkLink = document->SlotElement(KmlSlot::NetworkLink);
-    if (!networkLink)
-        return CollectPlacemarks(*document.Get());
-    root.Reset(); // the first document is released once the link is read
-    return CollectLinkedPlacemarks(*networkLink.Get(), sourceLocation, limits, sources);
-}
-
-std::wstring BuildPlacemarkSentence(const KmlElement& placemark)
-{
-    const ComPtr<KmlElement> point = placemark.FirstChild(L"Point");
-    if (!point)
+    if (!placemark.hasPoint)
         ThrowOwnFailure(KmlFailure::NoPoint);
-    const ComPtr<KmlElement> coordinates = point->FirstChild(L"coordinates");
-    if (!coordinates)
+    if (!placemark.hasCoordinates)
         ThrowOwnFailure(KmlFailure::NoCoordinates);
-    const std::vector<std::wstring> fields = SplitCommaSeparated(coordinates->Text());
+    const std::vector<std::wstring> fields = SplitCommaSeparated(placemark.coordinates);
     if (fields.size() < c_leastCoordinateFields)
         ThrowOwnFailure(KmlFailure::CoordinateFields);
     const double longitude = ParseNumberField(NumberField::Longitude, fields[0], ParseKmlCoordinate);
@@ -157,18 +44,18 @@ std::wstring BuildPlacemarkSentence(const KmlElement& placemark)
     sentence += longitude >= 0 ? L",E," : L",W,";
     sentence += FormatFixedPoint(L"%d", altitude);
     sentence += L",M,";
-    sentence += SentenceFieldText(FlattenKmlText(FirstChildText(placemark, L"name")));
+    sentence += SentenceFieldText(FlattenKmlText(placemark.name));
     sentence += L',';
-    sentence += SentenceFieldText(FlattenKmlText(FirstChildText(placemark, L"description")));
+    sentence += SentenceFieldText(FlattenKmlText(placemark.description));
     sentence += L",a";
     return sentence;
 }
 
 // Gives a placemark's failure the placemark's name, which is what people
 // know it by: "Hut": no Point (...).
-void NameFailingPlacemark(CAtlException& failure, const KmlElement& placemark)
+void NameFailingPlacemark(CAtlException& failure, const KmlPlacemark& placemark)
 {
-    const std::wstring name(TrimWhiteSpace(FlattenKmlText(FirstChildText(placemark, L"name"))));
+    const std::wstring name(TrimWhiteSpace(FlattenKmlText(placemark.name)));
     if (name.empty() || !failure.Detail().empty())
         return;
     const std::wstring words = DescribeResult(failure.m_hr, c_positionNoun);
@@ -176,47 +63,252 @@ void NameFailingPlacemark(CAtlException& failure, const KmlElement& placemark)
         failure.SetDetailIfUnknown(*detail);
 }
 
-struct Sentences
+ULONGLONG FilePosition(HANDLE file)
 {
-    std::vector<std::wstring> lines;
-    size_t skipped = 0;
-};
+    LARGE_INTEGER position{};
+    ThrowLastErrorIf(!SetFilePointerEx(file, {}, &position, FILE_CURRENT));
+    return static_cast<ULONGLONG>(position.QuadPart);
+}
 
-// One sentence per point placemark; placemarks keep their number in the
-// collected list also when others before them are skipped.
-Sentences BuildSentences(const ElementList& placemarks, NonPointPlacemarks nonPoints)
+void Truncate(HANDLE file)
 {
-    Sentences sentences;
-    sentences.lines.reserve(placemarks.size());
-    for (size_t index = 0; index < placemarks.size(); ++index) {
-        const KmlElement& placemark = *placemarks[index].Get();
-        if (nonPoints == NonPointPlacemarks::Skip && !placemark.FirstChild(L"Point")) {
-            ++sentences.skipped;
-            continue;
+    ThrowLastErrorIf(!SetFilePointerEx(file, {}, nullptr, FILE_BEGIN));
+    ThrowLastErrorIf(!SetEndOfFile(file));
+}
+
+// The waypoint sentences of the placemarks in the order the file keeps
+// them: the top container's own placemarks first, then those of each
+// container inside it in the order the containers start (each container's
+// own before those of the containers it holds, depth first). The top
+// container's sentences go straight into the output as they are complete;
+// the others wait in a scratch file, in runs of one container each, until
+// the document is read, and are then copied in container order. What stays
+// in memory is one entry per run, not per placemark.
+//
+// A placemark that fails does not stop the read: the failure kept is the
+// one of the first placemark in the file's order, numbered there (as the
+// user counts the placemarks in the output), and raised by Finish, after
+// any failure of the document itself.
+class WaypointSentences final : public KmlPlacemarkSink
+{
+public:
+    WaypointSentences(PendingFile& output, NonPointPlacemarks nonPoints) : m_output(output), m_nonPoints(nonPoints) {}
+
+    // Drops everything taken so far.
+    void Restart()
+    {
+        Truncate(m_output.Get());
+        if (m_held)
+            Truncate(m_held->Get());
+        m_runs.clear();
+        m_topPlacemarks = 0;
+        m_failure.reset();
+        m_counts = {};
+    }
+
+    // Raises the kept failure; else writes the waiting sentences and the
+    // terminator and returns the counts.
+    KmlImportCounts Finish()
+    {
+        if (m_failure) {
+            m_failure->exception.SetPositionIfUnknown(static_cast<unsigned>(NumberOf(*m_failure)));
+            throw m_failure->exception;
         }
+        CopyHeldRuns();
+        WriteTo(m_output, c_terminator, false);
+        return m_counts;
+    }
+
+    void DocumentStarts() override { Restart(); }
+
+    void Placemark(const KmlPlacemark& placemark) override
+    {
+        Count(placemark.container);
+        if (m_nonPoints == NonPointPlacemarks::Skip && !placemark.hasPoint) {
+            ++m_counts.skipped;
+            return;
+        }
+        std::wstring sentence;
         try {
-            sentences.lines.push_back(BuildPlacemarkSentence(placemark));
+            sentence = BuildPlacemarkSentence(placemark);
         } catch (CAtlException& e) {
-            e.SetPositionIfUnknown(static_cast<unsigned>(index + 1));
-            NameFailingPlacemark(e, placemark);
+            KeepFailure(e, placemark);
+            return;
+        }
+        if (placemark.container == 0)
+            WriteTo(m_output, sentence, true);
+        else
+            WriteHeld(sentence);
+        ++m_counts.written;
+    }
+
+private:
+    struct Run
+    {
+        size_t container;
+        ULONGLONG offset; // in the scratch file; the run ends where the next starts
+        size_t placemarks;
+    };
+
+    struct Failure
+    {
+        size_t container;
+        size_t index;
+        CAtlException exception;
+    };
+
+    void WriteTo(PendingFile& file, std::wstring_view sentence, bool checksum)
+    {
+        try {
+            WriteSentence(file.Get(), sentence, checksum);
+        } catch (CAtlException& e) {
+            e.SetPathIfUnknown(file.Destination());
             throw;
         }
     }
-    return sentences;
-}
 
-void WriteWaypointFile(const std::wstring& destinationPath, const std::vector<std::wstring>& sentences)
+    void WriteHeld(std::wstring_view sentence)
+    {
+        try {
+            WriteSentence(Held().Get(), sentence, true);
+        } catch (CAtlException& e) {
+            if (m_held) // a failure to create the file names its folder
+                e.SetPathIfUnknown(m_held->Path());
+            throw;
+        }
+    }
+
+    TemporaryFile& Held()
+    {
+        if (!m_held)
+            m_held.emplace();
+        return *m_held;
+    }
+
+    // Counts the placemark in its container; one outside the top container
+    // continues its container's run or starts a new one.
+    void Count(size_t container)
+    {
+        if (container == 0) {
+            ++m_topPlacemarks;
+            return;
+        }
+        if (m_runs.empty() || m_runs.back().container != container)
+            m_runs.push_back({container, FilePosition(Held().Get()), 0});
+        ++m_runs.back().placemarks;
+    }
+
+    void KeepFailure(CAtlException& failure, const KmlPlacemark& placemark)
+    {
+        if (m_failure && std::pair(m_failure->container, m_failure->index) < std::pair(placemark.container, placemark.index))
+            return;
+        NameFailingPlacemark(failure, placemark);
+        m_failure.emplace(Failure{placemark.container, placemark.index, failure});
+    }
+
+    // The 1-based number of the failing placemark in the file's order.
+    size_t NumberOf(const Failure& failure) const
+    {
+        size_t before = failure.container == 0 ? 0 : m_topPlacemarks;
+        for (const Run& run : m_runs)
+            if (run.container < failure.container)
+                before += run.placemarks;
+        return before + failure.index + 1;
+    }
+
+    // Copies the runs of the scratch file into the output, ordered by their
+    // container; the runs of one container keep their order.
+    void CopyHeldRuns()
+    {
+        if (m_runs.empty())
+            return;
+        struct Piece
+        {
+            size_t container;
+            ULONGLONG offset;
+            ULONGLONG size;
+        };
+        std::vector<Piece> pieces;
+        pieces.reserve(m_runs.size());
+        const ULONGLONG heldEnd = FilePosition(m_held->Get());
+        for (size_t i = 0; i < m_runs.size(); ++i) {
+            const ULONGLONG end = i + 1 < m_runs.size() ? m_runs[i + 1].offset : heldEnd;
+            pieces.push_back({m_runs[i].container, m_runs[i].offset, end - m_runs[i].offset});
+        }
+        std::stable_sort(pieces.begin(), pieces.end(),
+                         [](const Piece& a, const Piece& b) { return a.container < b.container; });
+        std::vector<char> block(c_copyBlock);
+        for (const Piece& piece : pieces)
+            CopyHeld(piece.offset, piece.size, block);
+    }
+
+    void CopyHeld(ULONGLONG offset, ULONGLONG size, std::vector<char>& block)
+    {
+        LARGE_INTEGER start;
+        start.QuadPart = static_cast<LONGLONG>(offset);
+        ThrowLastErrorIf(!SetFilePointerEx(m_held->Get(), start, nullptr, FILE_BEGIN));
+        while (size > 0) {
+            const DWORD piece = static_cast<DWORD>(std::min<ULONGLONG>(size, block.size()));
+            DWORD read = 0;
+            ThrowLastErrorIf(!ReadFile(m_held->Get(), block.data(), piece, &read, nullptr));
+            if (read == 0)
+                ThrowHr(HRESULT_FROM_WIN32(ERROR_HANDLE_EOF));
+            try {
+                WriteAll(m_output.Get(), block.data(), read);
+            } catch (CAtlException& e) {
+                e.SetPathIfUnknown(m_output.Destination());
+                throw;
+            }
+            size -= read;
+        }
+    }
+
+    PendingFile& m_output;
+    const NonPointPlacemarks m_nonPoints;
+    std::optional<TemporaryFile> m_held; // made for the first placemark outside the top container
+    std::vector<Run> m_runs;
+    size_t m_topPlacemarks = 0;
+    std::optional<Failure> m_failure;
+    KmlImportCounts m_counts;
+};
+
+// Reads the document into the sentences; raises noKml when it has no kml
+// root element. Failures carry the location as their path.
+KmlOutline ReadPlacemarks(const std::wstring& location, WaypointSentences& sentences, const KmlReadLimits& limits,
+                          WORD noKml)
 {
-    PendingFile output(destinationPath);
     try {
-        for (const auto& sentence : sentences)
-            WriteSentence(output.Get(), sentence, true);
-        WriteSentence(output.Get(), c_terminator, false);
+        const KmlOutline outline = ReadKmlDocument(location, sentences, limits);
+        if (!outline.hasKml)
+            ThrowOwnFailure(noKml);
+        return outline;
     } catch (CAtlException& e) {
-        e.SetPathIfUnknown(destinationPath);
+        e.SetPathIfUnknown(location);
         throw;
     }
-    output.Commit();
+}
+
+// The location the link names, seen from the linking document.
+std::wstring LinkedLocation(const std::wstring& linkingLocation, const KmlNetworkLink& networkLink)
+{
+    try {
+        return ResolveKmlHref(linkingLocation, networkLink.Href());
+    } catch (CAtlException& e) {
+        e.SetPathIfUnknown(linkingLocation);
+        throw;
+    }
+}
+
+// Reads the Document at the linked location in place of the linking one.
+void ReadLinkedPlacemarks(const std::wstring& location, WaypointSentences& sentences, const KmlReadLimits& limits)
+{
+    sentences.Restart();
+    const KmlOutline outline = ReadPlacemarks(location, sentences, limits, KmlFailure::LinkedNoKml);
+    if (outline.hasDocument)
+        return;
+    CAtlException failure(MakeOwnFailure(KmlFailure::LinkedNoDocument));
+    failure.SetPathIfUnknown(location);
+    throw failure;
 }
 
 } // namespace
@@ -247,33 +339,30 @@ std::wstring FlattenKmlText(std::wstring_view text)
     return flat;
 }
 
-std::wstring ResolveKmlHref(const std::wstring& documentLocation, std::wstring_view href)
-{
-    const std::wstring target(TrimWhiteSpace(href));
-    if (IsKmlUrl(documentLocation))
-        return CombineUrl(documentLocation, target);
-    if (IsKmlUrl(target) || StartsRooted(target))
-        return target;
-    const size_t folderEnd = documentLocation.find_last_of(L"\\/");
-    if (folderEnd == std::wstring::npos)
-        return target;
-    return documentLocation.substr(0, folderEnd + 1) + target;
-}
-
 KmlImportCounts ImportKmlPlacemarks(const std::wstring& sourceLocation, const std::wstring& destinationPath,
                                     NonPointPlacemarks nonPoints, const KmlReadLimits& limits)
 {
-    Sentences sentences;
-    std::vector<std::wstring> sources;
+    if (!IsKmlUrl(sourceLocation))
+        ThrowIfSameFile(sourceLocation, destinationPath);
+    PendingFile output(destinationPath);
+    WaypointSentences sentences(output, nonPoints);
+    const KmlOutline outline = ReadPlacemarks(sourceLocation, sentences, limits, KmlFailure::NoKml);
+    // A Document with a network link is replaced by the one it names; no
+    // document read is written over.
+    std::wstring documentLocation = sourceLocation;
+    if (outline.networkLink) {
+        documentLocation = LinkedLocation(sourceLocation, *outline.networkLink);
+        if (!IsKmlUrl(documentLocation))
+            ThrowIfSameFile(documentLocation, destinationPath);
+        ReadLinkedPlacemarks(documentLocation, sentences, limits);
+    }
+    KmlImportCounts counts;
     try {
-        sentences = BuildSentences(LoadPlacemarks(sourceLocation, limits, sources), nonPoints);
+        counts = sentences.Finish();
     } catch (CAtlException& e) {
-        e.SetPathIfUnknown(sourceLocation);
+        e.SetPathIfUnknown(documentLocation);
         throw;
     }
-    // Neither the document nor the one its link names is written over.
-    for (const auto& source : sources)
-        ThrowIfSameFile(source, destinationPath);
-    WriteWaypointFile(destinationPath, sentences.lines);
-    return {sentences.lines.size(), sentences.skipped};
+    output.Commit();
+    return counts;
 }

@@ -15,11 +15,13 @@
 //
 // unless the caller asks to skip the placemarks without a Point (lines,
 // polygons, overlays), which are then only counted. The file ends with
-// $PMGNCMD,END without a checksum. Every sentence is built before the
-// destination is created, so a document or placemark that fails its check
-// leaves an existing destination untouched; a failure while writing closes
-// and deletes the destination. Placemark failures carry the 1-based number
-// of the placemark in CAtlException::Position().
+// $PMGNCMD,END without a checksum. The document is read as a stream and
+// each sentence written as its placemark is complete, into a file beside
+// the destination that replaces it only when the whole import succeeded:
+// any failure leaves an existing destination as it was. Placemark failures
+// carry the 1-based number of the placemark in the order above in
+// CAtlException::Position(); the first failing placemark in that order is
+// the one reported.
 #pragma once
 
 #include <string>
@@ -38,11 +40,6 @@ double ParseKmlCoordinate(std::wstring_view text);
 // Name and description text: CR removed, LF made a space. The sentence
 // gets it through SentenceFieldText, which replaces the separators.
 std::wstring FlattenKmlText(std::wstring_view text);
-
-// The location a network link's href names, seen from the document at
-// documentLocation: relative to its URL or its folder; an http(s) address
-// or a rooted path stands as it is. White space around the href is dropped.
-std::wstring ResolveKmlHref(const std::wstring& documentLocation, std::wstring_view href);
 
 // What the import does with a placemark that has no Point.
 enum class NonPointPlacemarks { Refuse, Skip };

@@ -1,10 +1,9 @@
 #include "import/KmlDocument.h"
 
 #include <algorithm>
-#include <oleauto.h>
 
-#include <optional>
-#include <span>
+#include <string_view>
+#include <vector>
 
 #include "ErrorStrings.h"
 #include "base/Exception.h"
@@ -26,61 +25,78 @@ constexpr wchar_t c_kmlNamespaceVersion[] = L"/kml/{[0-9]+}.{[0-9]+}$";
 constexpr unsigned long c_lowestMajorVersion = 2;
 
 constexpr ULONGLONG c_bytesPerMegabyte = 1024 * 1024;
-// What an element of the tree costs beyond its own object and name: the
-// heap's bookkeeping and its place in its parent's list.
-constexpr size_t c_elementBookkeeping = 32;
 
-// Locations the reader fetches itself.
-constexpr const wchar_t* c_urlSchemes[] = {L"http://", L"https://"};
+// What an element is to the KML rules: which children it may have and
+// whether their namespace is checked. Elements of another namespace inside
+// kml are ignored with everything they hold; they are only counted.
+enum class KmlKind { Root, Kml, Document, Plain };
 
-struct ChildRule
-{
-    const wchar_t* name;
-    KmlKind kind;
-    KmlSlot slot;
-    WORD secondFailure; // 0: a later element replaces the earlier one
-};
-
-// What the namespace of an element that starts inside a node decides.
+// What the namespace of an element that starts inside a kind decides.
 enum class NamespaceRule
 {
-    None,          // not checked
     KmlOnly,       // anything but a KML namespace fails
     OthersIgnored, // an element of another namespace is ignored with its content
 };
 
 struct KindRules
 {
-    bool keepsText;
     NamespaceRule namespaces; // of the elements that start inside it
-    KmlKind otherChildren;
-    bool storesOtherChildren;
-    std::span<const ChildRule> named;
-};
-
-constexpr ChildRule c_rootChildren[] = {
-    {L"kml", KmlKind::Kml, KmlSlot::Kml, KmlFailure::SecondKml},
-};
-constexpr ChildRule c_kmlChildren[] = {
-    {L"Document", KmlKind::Document, KmlSlot::Document, KmlFailure::SecondDocument},
-};
-constexpr ChildRule c_documentChildren[] = {
-    {L"Name", KmlKind::Plain, KmlSlot::Name, 0},
-    {L"NetworkLink", KmlKind::Plain, KmlSlot::NetworkLink, 0},
+    const wchar_t* single;    // the child of a kind of its own, at most one
+    KmlKind singleKind;
+    WORD secondFailure;
+    bool othersKept; // false: the other children are ignored with their content
 };
 
 // Indexed by KmlKind.
 constexpr KindRules c_kindRules[] = {
-    {false, NamespaceRule::KmlOnly, KmlKind::Ignored, false, c_rootChildren},        // Root
-    {false, NamespaceRule::OthersIgnored, KmlKind::Plain, true, c_kmlChildren},      // Kml
-    {false, NamespaceRule::OthersIgnored, KmlKind::Plain, true, c_documentChildren}, // Document
-    {true, NamespaceRule::OthersIgnored, KmlKind::Plain, true, {}},                  // Plain
-    {false, NamespaceRule::None, KmlKind::Ignored, false, {}},                       // Ignored
+    {NamespaceRule::KmlOnly, L"kml", KmlKind::Kml, KmlFailure::SecondKml, false},                      // Root
+    {NamespaceRule::OthersIgnored, L"Document", KmlKind::Document, KmlFailure::SecondDocument, true}, // Kml
+    {NamespaceRule::OthersIgnored, nullptr, KmlKind::Plain, 0, true},                                 // Document
+    {NamespaceRule::OthersIgnored, nullptr, KmlKind::Plain, 0, true},                                 // Plain
 };
 
-const KindRules& RulesOf(KmlKind kind)
+// What an element is to the import.
+enum class Role
 {
-    return c_kindRules[static_cast<size_t>(kind)];
+    Other,       // nothing the import needs, though its children are checked
+    Container,   // kml without a Document, a Folder, a Document inside the top one
+    TopDocument, // the Document in kml: a container that may hold the network link
+    Placemark,
+    Point,       // a placemark's first
+    Name,        // a placemark's first
+    Description, // a placemark's first
+    Coordinates, // the first in the placemark's first Point
+    NetworkLink,
+    Url,     // the network link's first
+    Link,    // the network link's first
+    UrlHref, // the first in the first Url
+    LinkHref,
+};
+
+struct RoleRule
+{
+    Role parent;
+    const wchar_t* name;
+    Role child;
+};
+
+constexpr RoleRule c_roleRules[] = {
+    {Role::Container, L"Placemark", Role::Placemark},   {Role::Container, L"Folder", Role::Container},
+    {Role::Container, L"Document", Role::Container},    {Role::TopDocument, L"Placemark", Role::Placemark},
+    {Role::TopDocument, L"Folder", Role::Container},    {Role::TopDocument, L"Document", Role::Container},
+    {Role::TopDocument, L"NetworkLink", Role::NetworkLink}, {Role::Placemark, L"Point", Role::Point},
+    {Role::Placemark, L"name", Role::Name},             {Role::Placemark, L"description", Role::Description},
+    {Role::Point, L"coordinates", Role::Coordinates},   {Role::NetworkLink, L"Url", Role::Url},
+    {Role::NetworkLink, L"Link", Role::Link},           {Role::Url, L"href", Role::UrlHref},
+    {Role::Link, L"href", Role::LinkHref},
+};
+
+Role RoleOf(Role parent, std::wstring_view name)
+{
+    for (const RoleRule& rule : c_roleRules)
+        if (rule.parent == parent && EqualsIgnoreCase(name, rule.name))
+            return rule.child;
+    return Role::Other;
 }
 
 unsigned long VersionNumber(std::wstring_view digits)
@@ -148,32 +164,46 @@ bool IsKmlNamespace(std::wstring_view uri)
 // only KML is allowed and 0xA76501E4 for KML below version 2.0.
 bool AcceptsNamespace(NamespaceRule rule, std::wstring_view uri)
 {
-    if (rule == NamespaceRule::None || IsKmlNamespace(uri))
+    if (IsKmlNamespace(uri))
         return true;
     if (rule == NamespaceRule::KmlOnly)
         ThrowOwnFailure(KmlFailure::Namespace);
     return false;
 }
 
-// The document root, which is also the handler the reader reports to.
-class KmlDocumentRoot final : public KmlElement, public ISAXContentHandler, public ISAXErrorHandler
+// One open element that the import reads.
+struct Frame
+{
+    KmlKind kind;
+    Role role;
+    size_t container = 0;  // a container's number, or the number of the placemark's container
+    size_t placemarks = 0; // a container's placemarks so far
+};
+
+// The handler the reader reports to: a stack of the open elements (those
+// ignored with their content are only counted) and the placemark or
+// network link being read.
+class KmlReader final : public ISAXContentHandler, public ISAXErrorHandler
 {
 public:
-    explicit KmlDocumentRoot(DWORD treeMegabytes)
-        : KmlElement(KmlKind::Root, {}), m_treeLimit(static_cast<ULONGLONG>(treeMegabytes) * c_bytesPerMegabyte),
-          m_treeMegabytes(treeMegabytes)
+    KmlReader(KmlPlacemarkSink& sink, DWORD placemarkMegabytes)
+        : m_sink(sink), m_textLimit(static_cast<ULONGLONG>(placemarkMegabytes) * c_bytesPerMegabyte),
+          m_textMegabytes(placemarkMegabytes)
     {
     }
 
     // Raises the first failure of a handler, else the reader's own with the
-    // words and the position it reported.
-    void RaiseParseResult(HRESULT readerResult)
+    // words and the position it reported; else returns what was read.
+    KmlOutline Finish(HRESULT readerResult)
     {
-        m_open.clear();
         m_failures.Raise(readerResult);
+        if (m_hasLink)
+            m_outline.networkLink = m_link;
+        return m_outline;
     }
 
-    // IUnknown
+    // IUnknown: the handler lives on the stack of ReadKmlDocument, longer
+    // than the reader that holds it.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
     {
         if (!object)
@@ -186,11 +216,10 @@ public:
             *object = nullptr;
             return E_NOINTERFACE;
         }
-        AddRef();
         return S_OK;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return KmlElement::AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return KmlElement::Release(); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
 
     // ISAXContentHandler
     HRESULT STDMETHODCALLTYPE putDocumentLocator(ISAXLocator*) override
@@ -213,27 +242,19 @@ public:
     {
         return m_failures.Guarded([&] {
             RequireLocator(KmlFailure::ElementBeforeLocator);
-            ComPtr<KmlElement> child =
-                Innermost().StartChild(SaxText(namespaceUri, namespaceLength), SaxText(localName, localLength));
-            if (child->Kind() != KmlKind::Ignored)
-                Keep(sizeof(KmlElement) + c_elementBookkeeping + child->Name().size() * sizeof(wchar_t));
-            m_open.push_back(std::move(child));
+            Start(SaxText(namespaceUri, namespaceLength), SaxText(localName, localLength));
         });
     }
-    HRESULT STDMETHODCALLTYPE endElement(const wchar_t*, int, const wchar_t* localName, int localLength,
-                                         const wchar_t*, int) override
+    HRESULT STDMETHODCALLTYPE endElement(const wchar_t*, int, const wchar_t*, int, const wchar_t*, int) override
     {
-        if (!m_open.empty() && EqualsIgnoreCase(m_open.back()->Name(), SaxText(localName, localLength)))
-            m_open.pop_back();
-        return S_OK;
+        return m_failures.Guarded([&] { End(); });
     }
     HRESULT STDMETHODCALLTYPE characters(const wchar_t* text, int length) override
     {
         return m_failures.Guarded([&] {
             RequireLocator(KmlFailure::CharactersBeforeLocator);
-            if (RulesOf(Innermost().Kind()).keepsText)
-                Keep(SaxText(text, length).size() * sizeof(wchar_t));
-            Innermost().AppendText(SaxText(text, length));
+            if (std::wstring* target = m_ignored == 0 && !m_open.empty() ? TextOf(m_open.back().role) : nullptr)
+                Keep(*target, SaxText(text, length));
         });
     }
     HRESULT STDMETHODCALLTYPE ignorableWhitespace(const wchar_t*, int) override { return S_OK; }
@@ -259,369 +280,193 @@ private:
             ThrowOwnFailure(failure);
     }
 
-    // Counts what the tree keeps; raises 0xA7650306 beyond the limit.
-    void Keep(size_t bytes)
+    void Start(std::wstring_view uri, std::wstring_view name)
     {
-        m_treeBytes += bytes;
-        if (m_treeBytes <= m_treeLimit)
+        if (m_ignored != 0) {
+            ++m_ignored;
             return;
-        CAtlException failure(MakeOwnFailure(KmlFailure::TooLarge));
-        failure.SetDetailIfUnknown(TryFormatResourceString(IDS_FAILURE_KML_TOO_LARGE, {std::to_wstring(m_treeMegabytes)})
-                                       .value_or(std::wstring()));
-        throw failure;
+        }
+        Frame& parent = m_open.empty() ? m_root : m_open.back();
+        const KindRules& rules = c_kindRules[static_cast<size_t>(parent.kind)];
+        if (!AcceptsNamespace(rules.namespaces, uri)) {
+            ++m_ignored;
+            return;
+        }
+        if (rules.single && EqualsIgnoreCase(name, rules.single)) {
+            StartSingle(rules);
+            return;
+        }
+        if (!rules.othersKept) {
+            ++m_ignored;
+            return;
+        }
+        Frame child{KmlKind::Plain, FirstOnly(RoleOf(parent.role, name))};
+        StartRole(parent, child);
+        m_open.push_back(child);
     }
 
-    KmlElement& Innermost() noexcept { return m_open.empty() ? *this : *m_open.back().Get(); }
+    // kml in the root, Document in kml.
+    void StartSingle(const KindRules& rules)
+    {
+        bool& seen = rules.singleKind == KmlKind::Kml ? m_outline.hasKml : m_outline.hasDocument;
+        if (seen)
+            ThrowOwnFailure(rules.secondFailure);
+        seen = true;
+        if (rules.singleKind == KmlKind::Kml) {
+            m_open.push_back({KmlKind::Kml, Role::Container});
+            return;
+        }
+        // What kml held before its Document does not count, nor what
+        // follows it.
+        m_open.back().role = Role::Other;
+        m_nextContainer = 1;
+        m_sink.DocumentStarts();
+        m_open.push_back({KmlKind::Document, Role::TopDocument});
+    }
 
-    const ULONGLONG m_treeLimit;
-    const DWORD m_treeMegabytes;
-    ULONGLONG m_treeBytes = 0;
+    void StartRole(Frame& parent, Frame& child)
+    {
+        switch (child.role) {
+        case Role::Container:
+            child.container = m_nextContainer++;
+            break;
+        case Role::Placemark:
+            StartPlacemark(parent.container, parent.placemarks++);
+            m_keptBytes = 0;
+            break;
+        case Role::NetworkLink: // a later one replaces the earlier
+            m_link = KmlNetworkLink{};
+            m_hasLink = true;
+            m_keptBytes = 0;
+            break;
+        default:
+            break;
+        }
+    }
+
+    // Clears the texts and keeps their memory for the next placemark.
+    void StartPlacemark(size_t container, size_t index)
+    {
+        m_placemark.container = container;
+        m_placemark.index = index;
+        m_placemark.hasPoint = m_placemark.hasCoordinates = false;
+        m_placemark.coordinates.clear();
+        m_placemark.name.clear();
+        m_placemark.description.clear();
+        m_seenName = m_seenDescription = false;
+    }
+
+    // The role, or Other for a second element where only the first counts.
+    Role FirstOnly(Role role)
+    {
+        bool* seen = SeenFlag(role);
+        if (!seen)
+            return role;
+        if (*seen)
+            return Role::Other;
+        *seen = true;
+        return role;
+    }
+
+    bool* SeenFlag(Role role)
+    {
+        switch (role) {
+        case Role::Point: return &m_placemark.hasPoint;
+        case Role::Name: return &m_seenName;
+        case Role::Description: return &m_seenDescription;
+        case Role::Coordinates: return &m_placemark.hasCoordinates;
+        case Role::Url: return &m_link.url.present;
+        case Role::Link: return &m_link.link.present;
+        case Role::UrlHref: return &m_link.url.hasHref;
+        case Role::LinkHref: return &m_link.link.hasHref;
+        default: return nullptr;
+        }
+    }
+
+    std::wstring* TextOf(Role role)
+    {
+        switch (role) {
+        case Role::Name: return &m_placemark.name;
+        case Role::Description: return &m_placemark.description;
+        case Role::Coordinates: return &m_placemark.coordinates;
+        case Role::UrlHref: return &m_link.url.href;
+        case Role::LinkHref: return &m_link.link.href;
+        default: return nullptr;
+        }
+    }
+
+    void End()
+    {
+        if (m_ignored != 0) {
+            --m_ignored;
+            return;
+        }
+        if (m_open.empty())
+            return;
+        const Role closed = m_open.back().role;
+        m_open.pop_back();
+        if (closed == Role::Placemark)
+            m_sink.Placemark(m_placemark);
+    }
+
+    // Appends to a kept text; raises 0xA7650306 beyond the limit.
+    void Keep(std::wstring& target, std::wstring_view text)
+    {
+        m_keptBytes += text.size() * sizeof(wchar_t);
+        if (m_keptBytes > m_textLimit) {
+            CAtlException failure(MakeOwnFailure(KmlFailure::TooLarge));
+            failure.SetDetailIfUnknown(
+                TryFormatResourceString(IDS_FAILURE_KML_TOO_LARGE, {std::to_wstring(m_textMegabytes)})
+                    .value_or(std::wstring()));
+            throw failure;
+        }
+        target += text;
+    }
+
+    KmlPlacemarkSink& m_sink;
+    const ULONGLONG m_textLimit;
+    const DWORD m_textMegabytes;
     bool m_hasLocator = false;
-    std::vector<ComPtr<KmlElement>> m_open; // below the root, outermost first
+    Frame m_root{KmlKind::Root, Role::Other};
+    std::vector<Frame> m_open; // below the root, outermost first
+    size_t m_ignored = 0;      // depth inside an element ignored with its content
+    size_t m_nextContainer = 1;
+    KmlPlacemark m_placemark;
+    bool m_seenName = false;
+    bool m_seenDescription = false;
+    KmlNetworkLink m_link;
+    bool m_hasLink = false;
+    ULONGLONG m_keptBytes = 0; // of the placemark or network link being read
+    KmlOutline m_outline;
     // Each callback is a boundary: the first failure is kept whole (with
     // its own code) and its HRESULT stops the reader.
     SaxFailures m_failures;
 };
 
-// Finds the code units of a UTF-16 document that no character is made of:
-// a surrogate without its partner, or an odd byte at the end. The reader
-// would fail on them with a code and no position (and its library's own
-// lines on standard error); the check stops the document before the reader
-// gets them. Documents in other encodings pass unchecked.
-class Utf16Check
-{
-public:
-    void Feed(const BYTE* bytes, size_t count)
-    {
-        for (size_t i = 0; i < count && m_order != Order::Other; ++i) {
-            if (m_order == Order::Undecided)
-                TakeHeadByte(bytes[i]);
-            else
-                TakeByte(bytes[i]);
-        }
-    }
-
-    void Finish()
-    {
-        if (m_order == Order::Undecided)
-            Decide();
-        if ((m_order == Order::Little || m_order == Order::Big) && (m_hasOddByte || m_highPending))
-            Fail();
-    }
-
-private:
-    enum class Order { Undecided, Little, Big, Other };
-
-    struct Start
-    {
-        BYTE bytes[4];
-        size_t length;
-        Order order;
-    };
-    // A byte order mark, or "<?" of a document without one.
-    static constexpr Start c_starts[] = {
-        {{0xFF, 0xFE}, 2, Order::Little},
-        {{0xFE, 0xFF}, 2, Order::Big},
-        {{'<', 0, '?', 0}, 4, Order::Little},
-        {{0, '<', 0, '?'}, 4, Order::Big},
-    };
-
-    void TakeHeadByte(BYTE byte)
-    {
-        m_head[m_headLength++] = byte;
-        if (m_headLength == std::size(m_head))
-            Decide();
-    }
-
-    void Decide()
-    {
-        m_order = Order::Other;
-        for (const Start& start : c_starts)
-            if (m_headLength >= start.length && std::equal(start.bytes, start.bytes + start.length, m_head))
-                m_order = start.order;
-        for (size_t i = 0; i < m_headLength && m_order != Order::Other; ++i)
-            TakeByte(m_head[i]);
-    }
-
-    void TakeByte(BYTE byte)
-    {
-        if (!m_hasOddByte) {
-            m_oddByte = byte;
-            m_hasOddByte = true;
-            return;
-        }
-        m_hasOddByte = false;
-        TakeUnit(m_order == Order::Little ? static_cast<wchar_t>(byte << 8 | m_oddByte)
-                                          : static_cast<wchar_t>(m_oddByte << 8 | byte));
-    }
-
-    void TakeUnit(wchar_t unit)
-    {
-        const bool high = unit >= 0xD800 && unit <= 0xDBFF;
-        const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
-        if (m_highPending != low)
-            Fail();
-        m_highPending = high;
-        // Lines end at CR, LF or CR LF, as the reader counts them.
-        if (unit == L'\r' || (unit == L'\n' && !m_afterCarriageReturn))
-            ++m_line;
-        m_afterCarriageReturn = unit == L'\r';
-    }
-
-    [[noreturn]] void Fail() const
-    {
-        CAtlException failure(MakeOwnFailure(KmlFailure::NotUtf16));
-        failure.SetDetailIfUnknown(
-            TryFormatResourceString(IDS_FAILURE_KML_NOT_UTF16, {std::to_wstring(m_line)}).value_or(std::wstring()));
-        throw failure;
-    }
-
-    Order m_order = Order::Undecided;
-    BYTE m_head[4] = {};
-    size_t m_headLength = 0;
-    BYTE m_oddByte = 0;
-    bool m_hasOddByte = false;
-    bool m_highPending = false;
-    bool m_afterCarriageReturn = false;
-    unsigned m_line = 1;
-};
-
-// The document as the reader takes it: in pieces, from a file or a
-// download, never whole in memory (the reader rescans the current line from
-// its start for every event when given one byte array, which would make a
-// document on one line quadratic to read). A failure of a read is kept and
-// returned as its HRESULT, which stops the reader; RaiseFailure raises it
-// whole once the reader has returned.
-class DocumentStream final : public ISequentialStream
-{
-public:
-    explicit DocumentStream(UniqueHFile file) : m_file(std::move(file)) {}
-    explicit DocumentStream(ComPtr<Download> download) : m_download(std::move(download)) {}
-
-    static ComPtr<DocumentStream> Open(const std::wstring& location, const DownloadLimits& limits)
-    {
-        if (IsKmlUrl(location))
-            return ComPtr<DocumentStream>(new DocumentStream(Download::Open(location, limits)));
-        UniqueHFile file(CreateFileW(location.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        ThrowLastErrorIf(!file);
-        return ComPtr<DocumentStream>(new DocumentStream(std::move(file)));
-    }
-
-    void RaiseFailure() const
-    {
-        if (m_download)
-            m_download->RaiseFailure();
-        if (m_failure)
-            throw *m_failure;
-    }
-
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
-    {
-        if (!object)
-            return E_POINTER;
-        if (iid != IID_IUnknown && iid != IID_ISequentialStream) {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        *object = static_cast<ISequentialStream*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_references)); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const LONG remaining = InterlockedDecrement(&m_references);
-        if (remaining == 0)
-            delete this;
-        return static_cast<ULONG>(remaining);
-    }
-
-    // ISequentialStream: fills the buffer, short only at the end of the
-    // document (a reader may take a short piece for the end).
-    HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG size, ULONG* read) override
-    {
-        ULONG count = 0;
-        HRESULT result = m_failure ? m_failure->m_hr : S_OK;
-        if (SUCCEEDED(result)) {
-            try {
-                result = ReadChecked(static_cast<BYTE*>(buffer), size, count);
-            } catch (const CAtlException& e) {
-                m_failure.emplace(e);
-                result = e.m_hr;
-            } catch (...) {
-                result = ResultFromCaughtException();
-                m_failure.emplace(result);
-            }
-        }
-        if (read)
-            *read = count;
-        return result;
-    }
-    HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
-
-private:
-    ~DocumentStream() = default;
-
-    HRESULT ReadChecked(BYTE* buffer, ULONG size, ULONG& count)
-    {
-        const HRESULT result = m_download ? m_download->Read(buffer, size, &count) : ReadFileInto(buffer, size, count);
-        if (FAILED(result))
-            return result;
-        m_check.Feed(buffer, count);
-        if (count < size)
-            m_check.Finish();
-        return result;
-    }
-
-    HRESULT ReadFileInto(BYTE* buffer, ULONG size, ULONG& count)
-    {
-        while (count < size) {
-            DWORD piece = 0;
-            ThrowLastErrorIf(!ReadFile(m_file.Get(), buffer + count, size - count, &piece, nullptr));
-            if (piece == 0)
-                break;
-            count += piece;
-        }
-        return S_OK;
-    }
-
-    UniqueHFile m_file;
-    ComPtr<Download> m_download;
-    Utf16Check m_check;
-    LONG m_references = 0;
-    std::optional<CAtlException> m_failure;
-};
-
 } // namespace
 
-KmlElement::KmlElement(KmlKind kind, std::wstring_view name) : m_kind(kind), m_name(name) {}
-
-KmlElement::~KmlElement()
+const std::wstring& KmlNetworkLink::Href() const
 {
-    // A node whose only owner is the pending list gives its own children to
-    // the list before it goes, so no release ever recurses.
-    std::vector<ComPtr<KmlElement>> pending;
-    TakeAll(pending);
-    while (!pending.empty()) {
-        ComPtr<KmlElement> next = std::move(pending.back());
-        pending.pop_back();
-        if (next->m_references == 1)
-            next->TakeAll(pending);
-    }
+    const KmlLinkAddress& address = url.present ? url : link;
+    if (!address.present)
+        ThrowOwnFailure(KmlFailure::NoUrl);
+    if (!address.hasHref)
+        ThrowOwnFailure(KmlFailure::NoHref);
+    return address.href;
 }
 
-void KmlElement::TakeAll(std::vector<ComPtr<KmlElement>>& into)
-{
-    for (auto& child : m_children)
-        into.push_back(std::move(child));
-    m_children.clear();
-    for (auto& slot : m_slots)
-        if (slot)
-            into.push_back(std::move(slot));
-}
-
-ULONG KmlElement::AddRef() noexcept
-{
-    return static_cast<ULONG>(InterlockedIncrement(&m_references));
-}
-
-ULONG KmlElement::Release() noexcept
-{
-    const LONG remaining = InterlockedDecrement(&m_references);
-    if (remaining == 0)
-        delete this;
-    return static_cast<ULONG>(remaining);
-}
-
-std::wstring KmlElement::Text() const
-{
-    return m_text;
-}
-
-std::vector<ComPtr<KmlElement>> KmlElement::Children() const
-{
-    return m_children;
-}
-
-ComPtr<KmlElement> KmlElement::SlotElement(KmlSlot slot) const
-{
-    return m_slots[static_cast<size_t>(slot)];
-}
-
-ComPtr<KmlElement> KmlElement::FirstChild(std::wstring_view name) const
-{
-    for (const auto& child : m_children)
-        if (EqualsIgnoreCase(child->Name(), name))
-            return child;
-    return {};
-}
-
-ComPtr<KmlElement> KmlElement::StartChild(std::wstring_view namespaceUri, std::wstring_view localName)
-{
-    const KindRules& rules = RulesOf(m_kind);
-    if (!AcceptsNamespace(rules.namespaces, namespaceUri))
-        return ComPtr<KmlElement>(new KmlElement(KmlKind::Ignored, localName));
-
-    for (const ChildRule& rule : rules.named) {
-        if (!EqualsIgnoreCase(localName, rule.name))
-            continue;
-        ComPtr<KmlElement>& slot = m_slots[static_cast<size_t>(rule.slot)];
-        if (slot && rule.secondFailure != 0)
-            ThrowOwnFailure(rule.secondFailure);
-        slot = ComPtr<KmlElement>(new KmlElement(rule.kind, localName));
-        return slot;
-    }
-    ComPtr<KmlElement> child(new KmlElement(rules.otherChildren, localName));
-    if (rules.storesOtherChildren)
-        m_children.push_back(child);
-    return child;
-}
-
-void KmlElement::AppendText(std::wstring_view text)
-{
-    if (!RulesOf(m_kind).keepsText)
-        return;
-    m_text += text;
-}
-
-bool IsKmlUrl(std::wstring_view location)
-{
-    for (const wchar_t* scheme : c_urlSchemes) {
-        const std::wstring_view prefix(scheme);
-        if (location.size() >= prefix.size() && EqualsIgnoreCase(location.substr(0, prefix.size()), prefix))
-            return true;
-    }
-    return false;
-}
-
-HRESULT ParseDocumentAt(ISAXXMLReader& reader, const std::wstring& location, const DownloadLimits& limits)
-{
-    // Handed a URL itself, the reader would fetch the document with no
-    // limits.
-    const ComPtr<DocumentStream> input = DocumentStream::Open(location, limits);
-    VARIANT variant;
-    variant.vt = VT_UNKNOWN;
-    variant.punkVal = static_cast<ISequentialStream*>(input.Get());
-    const HRESULT hr = reader.parse(variant);
-    input->RaiseFailure();
-    return hr;
-}
-
-ComPtr<KmlElement> LoadKmlDocument(const std::wstring& location, const KmlReadLimits& limits)
+KmlOutline ReadKmlDocument(const std::wstring& location, KmlPlacemarkSink& sink, const KmlReadLimits& limits)
 {
     try {
-        ComPtr<KmlDocumentRoot> root(new KmlDocumentRoot(limits.treeMegabytes));
+        KmlReader handler(sink, limits.placemarkMegabytes);
         HRESULT hr;
         {
             ComPtr<ISAXXMLReader> reader = CreateSaxReader();
-            ThrowIfFailed(reader->putContentHandler(root.Get()));
-            ThrowIfFailed(reader->putErrorHandler(root.Get()));
+            ThrowIfFailed(reader->putContentHandler(&handler));
+            ThrowIfFailed(reader->putErrorHandler(&handler));
             hr = ParseDocumentAt(*reader.Get(), location, limits.download);
         }
-        root->RaiseParseResult(hr);
-        return ComPtr<KmlElement>(root.Get());
+        return handler.Finish(hr);
     } catch (CAtlException& e) {
         e.SetPathIfUnknown(location);
         throw;

@@ -75,6 +75,10 @@ TEST_F(KmlConversion, DocumentsConvertOrFailWithTheirCode)
          Kml("<Document><Folder>" + Placemark("F") + "</Folder>" + Placemark("A") + Placemark("B") + "</Document>"),
          Waypoint("A") + Waypoint("B") + Waypoint("F") + c_terminator},
         {"placemarks directly under kml", Kml(Placemark("K")), Waypoint("K") + c_terminator},
+        {"what kml holds beside its Document does not count",
+         Kml(Placemark("K") + "<Folder>" + Placemark("KF") + "</Folder><Document>" + Placemark("D") +
+             "</Document>" + Placemark("After")),
+         Waypoint("D") + c_terminator},
         {"names compared ignoring case",
          Kml("<document><placemark><NAME>C</NAME><POINT><Coordinates>1,2,0</Coordinates></POINT></placemark>"
              "<FOLDER>" + Placemark("D") + "</FOLDER></document>"),
@@ -125,6 +129,14 @@ TEST_F(KmlConversion, DocumentsConvertOrFailWithTheirCode)
         {"other root element in another namespace", "<gpx xmlns=\"urn:gpx\"/>", {},
          MakeOwnFailure(KmlFailure::Namespace)},
         {"second Document", Kml("<Document/><Document/>"), {}, MakeOwnFailure(KmlFailure::SecondDocument)},
+        {"the first failing placemark in the file's order, counted there",
+         Kml("<Document><Folder>" + Placemark("F", "1") + "</Folder>" + Placemark("A") + Placemark("B", "1") +
+             "</Document>"),
+         {}, MakeOwnFailure(KmlFailure::CoordinateFields), 2, L"\"B\": the coordinates need"},
+        {"a failing placemark in a folder, counted after the top ones",
+         Kml("<Document><Folder>" + Placemark("X") + Placemark("F", "1") + "</Folder>" + Placemark("A") +
+             "<Folder>" + Placemark("G", "1") + "</Folder></Document>"),
+         {}, MakeOwnFailure(KmlFailure::CoordinateFields), 3, L"\"F\": the coordinates need"},
         {"LineString placemark", Kml(Placemark("A") + "<Placemark><LineString/></Placemark>"), {},
          MakeOwnFailure(KmlFailure::NoPoint), 2},
         {"Point without coordinates", Kml("<Placemark><Point/></Placemark>"), {},
@@ -188,30 +200,6 @@ TEST_F(KmlConversion, NetworkLinkReplacesTheDocument)
         L"sub\\linking.kml");
     ASSERT_EQ(S_OK, RaisedResult([&] { ImportKmlPlacemarks(linking, Destination()); }));
     EXPECT_EQ(Waypoint("Beside") + c_terminator, ReadFileBytes(Destination()));
-}
-
-TEST(KmlHref, ResolvedAgainstTheLinkingDocument)
-{
-    const struct
-    {
-        const wchar_t* document;
-        const wchar_t* href;
-        const wchar_t* location;
-    } rows[] = {
-        {L"C:\\maps\\huts.kml", L"more.kml", L"C:\\maps\\more.kml"},
-        {L"C:\\maps\\huts.kml", L" \n sub/more.kml\n", L"C:\\maps\\sub/more.kml"},
-        {L"C:/maps/huts.kml", L"../more.kml", L"C:/maps/../more.kml"},
-        {L"huts.kml", L"more.kml", L"more.kml"},
-        {L"C:\\maps\\huts.kml", L"D:\\more.kml", L"D:\\more.kml"},
-        {L"C:\\maps\\huts.kml", L"\\\\server\\more.kml", L"\\\\server\\more.kml"},
-        {L"C:\\maps\\huts.kml", L"https://example.org/more.kml", L"https://example.org/more.kml"},
-        {L"http://example.org/maps/huts.kml", L"more.kml", L"http://example.org/maps/more.kml"},
-        {L"HTTPS://example.org/maps/huts.kml", L"../more.kml?x=1", L"https://example.org/more.kml?x=1"},
-        {L"http://example.org/maps/huts.kml", L"/more.kml", L"http://example.org/more.kml"},
-        {L"http://example.org/maps/huts.kml", L"https://other.org/more.kml", L"https://other.org/more.kml"},
-    };
-    for (const auto& row : rows)
-        EXPECT_EQ(std::wstring(row.location), ResolveKmlHref(row.document, row.href)) << WideToUtf8(row.href);
 }
 
 TEST_F(KmlConversion, PointsOnlySkipsAndCountsOtherPlacemarks)
@@ -352,33 +340,32 @@ TEST_F(KmlConversion, BrokenUtf16FailsWithItsLine)
     }
 }
 
-TEST_F(KmlConversion, TreeBeyondItsLimitFailsWithWords)
+TEST_F(KmlConversion, PlacemarkBeyondItsLimitFailsWithWords)
 {
-    // About 2 MB of kept text against a limit of 1 MB.
+    // About 2 MB of texts in a thousand placemarks convert within a limit of
+    // 1 MB for each placemark; one placemark of more than 1 MB does not.
     const std::string description(1000, 'd');
     std::string body = "<Document>";
     for (int i = 0; i < 1000; ++i)
         body += "<Placemark><name>P</name><description>" + description +
                 "</description><Point><coordinates>1,2,0</coordinates></Point></Placemark>";
-    const std::wstring source = Source(Kml(body + "</Document>"));
-    WriteFileBytes(Destination(), "keep");
-
     KmlReadLimits limits;
-    limits.treeMegabytes = 1;
+    limits.placemarkMegabytes = 1;
+    ImportKmlPlacemarks(Source(Kml(body + "</Document>")), Destination(), NonPointPlacemarks::Refuse, limits);
+    const std::string output = ReadFileBytes(Destination());
+    EXPECT_EQ(1001, std::count(output.begin(), output.end(), '\n')); // and the terminator
+
+    const std::string large = Kml(Placemark("L") + "<Placemark><name>P</name><description>" +
+                                  std::string(600000, 'd') + "</description></Placemark>");
     CAtlException raised(S_OK);
     try {
-        ImportKmlPlacemarks(source, Destination(), NonPointPlacemarks::Refuse, limits);
+        ImportKmlPlacemarks(Source(large), Destination(), NonPointPlacemarks::Refuse, limits);
     } catch (const CAtlException& e) {
         raised = e;
     }
     EXPECT_EQ(MakeOwnFailure(KmlFailure::TooLarge), raised.m_hr);
-    EXPECT_EQ(L"the document is too large to convert (its elements need more than 1 MB)", raised.Detail());
-    EXPECT_EQ("keep", ReadFileBytes(Destination()));
-
-    limits.treeMegabytes = 4;
-    ImportKmlPlacemarks(source, Destination(), NonPointPlacemarks::Refuse, limits);
-    const std::string output = ReadFileBytes(Destination());
-    EXPECT_EQ(1001, std::count(output.begin(), output.end(), '\n')); // and the terminator
+    EXPECT_EQ(L"a placemark is too large to convert (its texts need more than 1 MB)", raised.Detail());
+    EXPECT_EQ(output, ReadFileBytes(Destination()));
 }
 
 TEST_F(KmlConversion, CoordinatesIgnoreTheUserLocale)
