@@ -2,10 +2,12 @@
 
 #include <oleauto.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "ErrorStrings.h"
@@ -15,26 +17,36 @@
 namespace {
 
 // Appends value as printf's "%0<width>d" does (width 0: "%d"): the sign
-// first, then zeros up to the width, then the digits.
+// first, then zeros up to the width, then the digits; one append.
 template <typename Text>
 void AppendPaddedInteger(Text& text, int value, int width)
 {
     using Char = typename Text::value_type;
-    Char digits[12];
-    int count = 0;
+    constexpr int capacity = 20; // a sign and ten digits, or a width of nine
+    Char digits[capacity];
+    int first = capacity;
     unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
     do {
-        digits[count++] = static_cast<Char>('0' + magnitude % 10);
+        digits[--first] = static_cast<Char>('0' + magnitude % 10);
         magnitude /= 10;
     } while (magnitude != 0);
-    if (value < 0) {
-        text += Char('-');
-        --width;
-    }
-    if (width > count)
-        text.append(static_cast<size_t>(width - count), Char('0'));
-    while (count > 0)
-        text += digits[--count];
+    const int padded = capacity - std::min(width - (value < 0 ? 1 : 0), capacity - 1);
+    while (first > padded)
+        digits[--first] = Char('0');
+    if (value < 0)
+        digits[--first] = Char('-');
+    text.append(digits + first, static_cast<size_t>(capacity - first));
+}
+
+// Position of the first c in text, or npos. A loop of its own: the C
+// library's memchr, which the standard find calls, costs a call per field.
+template <typename Char>
+size_t FindCharacter(std::basic_string_view<Char> text, Char c, size_t from = 0) noexcept
+{
+    for (size_t pos = from; pos < text.size(); ++pos)
+        if (text[pos] == c)
+            return pos;
+    return std::basic_string_view<Char>::npos;
 }
 
 template <typename Char>
@@ -89,12 +101,12 @@ void SplitFields(std::basic_string_view<Char> line, std::vector<std::basic_strin
                 if (rest[pos] == Char('"'))
                     ++pos; // a doubled quote stands for one
             }
-            const size_t comma = rest.find(Char(','), closing + 1);
+            const size_t comma = FindCharacter(rest, Char(','), closing + 1);
             rest = comma == View::npos ? View() : rest.substr(comma + 1);
             continue;
         }
 
-        const size_t comma = rest.find(Char(','));
+        const size_t comma = FindCharacter(rest, Char(','));
         if (comma == View::npos) {
             nextField().assign(rest);
             break;
@@ -113,7 +125,8 @@ void SplitFields(std::basic_string_view<Char> line, std::vector<std::basic_strin
 template <typename Char>
 std::basic_string_view<Char> Trim(std::basic_string_view<Char> text) noexcept
 {
-    auto isSpace = [](Char c) { return IsWhiteSpace(static_cast<wchar_t>(c)); };
+    // Printable ASCII, the common case, needs no call.
+    auto isSpace = [](Char c) { return !(c > Char(' ') && c < Char(0x7F)) && IsWhiteSpace(static_cast<wchar_t>(c)); };
     while (!text.empty() && isSpace(text.front()))
         text.remove_prefix(1);
     while (!text.empty() && isSpace(text.back()))
@@ -125,15 +138,6 @@ template <typename Char>
 bool IsDigit(Char c) noexcept
 {
     return c >= Char('0') && c <= Char('9');
-}
-
-template <typename Char>
-bool AllDigits(std::basic_string_view<Char> text) noexcept
-{
-    for (Char c : text)
-        if (!IsDigit(c))
-            return false;
-    return true;
 }
 
 // The parts of a plain decimal number (see PlainDecimalText); other text
@@ -156,14 +160,20 @@ DecimalParts<Char> SplitPlainDecimal(std::basic_string_view<Char> text)
         parts.negative = text.front() == Char('-');
         text.remove_prefix(1);
     }
-    const size_t point = text.find(Char('.'));
+    // One pass: digits and at most one point.
+    size_t point = std::basic_string_view<Char>::npos;
+    for (size_t pos = 0; pos < text.size(); ++pos) {
+        if (IsDigit(text[pos]))
+            continue;
+        if (text[pos] != Char('.') || point != std::basic_string_view<Char>::npos)
+            ThrowHr(DISP_E_TYPEMISMATCH);
+        point = pos;
+    }
     parts.point = point != std::basic_string_view<Char>::npos;
     parts.integerDigits = text.substr(0, point);
     if (parts.point)
         parts.fractionDigits = text.substr(point + 1);
     if (parts.integerDigits.empty() && parts.fractionDigits.empty())
-        ThrowHr(DISP_E_TYPEMISMATCH);
-    if (!AllDigits(parts.integerDigits) || !AllDigits(parts.fractionDigits))
         ThrowHr(DISP_E_TYPEMISMATCH);
     return parts;
 }
@@ -507,6 +517,38 @@ namespace {
 
 constexpr size_t c_blockSize = 256 * 1024;
 
+constexpr uint64_t c_everyByte = 0x0101010101010101u;
+constexpr uint64_t c_everyHighBit = 0x8080808080808080u;
+
+// True when one of the eight bytes of the word is 0.
+constexpr bool HasZeroByte(uint64_t word) noexcept
+{
+    return ((word - c_everyByte) & ~word & c_everyHighBit) != 0;
+}
+
+uint64_t LoadWord(const char* bytes) noexcept
+{
+    uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    return word;
+}
+
+// Position of the first LF or NUL byte, or size. Eight bytes are tested
+// at a time: the C library's memchr tests one.
+size_t FindLineEndOrNul(const char* bytes, size_t size) noexcept
+{
+    size_t pos = 0;
+    for (; pos + 8 <= size; pos += 8) {
+        const uint64_t word = LoadWord(bytes + pos);
+        if (HasZeroByte(word) || HasZeroByte(word ^ (c_everyByte * '\n')))
+            break;
+    }
+    for (; pos < size; ++pos)
+        if (bytes[pos] == '\n' || bytes[pos] == '\0')
+            return pos;
+    return size;
+}
+
 std::unique_ptr<char[]> AllocateBlock(size_t size)
 {
     std::unique_ptr<char[]> block(new (std::nothrow) char[size]);
@@ -531,16 +573,18 @@ bool TextLineReader::Next(std::string_view& line)
 {
     for (;;) {
         const char* start = m_block.get() + m_start;
-        const void* lineEnd = std::memchr(start, '\n', m_end - m_start);
-        if (lineEnd) {
-            const size_t length = static_cast<size_t>(static_cast<const char*>(lineEnd) - start);
-            m_start += length + 1;
-            return Deliver(std::string_view(start, length), line);
+        const size_t available = m_end - m_start;
+        const size_t lineEnd = FindLineEndOrNul(start, available);
+        if (lineEnd < available && start[lineEnd] == '\0')
+            ThrowNulByteAt(m_path, m_lineNumber + 1);
+        if (lineEnd < available) {
+            m_start += lineEnd + 1;
+            return Deliver(std::string_view(start, lineEnd), line);
         }
         if (m_atEnd) {
             // What follows the last LF is a line only when it holds more
             // than CRs, so that LF CR line ends give the same lines as CR LF.
-            std::string_view rest(start, m_end - m_start);
+            const std::string_view rest(start, available);
             m_start = m_end;
             return rest.find_first_not_of('\r') != std::string_view::npos && Deliver(rest, line);
         }
@@ -555,8 +599,6 @@ bool TextLineReader::Deliver(std::string_view piece, std::string_view& line)
         piece.remove_prefix(1);
     while (!piece.empty() && piece.back() == '\r')
         piece.remove_suffix(1);
-    if (std::memchr(piece.data(), '\0', piece.size()))
-        ThrowNulByteAt(m_path, m_lineNumber);
     line = piece;
     return true;
 }
@@ -647,7 +689,11 @@ std::string_view TrimWhiteSpace(std::string_view asciiText) noexcept
 
 bool IsAscii(std::string_view text) noexcept
 {
-    for (const char c : text)
+    size_t pos = 0;
+    for (; pos + 8 <= text.size(); pos += 8)
+        if (LoadWord(text.data() + pos) & c_everyHighBit)
+            return false;
+    for (const char c : text.substr(pos))
         if (static_cast<unsigned char>(c) >= 0x80)
             return false;
     return true;
