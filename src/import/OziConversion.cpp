@@ -79,7 +79,8 @@ const char* LongitudeHemisphere(double longitude)
 // code page first. The lists are reused from line to line.
 struct LineFields
 {
-    std::vector<std::string> ascii;
+    std::vector<std::string_view> ascii;
+    std::string unquoted;
     std::wstring wideLine;
     std::vector<std::wstring> wide;
 };
@@ -100,7 +101,7 @@ void WritePointLines(TextLineReader& reader, std::string_view line, SentenceWrit
                 const std::string_view trimmed = TrimWhiteSpace(line);
                 if (trimmed.empty())
                     continue;
-                SplitCommaSeparated(trimmed, fields.ascii);
+                SplitCommaSeparated(trimmed, fields.ascii, fields.unquoted);
                 buildSentence(fields.ascii, sentence);
             } else {
                 AnsiToWide(line, fields.wideLine);

@@ -71,19 +71,13 @@ size_t FindClosingQuote(std::basic_string_view<Char> text) noexcept
     return std::basic_string_view<Char>::npos;
 }
 
-template <typename Char>
-void SplitFields(std::basic_string_view<Char> line, std::vector<std::basic_string<Char>>& fields)
+// Calls addField(text, quoted) for every field of the line (see
+// SplitCommaSeparated); a quoted field's text is what lies between its
+// quotes, doubled quotes still doubled.
+template <typename Char, typename AddField>
+void ForEachField(std::basic_string_view<Char> line, AddField addField)
 {
     using View = std::basic_string_view<Char>;
-    size_t count = 0;
-    // The next field, reusing the storage of the list's earlier contents.
-    auto nextField = [&]() -> std::basic_string<Char>& {
-        if (count == fields.size())
-            fields.emplace_back();
-        std::basic_string<Char>& field = fields[count++];
-        field.clear();
-        return field;
-    };
     View rest = line;
     for (;;) {
         while (!rest.empty() && IsBlank(rest.front()))
@@ -95,12 +89,7 @@ void SplitFields(std::basic_string_view<Char> line, std::vector<std::basic_strin
             const size_t closing = FindClosingQuote(rest);
             if (closing == View::npos)
                 break; // no closing quote: the rest is dropped
-            std::basic_string<Char>& field = nextField();
-            for (size_t pos = 1; pos < closing; ++pos) {
-                field += rest[pos];
-                if (rest[pos] == Char('"'))
-                    ++pos; // a doubled quote stands for one
-            }
+            addField(rest.substr(1, closing - 1), true);
             const size_t comma = FindCharacter(rest, Char(','), closing + 1);
             rest = comma == View::npos ? View() : rest.substr(comma + 1);
             continue;
@@ -108,16 +97,27 @@ void SplitFields(std::basic_string_view<Char> line, std::vector<std::basic_strin
 
         const size_t comma = FindCharacter(rest, Char(','));
         if (comma == View::npos) {
-            nextField().assign(rest);
+            addField(rest, false);
             break;
         }
         View field = rest.substr(0, comma);
         while (!field.empty() && IsBlank(field.back()))
             field.remove_suffix(1);
-        nextField().assign(field);
+        addField(field, false);
         rest.remove_prefix(comma + 1);
     }
-    fields.resize(count);
+}
+
+// Appends a quoted field's text with each doubled quote as one.
+template <typename Text>
+void AppendUnquoted(Text& text, std::basic_string_view<typename Text::value_type> quoted)
+{
+    using Char = typename Text::value_type;
+    for (size_t pos = 0; pos < quoted.size(); ++pos) {
+        text += quoted[pos];
+        if (quoted[pos] == Char('"'))
+            ++pos;
+    }
 }
 
 // White space as IsWhiteSpace sees it; narrow text is ASCII, whose bytes
@@ -668,18 +668,42 @@ void SentenceWriter::Commit()
 std::vector<std::wstring> SplitCommaSeparated(std::wstring_view line)
 {
     std::vector<std::wstring> fields;
-    SplitFields(line, fields);
+    SplitCommaSeparated(line, fields);
     return fields;
 }
 
 void SplitCommaSeparated(std::wstring_view line, std::vector<std::wstring>& fields)
 {
-    SplitFields(line, fields);
+    size_t count = 0;
+    ForEachField(line, [&](std::wstring_view text, bool quoted) {
+        // The strings of the list's earlier contents are reused.
+        if (count == fields.size())
+            fields.emplace_back();
+        std::wstring& field = fields[count++];
+        field.clear();
+        if (quoted)
+            AppendUnquoted(field, text);
+        else
+            field.assign(text);
+    });
+    fields.resize(count);
 }
 
-void SplitCommaSeparated(std::string_view asciiLine, std::vector<std::string>& fields)
+void SplitCommaSeparated(std::string_view asciiLine, std::vector<std::string_view>& fields, std::string& unquoted)
 {
-    SplitFields(asciiLine, fields);
+    fields.clear();
+    unquoted.clear();
+    // Room for every quoted text at once, so that views into it stay valid.
+    unquoted.reserve(asciiLine.size());
+    ForEachField(asciiLine, [&](std::string_view text, bool quoted) {
+        if (!quoted || FindCharacter(text, '"') == std::string_view::npos) {
+            fields.push_back(text);
+            return;
+        }
+        const size_t start = unquoted.size();
+        AppendUnquoted(unquoted, text);
+        fields.push_back(std::string_view(unquoted).substr(start));
+    });
 }
 
 std::string_view TrimWhiteSpace(std::string_view asciiText) noexcept

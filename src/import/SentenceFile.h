@@ -141,10 +141,13 @@ void AppendSentenceFieldText(std::string& sentence, std::wstring_view text);
 // blanks before a comma are dropped, a trailing comma adds no empty field.
 std::vector<std::wstring> SplitCommaSeparated(std::wstring_view line);
 
-// The same into a list whose strings are reused (for loops over many lines),
-// of wide text or of ASCII bytes.
+// The same into a list whose strings are reused (for loops over many lines).
 void SplitCommaSeparated(std::wstring_view line, std::vector<std::wstring>& fields);
-void SplitCommaSeparated(std::string_view asciiLine, std::vector<std::string>& fields);
+
+// The same for a line of ASCII bytes, without copies: the fields are views
+// into the line, or into unquoted for a quoted field with doubled quotes.
+// They are valid while both are unchanged.
+void SplitCommaSeparated(std::string_view asciiLine, std::vector<std::string_view>& fields, std::string& unquoted);
 
 // The line without white space at either end, for ASCII bytes as
 // TrimWhiteSpace does for wide text.
