@@ -15,7 +15,7 @@ namespace {
 constexpr size_t c_waypointHeaderLines = 4;
 constexpr size_t c_trackHeaderLines = 6;
 constexpr wchar_t c_datum[] = L"WGS 84";
-constexpr char c_terminator[] = "$PMGNCMD,END";
+constexpr std::string_view c_terminator = "$PMGNCMD,END";
 
 // "Altitude is in Feet" / "Altitude is in Meters": the first group's first
 // letter decides the unit.
@@ -64,14 +64,14 @@ AltitudeUnit ReadAltitudeUnit(const Header& header)
     return feet ? AltitudeUnit::Feet : AltitudeUnit::Metres;
 }
 
-const char* LatitudeHemisphere(double latitude)
+std::string_view LatitudeHemisphere(double latitude)
 {
-    return latitude >= 0 ? ",N," : ",S,";
+    return latitude >= 0 ? std::string_view(",N,") : std::string_view(",S,");
 }
 
-const char* LongitudeHemisphere(double longitude)
+std::string_view LongitudeHemisphere(double longitude)
 {
-    return longitude >= 0 ? ",E," : ",W,";
+    return longitude >= 0 ? std::string_view(",E,") : std::string_view(",W,");
 }
 
 // The fields of one line. A line of ASCII bytes, nearly every line of a

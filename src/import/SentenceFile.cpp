@@ -281,12 +281,35 @@ TrackAngle ToTrackAngle(double value) noexcept
     return {degrees, minutes, thousandths};
 }
 
+constexpr uint64_t c_everyByte = 0x0101010101010101u;
+constexpr uint64_t c_everyHighBit = 0x8080808080808080u;
+
+// True when one of the eight bytes of the word is 0.
+constexpr bool HasZeroByte(uint64_t word) noexcept
+{
+    return ((word - c_everyByte) & ~word & c_everyHighBit) != 0;
+}
+
+uint64_t LoadWord(const char* bytes) noexcept
+{
+    uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    return word;
+}
+
 // Writes "*hh" after the length bytes of a line that starts with '$'
 // (room for three more bytes is the caller's) and returns the new length.
+// The bytes are combined eight at a time, then the eight results.
 size_t AppendChecksumTo(char* line, size_t length) noexcept
 {
+    uint64_t words = 0;
+    size_t i = 1;
+    for (; i + 8 <= length; i += 8)
+        words ^= LoadWord(line + i);
     unsigned char sum = 0;
-    for (size_t i = 1; i < length; ++i)
+    for (; words != 0; words >>= 8)
+        sum ^= static_cast<unsigned char>(words);
+    for (; i < length; ++i)
         sum ^= static_cast<unsigned char>(line[i]);
     static const char c_hex[] = "0123456789ABCDEF";
     line[length] = '*';
@@ -516,22 +539,6 @@ void AppendSentenceFieldText(std::string& sentence, std::wstring_view text)
 namespace {
 
 constexpr size_t c_blockSize = 256 * 1024;
-
-constexpr uint64_t c_everyByte = 0x0101010101010101u;
-constexpr uint64_t c_everyHighBit = 0x8080808080808080u;
-
-// True when one of the eight bytes of the word is 0.
-constexpr bool HasZeroByte(uint64_t word) noexcept
-{
-    return ((word - c_everyByte) & ~word & c_everyHighBit) != 0;
-}
-
-uint64_t LoadWord(const char* bytes) noexcept
-{
-    uint64_t word;
-    std::memcpy(&word, bytes, sizeof word);
-    return word;
-}
 
 // Position of the first LF or NUL byte, or size. Eight bytes are tested
 // at a time: the C library's memchr tests one.
