@@ -318,12 +318,13 @@ size_t AppendChecksumTo(char* line, size_t length) noexcept
     return length + 3;
 }
 
-// A text file with a NUL byte in a line is damaged: its lines are not
-// what its writer meant, so none of them is taken.
-[[noreturn]] void ThrowNulByteAt(const std::wstring& path, size_t line)
+// A text file with a NUL byte in a line, or a line longer than any text
+// file of lines has, is damaged: its lines are not what its writer meant,
+// so none of them is taken.
+[[noreturn]] void ThrowDamagedLineAt(WORD failure, const std::wstring& path, size_t line)
 {
     try {
-        ThrowOwnFailureAt(TextFailure::NulByte, static_cast<unsigned>(line));
+        ThrowOwnFailureAt(failure, static_cast<unsigned>(line));
     } catch (CAtlException& e) {
         e.SetPathIfUnknown(path);
         throw;
@@ -539,6 +540,7 @@ void AppendSentenceFieldText(std::string& sentence, std::wstring_view text)
 namespace {
 
 constexpr size_t c_blockSize = 256 * 1024;
+constexpr size_t c_longestLineBlock = 1024 * 1024;
 
 // Position of the first LF or NUL byte, or size. Eight bytes are tested
 // at a time: the C library's memchr tests one.
@@ -583,7 +585,7 @@ bool TextLineReader::Next(std::string_view& line)
         const size_t available = m_end - m_start;
         const size_t lineEnd = FindLineEndOrNul(start, available);
         if (lineEnd < available && start[lineEnd] == '\0')
-            ThrowNulByteAt(m_path, m_lineNumber + 1);
+            ThrowDamagedLineAt(TextFailure::NulByte, m_path, m_lineNumber + 1);
         if (lineEnd < available) {
             m_start += lineEnd + 1;
             return Deliver(std::string_view(start, lineEnd), line);
@@ -614,8 +616,8 @@ bool TextLineReader::ReadMore()
 {
     const size_t unread = m_end - m_start;
     if (unread == m_capacity) {
-        if (m_capacity > MAXDWORD / 2)
-            ThrowHr(E_OUTOFMEMORY);
+        if (m_capacity >= c_longestLineBlock)
+            ThrowDamagedLineAt(TextFailure::LineTooLong, m_path, m_lineNumber + 1);
         std::unique_ptr<char[]> larger = AllocateBlock(m_capacity * 2);
         std::memcpy(larger.get(), m_block.get() + m_start, unread);
         m_block = std::move(larger);

@@ -22,7 +22,8 @@
 #include "base/OutputFiles.h"
 
 namespace TextFailure {
-constexpr WORD NulByte = 0x0A10; // a line of a text file holds a NUL byte
+constexpr WORD NulByte = 0x0A10;     // a line of a text file holds a NUL byte
+constexpr WORD LineTooLong = 0x0A11; // a line of a text file is longer than 1 MiB
 } // namespace TextFailure
 
 // Text made safe for one field of a sentence, so that the sentence keeps
@@ -65,10 +66,11 @@ std::wstring FormatTrackAngle(const wchar_t* format, double value);
 void AppendTrackAngle(std::wstring& text, const wchar_t* format, double value);
 
 // The lines of a text file, read in blocks of 256 KiB so that memory does
-// not grow with the file's size, only with its longest line. Lines end at
-// LF; CRs at either end of a line are removed, and what follows the last LF
-// is a line only when it holds more than CRs. A NUL byte in a line is a
-// damaged file: it raises TextFailure::NulByte with the line's number as the
+// not grow with the file's size: a block grows for a longer line, up to
+// 1 MiB. Lines end at LF; CRs at either end of a line are removed, and what
+// follows the last LF is a line only when it holds more than CRs. A NUL
+// byte in a line is a damaged file (TextFailure::NulByte), and so is a
+// longer line (TextFailure::LineTooLong), with the line's number as the
 // position. Every failure carries the file's path.
 class TextLineReader
 {
