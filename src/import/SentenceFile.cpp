@@ -750,11 +750,6 @@ double ParseDecimal(std::wstring_view text)
     return ParsePlainDecimal(text);
 }
 
-double ParseDecimal(std::string_view asciiText)
-{
-    return ParsePlainDecimal(asciiText);
-}
-
 namespace {
 
 struct NumberFieldRule

@@ -173,7 +173,6 @@ std::string PlainDecimalText(std::wstring_view text);
 // plain decimal number raises DISP_E_TYPEMISMATCH, a value beyond the
 // range of a double DISP_E_OVERFLOW.
 double ParseDecimal(std::wstring_view text);
-double ParseDecimal(std::string_view asciiText);
 
 // The fields whose numbers the readers take, with their ranges: latitudes
 // within +-90, longitudes within +-180, altitudes and day numbers any
@@ -188,5 +187,5 @@ enum class NumberField { Latitude, Longitude, Altitude, DayNumber };
 double ParseNumberField(NumberField field, std::wstring_view text,
                         double (*parse)(std::wstring_view) = ParseDecimal);
 
-// The same for ASCII text read with ParseDecimal.
+// The same for ASCII text, read as ParseDecimal reads wide text.
 double ParseNumberField(NumberField field, std::string_view asciiText);
