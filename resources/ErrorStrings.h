@@ -85,6 +85,7 @@
 #define IDS_FAILURE_TEXT_NUL_BYTE 20640
 #define IDS_DETAIL_OUT_OF_RANGE 20641
 #define IDS_DETAIL_TOO_LARGE 20642
+#define IDS_FAILURE_TEXT_LINE_TOO_LONG 20643
 
 // Download failures of documents fetched over the network: the system has
 // no words for these codes.

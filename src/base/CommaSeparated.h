@@ -13,3 +13,8 @@ std::vector<std::wstring> SplitCommaSeparated(std::wstring_view line);
 
 // The same into a list whose strings are reused (for loops over many lines).
 void SplitCommaSeparated(std::wstring_view line, std::vector<std::wstring>& fields);
+
+// The same for a line of ASCII bytes, without copies: the fields are views
+// into the line, or into unquoted for a quoted field with doubled quotes.
+// They are valid while both are unchanged.
+void SplitCommaSeparated(std::string_view asciiLine, std::vector<std::string_view>& fields, std::string& unquoted);

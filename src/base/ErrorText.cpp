@@ -29,6 +29,7 @@ const OwnFailureText c_ownFailureTexts[] = {
     {OziFailure::WaypointFields, IDS_FAILURE_WAYPOINT_FIELDS},
     {OziFailure::TrackPointFields, IDS_FAILURE_TRACK_POINT_FIELDS},
     {TextFailure::NulByte, IDS_FAILURE_TEXT_NUL_BYTE},
+    {TextFailure::LineTooLong, IDS_FAILURE_TEXT_LINE_TOO_LONG},
     {KmlFailure::SecondLocator, IDS_FAILURE_KML_SECOND_LOCATOR, L"placemark"},
     {KmlFailure::DocumentBeforeLocator, IDS_FAILURE_KML_DOCUMENT_BEFORE_LOCATOR, L"placemark"},
     {KmlFailure::ElementBeforeLocator, IDS_FAILURE_KML_ELEMENT_BEFORE_LOCATOR, L"placemark"},

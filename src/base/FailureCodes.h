@@ -21,7 +21,8 @@ constexpr WORD TrackPointFields = 0x00E2;  // a track point line has fewer than 
 
 // Text files read line by line.
 namespace TextFailure {
-constexpr WORD NulByte = 0x0A10; // a line of a text file holds a NUL byte
+constexpr WORD NulByte = 0x0A10;     // a line of a text file holds a NUL byte
+constexpr WORD LineTooLong = 0x0A11; // a line of a text file is longer than 1 MiB
 } // namespace TextFailure
 
 // KML documents and their network links.

@@ -2,7 +2,6 @@
 
 #include <oleauto.h>
 
-
 #include "ErrorStrings.h"
 #include "base/CommaSeparated.h"
 #include "base/Exception.h"
@@ -17,7 +16,7 @@ namespace {
 constexpr size_t c_waypointHeaderLines = 4;
 constexpr size_t c_trackHeaderLines = 6;
 constexpr wchar_t c_datum[] = L"WGS 84";
-constexpr wchar_t c_terminator[] = L"$PMGNCMD,END";
+constexpr std::string_view c_terminator = "$PMGNCMD,END";
 
 // "Altitude is in Feet" / "Altitude is in Meters": the first group's first
 // letter decides the unit.
@@ -25,109 +24,162 @@ constexpr wchar_t c_altitudeUnitPattern[] = L"^Altitude is in {(M(eters)?)|(F(ee
 
 enum class AltitudeUnit { Metres, Feet };
 
-void CheckDatum(const TextLines& lines, WORD failure)
+// The header lines of a file and the first line after them, which a file
+// must have: the checks of the header come before anything is written.
+struct Header
+{
+    std::vector<std::string> lines;
+    std::string_view firstPointLine;
+};
+
+Header ReadHeader(TextLineReader& reader, size_t lineCount, WORD tooShort)
+{
+    Header header;
+    std::string_view line;
+    while (header.lines.size() < lineCount) {
+        if (!reader.Next(line))
+            ThrowOwnFailure(tooShort);
+        header.lines.emplace_back(line);
+    }
+    if (!reader.Next(header.firstPointLine))
+        ThrowOwnFailure(tooShort);
+    return header;
+}
+
+void CheckDatum(const Header& header, WORD failure)
 {
     constexpr unsigned datumLine = 2;
-    if (!EqualsIgnoreCase(AnsiToWide(lines[datumLine - 1]), c_datum))
+    if (!EqualsIgnoreCase(AnsiToWide(header.lines[datumLine - 1]), c_datum))
         ThrowOwnFailureAt(failure, datumLine);
 }
 
-AltitudeUnit ReadAltitudeUnit(const TextLines& lines)
+AltitudeUnit ReadAltitudeUnit(const Header& header)
 {
     constexpr unsigned unitLine = 3;
     static const CPattern pattern(c_altitudeUnitPattern, true);
     std::vector<std::wstring_view> groups;
-    const std::wstring line = AnsiToWide(lines[unitLine - 1]);
+    const std::wstring line = AnsiToWide(header.lines[unitLine - 1]);
     if (!pattern.Match(line, &groups))
         ThrowOwnFailureAt(OziFailure::AltitudeUnit, unitLine);
     const bool feet = !groups[0].empty() && (groups[0][0] == L'F' || groups[0][0] == L'f');
     return feet ? AltitudeUnit::Feet : AltitudeUnit::Metres;
 }
 
-const wchar_t* LatitudeHemisphere(double latitude)
+std::string_view LatitudeHemisphere(double latitude)
 {
-    return latitude >= 0 ? L",N," : L",S,";
+    return latitude >= 0 ? std::string_view(",N,") : std::string_view(",S,");
 }
 
-const wchar_t* LongitudeHemisphere(double longitude)
+std::string_view LongitudeHemisphere(double longitude)
 {
-    return longitude >= 0 ? L",E," : L",W,";
+    return longitude >= 0 ? std::string_view(",E,") : std::string_view(",W,");
 }
 
-// Writes every non-empty line from firstLine on through buildSentence,
-// attaching the input line number to a failure of that line.
-// The buffers are reused from line to line: a track has a million lines.
+// The fields of one line. A line of ASCII bytes, nearly every line of a
+// real file, is split as it is; any other line is converted from the ANSI
+// code page first. The lists are reused from line to line.
+struct LineFields
+{
+    std::vector<std::string_view> ascii;
+    std::string unquoted;
+    std::wstring wideLine;
+    std::vector<std::wstring> wide;
+};
+
+// Writes a sentence for every non-empty line from the first point line on,
+// attaching the input line number to a failure of that line, then the
+// terminator.
 template <typename BuildSentence>
-void WritePointLines(const TextLines& lines, size_t firstLine, HANDLE output, BuildSentence buildSentence)
+void WritePointLines(TextLineReader& reader, std::string_view line, SentenceWriter& output,
+                     BuildSentence buildSentence)
 {
-    std::wstring wide;
-    std::vector<std::wstring> fields;
-    std::wstring sentence;
-    for (size_t index = firstLine; index < lines.size(); ++index) {
+    LineFields fields;
+    std::string sentence;
+    do {
         try {
-            AnsiToWide(lines[index], wide);
-            const std::wstring_view trimmed = TrimWhiteSpace(wide);
-            if (trimmed.empty())
-                continue;
-            SplitCommaSeparated(trimmed, fields);
             sentence.clear();
-            buildSentence(fields, sentence);
+            if (IsAscii(line)) {
+                const std::string_view trimmed = TrimWhiteSpace(line);
+                if (trimmed.empty())
+                    continue;
+                SplitCommaSeparated(trimmed, fields.ascii, fields.unquoted);
+                buildSentence(fields.ascii, sentence);
+            } else {
+                AnsiToWide(line, fields.wideLine);
+                const std::wstring_view trimmed = TrimWhiteSpace(fields.wideLine);
+                if (trimmed.empty())
+                    continue;
+                SplitCommaSeparated(trimmed, fields.wide);
+                buildSentence(fields.wide, sentence);
+            }
         } catch (CAtlException& e) {
-            e.SetPositionIfUnknown(static_cast<unsigned>(index + 1));
+            e.SetPositionIfUnknown(reader.LineNumber());
             throw;
         }
-        WriteSentence(output, sentence, true);
-    }
-    WriteSentence(output, c_terminator, true);
+        output.Write(sentence);
+    } while (reader.Next(line));
+    output.Write(c_terminator);
 }
 
-// The output, written beside the destination and moved over it only when
-// every line converted: a failure leaves an existing output as it was.
-// Write failures carry the output's path.
-template <typename Body>
-void WriteOutput(const std::wstring& outputPath, Body body)
+// Converts the points after the header into the destination's pending
+// file, which replaces the destination only when every line converted: a
+// failure leaves an existing output as it was. Write failures carry the
+// output's path (read failures already carry the input's).
+template <typename BuildSentence>
+void WriteOutput(TextLineReader& reader, std::string_view firstLine, const std::wstring& outputPath,
+                 BuildSentence buildSentence)
 {
-    PendingFile output(outputPath);
     try {
-        body(output.Get());
+        SentenceWriter output(outputPath);
+        WritePointLines(reader, firstLine, output, buildSentence);
+        output.Commit();
     } catch (CAtlException& e) {
         if (e.Position() == 0)
             e.SetPathIfUnknown(outputPath);
         throw;
     }
-    output.Commit();
 }
 
-void BuildWaypointSentence(const std::vector<std::wstring>& fields, std::wstring& sentence)
+template <typename Field>
+void BuildWaypointSentence(const std::vector<Field>& fields, std::string& sentence)
 {
     if (fields.size() < 4)
         ThrowOwnFailure(OziFailure::WaypointFields);
     const double latitude = ParseNumberField(NumberField::Latitude, fields[2]);
     const double longitude = ParseNumberField(NumberField::Longitude, fields[3]);
-    sentence += L"$PMGNWPL,";
-    sentence += FormatDegreeMinutes(2, latitude);
+    sentence += "$PMGNWPL,";
+    AppendDegreeMinutes(sentence, 2, latitude);
     sentence += LatitudeHemisphere(latitude);
-    sentence += FormatDegreeMinutes(3, longitude);
+    AppendDegreeMinutes(sentence, 3, longitude);
     sentence += LongitudeHemisphere(longitude);
-    sentence += L"0.00000,M,";
-    sentence += SentenceFieldText(fields[1]);
-    sentence += L",,a";
+    sentence += "0.00000,M,";
+    AppendSentenceFieldText(sentence, fields[1]);
+    sentence += ",,a";
 }
 
 // Appends "time,A,,date" of a day number: the time only when the day
 // number is greater than 1.0, the date whenever it converts.
-void AppendTrackTimeAndDate(std::wstring& sentence, double dayNumber)
+void AppendTrackTimeAndDate(std::string& sentence, double dayNumber)
 {
     SYSTEMTIME st;
     const bool converted = VariantTimeToSystemTime(dayNumber, &st) != FALSE;
-    if (converted && dayNumber > 1.0)
-        AppendIntegers(sentence, L"%02d%02d%02d.%03d", {st.wHour, st.wMinute, st.wSecond, st.wMilliseconds});
-    sentence += L",A,,";
-    if (converted)
-        AppendIntegers(sentence, L"%02d%02d%02d", {st.wDay, st.wMonth, st.wYear % 100});
+    if (converted && dayNumber > 1.0) {
+        AppendInteger(sentence, st.wHour, 2);
+        AppendInteger(sentence, st.wMinute, 2);
+        AppendInteger(sentence, st.wSecond, 2);
+        sentence += '.';
+        AppendInteger(sentence, st.wMilliseconds, 3);
+    }
+    sentence += ",A,,";
+    if (converted) {
+        AppendInteger(sentence, st.wDay, 2);
+        AppendInteger(sentence, st.wMonth, 2);
+        AppendInteger(sentence, st.wYear % 100, 2);
+    }
 }
 
-void BuildTrackSentence(const std::vector<std::wstring>& fields, AltitudeUnit unit, std::wstring& sentence)
+template <typename Field>
+void BuildTrackSentence(const std::vector<Field>& fields, AltitudeUnit unit, std::string& sentence)
 {
     if (fields.size() < 5)
         ThrowOwnFailure(OziFailure::TrackPointFields);
@@ -136,13 +188,13 @@ void BuildTrackSentence(const std::vector<std::wstring>& fields, AltitudeUnit un
     const double altitude = ParseNumberField(NumberField::Altitude, fields[3]);
     const double dayNumber = ParseNumberField(NumberField::DayNumber, fields[4]);
 
-    sentence += L"$PMGNTRK,";
-    AppendTrackAngle(sentence, L"%02d%02d.%03d", latitude);
+    sentence += "$PMGNTRK,";
+    AppendTrackAngle(sentence, 2, latitude);
     sentence += LatitudeHemisphere(latitude);
-    AppendTrackAngle(sentence, L"%03d%02d.%03d", longitude);
+    AppendTrackAngle(sentence, 3, longitude);
     sentence += LongitudeHemisphere(longitude);
-    AppendIntegers(sentence, L"%d", {TruncateToInt(altitude)});
-    sentence += unit == AltitudeUnit::Feet ? L",F," : L",M,";
+    AppendInteger(sentence, TruncateToInt(altitude), 0);
+    sentence += unit == AltitudeUnit::Feet ? ",F," : ",M,";
     AppendTrackTimeAndDate(sentence, dayNumber);
 }
 
@@ -150,28 +202,23 @@ void BuildTrackSentence(const std::vector<std::wstring>& fields, AltitudeUnit un
 
 void ConvertWaypoints(const std::wstring& inputPath, const std::wstring& outputPath)
 {
-    const TextLines lines = ReadTextLines(inputPath);
-    if (lines.size() <= c_waypointHeaderLines)
-        ThrowOwnFailure(OziFailure::WaypointsTooShort);
-    CheckDatum(lines, OziFailure::WaypointsDatum);
+    TextLineReader reader(inputPath);
+    const Header header = ReadHeader(reader, c_waypointHeaderLines, OziFailure::WaypointsTooShort);
+    CheckDatum(header, OziFailure::WaypointsDatum);
     ThrowIfSameFile(inputPath, outputPath);
-    WriteOutput(outputPath, [&](HANDLE output) {
-        WritePointLines(lines, c_waypointHeaderLines, output, BuildWaypointSentence);
+    WriteOutput(reader, header.firstPointLine, outputPath, [](const auto& fields, std::string& sentence) {
+        BuildWaypointSentence(fields, sentence);
     });
 }
 
 void ConvertTrack(const std::wstring& inputPath, const std::wstring& outputPath)
 {
-    const TextLines lines = ReadTextLines(inputPath);
-    if (lines.size() <= c_trackHeaderLines)
-        ThrowOwnFailure(OziFailure::TrackTooShort);
-    CheckDatum(lines, OziFailure::TrackDatum);
-    const AltitudeUnit unit = ReadAltitudeUnit(lines);
+    TextLineReader reader(inputPath);
+    const Header header = ReadHeader(reader, c_trackHeaderLines, OziFailure::TrackTooShort);
+    CheckDatum(header, OziFailure::TrackDatum);
+    const AltitudeUnit unit = ReadAltitudeUnit(header);
     ThrowIfSameFile(inputPath, outputPath);
-    WriteOutput(outputPath, [&](HANDLE output) {
-        WritePointLines(lines, c_trackHeaderLines, output,
-                        [unit](const std::vector<std::wstring>& fields, std::wstring& sentence) {
-                            BuildTrackSentence(fields, unit, sentence);
-                        });
+    WriteOutput(reader, header.firstPointLine, outputPath, [unit](const auto& fields, std::string& sentence) {
+        BuildTrackSentence(fields, unit, sentence);
     });
 }

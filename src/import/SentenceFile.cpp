@@ -2,10 +2,13 @@
 
 #include <oleauto.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include "ErrorStrings.h"
 #include "base/ResourceString.h"
@@ -14,77 +17,217 @@
 namespace {
 
 // Appends value as printf's "%0<width>d" does (width 0: "%d"): the sign
-// first, then zeros up to the width, then the digits.
-void AppendInteger(std::wstring& text, int value, int width)
+// first, then zeros up to the width, then the digits; one append.
+template <typename Text>
+void AppendPaddedInteger(Text& text, int value, int width)
 {
-    wchar_t digits[12];
-    int count = 0;
+    using Char = typename Text::value_type;
+    constexpr int capacity = 20; // a sign and ten digits, or a width of nine
+    Char digits[capacity];
+    int first = capacity;
     unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
     do {
-        digits[count++] = static_cast<wchar_t>(L'0' + magnitude % 10);
+        digits[--first] = static_cast<Char>('0' + magnitude % 10);
         magnitude /= 10;
     } while (magnitude != 0);
-    if (value < 0) {
-        text += L'-';
-        --width;
+    const int padded = capacity - std::min(width - (value < 0 ? 1 : 0), capacity - 1);
+    while (first > padded)
+        digits[--first] = Char('0');
+    if (value < 0)
+        digits[--first] = Char('-');
+    text.append(digits + first, static_cast<size_t>(capacity - first));
+}
+
+// White space as IsWhiteSpace sees it; narrow text is ASCII, whose bytes
+// are the characters themselves.
+template <typename Char>
+std::basic_string_view<Char> Trim(std::basic_string_view<Char> text) noexcept
+{
+    // Printable ASCII, the common case, needs no call.
+    auto isSpace = [](Char c) { return !(c > Char(' ') && c < Char(0x7F)) && IsWhiteSpace(static_cast<wchar_t>(c)); };
+    while (!text.empty() && isSpace(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isSpace(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+template <typename Char>
+bool IsDigit(Char c) noexcept
+{
+    return c >= Char('0') && c <= Char('9');
+}
+
+// The parts of a plain decimal number (see PlainDecimalText); other text
+// raises DISP_E_TYPEMISMATCH.
+template <typename Char>
+struct DecimalParts
+{
+    bool negative = false;
+    std::basic_string_view<Char> integerDigits;
+    std::basic_string_view<Char> fractionDigits;
+    bool point = false;
+};
+
+template <typename Char>
+DecimalParts<Char> SplitPlainDecimal(std::basic_string_view<Char> text)
+{
+    DecimalParts<Char> parts;
+    text = Trim(text);
+    if (!text.empty() && (text.front() == Char('-') || text.front() == Char('+'))) {
+        parts.negative = text.front() == Char('-');
+        text.remove_prefix(1);
     }
-    for (int pad = width - count; pad > 0; --pad)
-        text += L'0';
-    while (count > 0)
-        text += digits[--count];
-}
-
-bool IsDigit(wchar_t c) noexcept
-{
-    return c >= L'0' && c <= L'9';
-}
-
-bool AllDigits(std::wstring_view text) noexcept
-{
-    for (wchar_t c : text)
-        if (!IsDigit(c))
-            return false;
-    return true;
+    // One pass: digits and at most one point.
+    size_t point = std::basic_string_view<Char>::npos;
+    for (size_t pos = 0; pos < text.size(); ++pos) {
+        if (IsDigit(text[pos]))
+            continue;
+        if (text[pos] != Char('.') || point != std::basic_string_view<Char>::npos)
+            ThrowHr(DISP_E_TYPEMISMATCH);
+        point = pos;
+    }
+    parts.point = point != std::basic_string_view<Char>::npos;
+    parts.integerDigits = text.substr(0, point);
+    if (parts.point)
+        parts.fractionDigits = text.substr(point + 1);
+    if (parts.integerDigits.empty() && parts.fractionDigits.empty())
+        ThrowHr(DISP_E_TYPEMISMATCH);
+    return parts;
 }
 
 // The correctly rounded value of a run of ASCII digits ("" is 0); infinity
 // beyond the range of a double. Up to 15 digits the value is exact and
 // built here, which is what the readers meet on nearly every line.
-double DigitsValue(std::string_view digits) noexcept
+template <typename Char>
+double DigitsValue(std::basic_string_view<Char> digits)
 {
     constexpr size_t exactDigits = 15;
     if (digits.size() <= exactDigits) {
         long long value = 0;
-        for (char c : digits)
-            value = value * 10 + (c - '0');
+        for (Char c : digits)
+            value = value * 10 + (c - Char('0'));
         return static_cast<double>(value);
     }
+    const std::string text(digits.begin(), digits.end());
     double value = 0;
-    const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), value, std::chars_format::fixed);
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
     return result.ec == std::errc() ? value : HUGE_VAL;
 }
+
+// The powers of ten a double holds exactly.
+constexpr double c_exactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 // The value of the fraction digits after the point: the digits' value
 // divided by the power of ten of their count, each rounded once, up to the
 // exactly representable powers; the correctly rounded value of "0.digits"
 // for longer fractions, whose power of ten would overflow.
-double FractionValue(std::string_view digits)
+template <typename Char>
+double FractionValue(std::basic_string_view<Char> digits)
 {
-    constexpr size_t exactPowers = 22;
-    if (digits.size() <= exactPowers)
-        return DigitsValue(digits) / std::pow(10.0, static_cast<double>(digits.size()));
-    const std::string text = "0." + std::string(digits);
+    if (digits.size() < std::size(c_exactPowersOfTen))
+        return DigitsValue(digits) / c_exactPowersOfTen[digits.size()];
+    std::string text = "0.";
+    text.append(digits.begin(), digits.end());
     double value = 0;
     std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
     return value;
 }
 
+template <typename Char>
+double ParsePlainDecimal(std::basic_string_view<Char> text)
+{
+    const DecimalParts<Char> parts = SplitPlainDecimal(text);
+    double value = DigitsValue(parts.integerDigits);
+    if (!parts.fractionDigits.empty())
+        value += FractionValue(parts.fractionDigits);
+    if (!std::isfinite(value))
+        ThrowHr(DISP_E_OVERFLOW);
+    return parts.negative ? -value : value;
+}
+
+// The integer part of a value and five truncated fraction digits, as
+// FormatFixedPoint writes them.
+struct FixedPoint
+{
+    bool negativeZero; // "-" before an integer part of 0
+    int integerPart;
+    int fraction;
+};
+
+FixedPoint ToFixedPoint(double value) noexcept
+{
+    const int integerPart = TruncateToInt(value);
+    // The fraction comes from the value's own integer part, which equals
+    // integerPart whenever that did not saturate.
+    const int fraction = TruncateToInt((std::fabs(value) - std::fabs(std::trunc(value))) * 100000.0);
+    return {value < 0 && integerPart == 0, integerPart, fraction};
+}
+
+// Whole degrees of |value| and its minutes, as FormatDegreeMinutes writes
+// them.
+struct DegreeMinutes
+{
+    int degrees;
+    double minutes;
+};
+
+DegreeMinutes ToDegreeMinutes(double value) noexcept
+{
+    const double absolute = std::fabs(value);
+    const double degrees = std::floor(absolute);
+    return {TruncateToInt(degrees), (absolute - degrees) * 60.0};
+}
+
+// Degrees, whole minutes and thousandths of a minute of |value|.
+struct TrackAngle
+{
+    int degrees;
+    int minutes;
+    int thousandths;
+};
+
+TrackAngle ToTrackAngle(double value) noexcept
+{
+    const double sign = value >= 0 ? 1.0 : -1.0;
+    const double absolute = sign * value;
+    const int degrees = TruncateToInt(absolute);
+    const double fraction = absolute - degrees;
+    const int minutes = TruncateToInt(fraction * 60.0);
+    const int thousandths = TruncateToInt((fraction - minutes / 60.0) * 60.0 * 1000.0);
+    return {degrees, minutes, thousandths};
+}
+
+constexpr uint64_t c_everyByte = 0x0101010101010101u;
+constexpr uint64_t c_everyHighBit = 0x8080808080808080u;
+
+// True when one of the eight bytes of the word is 0.
+constexpr bool HasZeroByte(uint64_t word) noexcept
+{
+    return ((word - c_everyByte) & ~word & c_everyHighBit) != 0;
+}
+
+uint64_t LoadWord(const char* bytes) noexcept
+{
+    uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    return word;
+}
+
 // Writes "*hh" after the length bytes of a line that starts with '$'
 // (room for three more bytes is the caller's) and returns the new length.
+// The bytes are combined eight at a time, then the eight results.
 size_t AppendChecksumTo(char* line, size_t length) noexcept
 {
+    uint64_t words = 0;
+    size_t i = 1;
+    for (; i + 8 <= length; i += 8)
+        words ^= LoadWord(line + i);
     unsigned char sum = 0;
-    for (size_t i = 1; i < length; ++i)
+    for (; words != 0; words >>= 8)
+        sum ^= static_cast<unsigned char>(words);
+    for (; i < length; ++i)
         sum ^= static_cast<unsigned char>(line[i]);
     static const char c_hex[] = "0123456789ABCDEF";
     line[length] = '*';
@@ -93,12 +236,13 @@ size_t AppendChecksumTo(char* line, size_t length) noexcept
     return length + 3;
 }
 
-// A text file with a NUL byte in a line is damaged: its lines are not
-// what its writer meant, so none of them is taken.
-[[noreturn]] void ThrowNulByteAt(const std::wstring& path, size_t line)
+// A text file with a NUL byte in a line, or a line longer than any text
+// file of lines has, is damaged: its lines are not what its writer meant,
+// so none of them is taken.
+[[noreturn]] void ThrowDamagedLineAt(WORD failure, const std::wstring& path, size_t line)
 {
     try {
-        ThrowOwnFailureAt(TextFailure::NulByte, static_cast<unsigned>(line));
+        ThrowOwnFailureAt(failure, static_cast<unsigned>(line));
     } catch (CAtlException& e) {
         e.SetPathIfUnknown(path);
         throw;
@@ -185,8 +329,13 @@ void AppendIntegers(std::wstring& text, const wchar_t* format, std::initializer_
         if (p[1] != L'd' || value == values.end())
             ThrowHr(E_INVALIDARG);
         ++p;
-        AppendInteger(text, *value++, width);
+        AppendPaddedInteger(text, *value++, width);
     }
+}
+
+void AppendInteger(std::string& text, int value, int width)
+{
+    AppendPaddedInteger(text, value, width);
 }
 
 int TruncateToInt(double value) noexcept
@@ -199,7 +348,6 @@ int TruncateToInt(double value) noexcept
         return INT_MIN;
     return static_cast<int>(value);
 }
-
 
 void WriteSentence(HANDLE file, std::wstring_view line, bool checksum)
 {
@@ -243,26 +391,33 @@ bool AppendChecksum(std::string& line)
 
 std::wstring FormatFixedPoint(const wchar_t* integerFormat, double value)
 {
-    const int integerPart = TruncateToInt(value);
-    // The fraction comes from the value's own integer part, which equals
-    // integerPart whenever that did not saturate.
-    const int fraction = TruncateToInt((std::fabs(value) - std::fabs(std::trunc(value))) * 100000.0);
+    const FixedPoint parts = ToFixedPoint(value);
     std::wstring text;
-    if (value < 0 && integerPart == 0)
+    if (parts.negativeZero)
         text = L"-";
-    text += FormatIntegers(integerFormat, {integerPart});
-    text += FormatIntegers(L".%05d", {fraction});
+    AppendIntegers(text, integerFormat, {parts.integerPart});
+    AppendIntegers(text, L".%05d", {parts.fraction});
     return text;
 }
 
 std::wstring FormatDegreeMinutes(int degreeDigits, double value)
 {
-    const double absolute = std::fabs(value);
-    const double degrees = std::floor(absolute);
+    const DegreeMinutes parts = ToDegreeMinutes(value);
     std::wstring text;
-    AppendInteger(text, TruncateToInt(degrees), degreeDigits);
-    return text +
-           FormatFixedPoint(L"%02d", (absolute - degrees) * 60.0);
+    AppendPaddedInteger(text, parts.degrees, degreeDigits);
+    return text + FormatFixedPoint(L"%02d", parts.minutes);
+}
+
+void AppendDegreeMinutes(std::string& text, int degreeDigits, double value)
+{
+    const DegreeMinutes parts = ToDegreeMinutes(value);
+    AppendPaddedInteger(text, parts.degrees, degreeDigits);
+    const FixedPoint minutes = ToFixedPoint(parts.minutes);
+    if (minutes.negativeZero)
+        text += '-';
+    AppendPaddedInteger(text, minutes.integerPart, 2);
+    text += '.';
+    AppendPaddedInteger(text, minutes.fraction, 5);
 }
 
 std::wstring FormatTrackAngle(const wchar_t* format, double value)
@@ -274,109 +429,202 @@ std::wstring FormatTrackAngle(const wchar_t* format, double value)
 
 void AppendTrackAngle(std::wstring& text, const wchar_t* format, double value)
 {
-    const double sign = value >= 0 ? 1.0 : -1.0;
-    const double absolute = sign * value;
-    const int degrees = TruncateToInt(absolute);
-    const double fraction = absolute - degrees;
-    const int minutes = TruncateToInt(fraction * 60.0);
-    const int thousandths = TruncateToInt((fraction - minutes / 60.0) * 60.0 * 1000.0);
-    AppendIntegers(text, format, {degrees, minutes, thousandths});
+    const TrackAngle angle = ToTrackAngle(value);
+    AppendIntegers(text, format, {angle.degrees, angle.minutes, angle.thousandths});
 }
 
-TextLines ReadTextLines(const std::wstring& path)
+void AppendTrackAngle(std::string& text, int degreeDigits, double value)
 {
-    TextLines result;
-    DWORD length = 0;
-    try {
-        UniqueHFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-        ThrowLastErrorIf(!file);
-        LARGE_INTEGER size;
-        ThrowLastErrorIf(!GetFileSizeEx(file.Get(), &size));
-        if (static_cast<ULONGLONG>(size.QuadPart) >= MAXDWORD)
-            ThrowHr(E_OUTOFMEMORY);
-        length = static_cast<DWORD>(size.QuadPart);
-        result.m_contents.reset(new (std::nothrow) char[length + 1]);
-        if (!result.m_contents)
-            ThrowHr(E_OUTOFMEMORY);
-        DWORD total = 0;
-        while (total < length) {
-            DWORD read = 0;
-            ThrowLastErrorIf(!ReadFile(file.Get(), result.m_contents.get() + total, length - total, &read, nullptr));
-            if (read == 0)
-                break; // the file shrank while it was read
-            total += read;
-        }
-        result.m_contents[total] = '\0';
-        length = total;
-    } catch (CAtlException& e) {
-        e.SetPathIfUnknown(path);
-        throw;
-    }
+    const TrackAngle angle = ToTrackAngle(value);
+    AppendPaddedInteger(text, angle.degrees, degreeDigits);
+    AppendPaddedInteger(text, angle.minutes, 2);
+    text += '.';
+    AppendPaddedInteger(text, angle.thousandths, 3);
+}
 
-    // The real length, not the C string: a NUL byte must not hide the rest.
-    const std::string_view contents(result.m_contents.get(), length);
-    size_t start = 0;
-    while (start < contents.size()) {
-        size_t end = contents.find('\n', start);
-        const bool lastPiece = end == std::string_view::npos;
-        if (lastPiece)
-            end = contents.size();
-        std::string_view piece = contents.substr(start, end - start);
-        while (!piece.empty() && piece.front() == '\r')
-            piece.remove_prefix(1);
-        while (!piece.empty() && piece.back() == '\r')
-            piece.remove_suffix(1);
-        // What follows the last LF is a line only when it holds more than
-        // CRs, so that LF CR line ends give the same lines as CR LF.
-        if (!lastPiece || !piece.empty()) {
-            if (piece.find('\0') != std::string_view::npos)
-                ThrowNulByteAt(path, result.m_lines.size() + 1);
-            result.m_lines.push_back(piece);
-        }
-        start = end + 1;
+void AppendSentenceFieldText(std::string& sentence, std::string_view asciiText)
+{
+    for (const char c : asciiText) {
+        const wchar_t replacement = FieldReplacement(static_cast<unsigned char>(c));
+        sentence += replacement ? static_cast<char>(replacement) : c;
     }
-    return result;
+}
+
+void AppendSentenceFieldText(std::string& sentence, std::wstring_view text)
+{
+    sentence += WideToAnsi(SentenceFieldText(text));
+}
+
+namespace {
+
+constexpr size_t c_blockSize = 256 * 1024;
+constexpr size_t c_longestLineBlock = 1024 * 1024;
+
+// Position of the first LF or NUL byte, or size. Eight bytes are tested
+// at a time: the C library's memchr tests one.
+size_t FindLineEndOrNul(const char* bytes, size_t size) noexcept
+{
+    size_t pos = 0;
+    for (; pos + 8 <= size; pos += 8) {
+        const uint64_t word = LoadWord(bytes + pos);
+        if (HasZeroByte(word) || HasZeroByte(word ^ (c_everyByte * '\n')))
+            break;
+    }
+    for (; pos < size; ++pos)
+        if (bytes[pos] == '\n' || bytes[pos] == '\0')
+            return pos;
+    return size;
+}
+
+std::unique_ptr<char[]> AllocateBlock(size_t size)
+{
+    std::unique_ptr<char[]> block(new (std::nothrow) char[size]);
+    if (!block)
+        ThrowHr(E_OUTOFMEMORY);
+    return block;
+}
+
+} // namespace
+
+TextLineReader::TextLineReader(const std::wstring& path)
+    : m_path(path),
+      m_file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)),
+      m_block(AllocateBlock(c_blockSize)), m_capacity(c_blockSize)
+{
+    if (!m_file)
+        ThrowLastErrorFor(path);
+}
+
+bool TextLineReader::Next(std::string_view& line)
+{
+    for (;;) {
+        const char* start = m_block.get() + m_start;
+        const size_t available = m_end - m_start;
+        const size_t lineEnd = FindLineEndOrNul(start, available);
+        if (lineEnd < available && start[lineEnd] == '\0')
+            ThrowDamagedLineAt(TextFailure::NulByte, m_path, m_lineNumber + 1);
+        if (lineEnd < available) {
+            m_start += lineEnd + 1;
+            return Deliver(std::string_view(start, lineEnd), line);
+        }
+        if (m_atEnd) {
+            // What follows the last LF is a line only when it holds more
+            // than CRs, so that LF CR line ends give the same lines as CR LF.
+            const std::string_view rest(start, available);
+            m_start = m_end;
+            return rest.find_first_not_of('\r') != std::string_view::npos && Deliver(rest, line);
+        }
+        m_atEnd = !ReadMore();
+    }
+}
+
+bool TextLineReader::Deliver(std::string_view piece, std::string_view& line)
+{
+    ++m_lineNumber;
+    while (!piece.empty() && piece.front() == '\r')
+        piece.remove_prefix(1);
+    while (!piece.empty() && piece.back() == '\r')
+        piece.remove_suffix(1);
+    line = piece;
+    return true;
+}
+
+bool TextLineReader::ReadMore()
+{
+    const size_t unread = m_end - m_start;
+    if (unread == m_capacity) {
+        if (m_capacity >= c_longestLineBlock)
+            ThrowDamagedLineAt(TextFailure::LineTooLong, m_path, m_lineNumber + 1);
+        std::unique_ptr<char[]> larger = AllocateBlock(m_capacity * 2);
+        std::memcpy(larger.get(), m_block.get() + m_start, unread);
+        m_block = std::move(larger);
+        m_capacity *= 2;
+    } else {
+        std::memmove(m_block.get(), m_block.get() + m_start, unread);
+    }
+    m_start = 0;
+    m_end = unread;
+    DWORD read = 0;
+    if (!ReadFile(m_file.Get(), m_block.get() + m_end, static_cast<DWORD>(m_capacity - m_end), &read, nullptr))
+        ThrowLastErrorFor(m_path);
+    m_end += read;
+    return read != 0;
+}
+
+SentenceWriter::SentenceWriter(const std::wstring& destination)
+    : m_file(destination), m_block(AllocateBlock(c_blockSize))
+{
+}
+
+void SentenceWriter::Write(std::string_view sentence)
+{
+    constexpr size_t checksumAndLineEnd = 5; // "*hh\r\n"
+    if (m_used + sentence.size() + checksumAndLineEnd > c_blockSize)
+        Flush();
+    if (sentence.size() + checksumAndLineEnd > c_blockSize) {
+        // Longer than a block: the sentence goes out by itself.
+        std::string whole(sentence);
+        AppendChecksum(whole);
+        whole += "\r\n";
+        WriteAll(m_file.Get(), whole.data(), whole.size());
+        return;
+    }
+    char* bytes = m_block.get() + m_used;
+    std::memcpy(bytes, sentence.data(), sentence.size());
+    size_t length = sentence.size();
+    if (length > 1 && bytes[0] == '$')
+        length = AppendChecksumTo(bytes, length);
+    bytes[length++] = '\r';
+    bytes[length++] = '\n';
+    m_used += length;
+}
+
+void SentenceWriter::Flush()
+{
+    WriteAll(m_file.Get(), m_block.get(), m_used);
+    m_used = 0;
+}
+
+void SentenceWriter::Commit()
+{
+    Flush();
+    m_file.Commit();
+}
+
+std::string_view TrimWhiteSpace(std::string_view asciiText) noexcept
+{
+    return Trim(asciiText);
+}
+
+bool IsAscii(std::string_view text) noexcept
+{
+    size_t pos = 0;
+    for (; pos + 8 <= text.size(); pos += 8)
+        if (LoadWord(text.data() + pos) & c_everyHighBit)
+            return false;
+    for (const char c : text.substr(pos))
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
 }
 
 std::string PlainDecimalText(std::wstring_view text)
 {
-    text = TrimWhiteSpace(text);
-    bool negative = false;
-    if (!text.empty() && (text.front() == L'-' || text.front() == L'+')) {
-        negative = text.front() == L'-';
-        text.remove_prefix(1);
-    }
-    const size_t point = text.find(L'.');
-    const std::wstring_view integerDigits = text.substr(0, point);
-    const std::wstring_view fractionDigits = point == std::wstring_view::npos ? std::wstring_view() : text.substr(point + 1);
-    if (integerDigits.empty() && fractionDigits.empty())
-        ThrowHr(DISP_E_TYPEMISMATCH);
-    if (!AllDigits(integerDigits) || !AllDigits(fractionDigits))
-        ThrowHr(DISP_E_TYPEMISMATCH);
+    const DecimalParts<wchar_t> parts = SplitPlainDecimal(text);
     std::string plain;
-    plain.reserve(text.size() + 1);
-    if (negative)
+    if (parts.negative)
         plain += '-';
-    for (wchar_t c : text)
-        plain += static_cast<char>(c);
+    plain.append(parts.integerDigits.begin(), parts.integerDigits.end());
+    if (parts.point)
+        plain += '.';
+    plain.append(parts.fractionDigits.begin(), parts.fractionDigits.end());
     return plain;
 }
 
 double ParseDecimal(std::wstring_view text)
 {
-    const std::string plain = PlainDecimalText(text);
-    std::string_view digits = plain;
-    const bool negative = digits.front() == '-';
-    if (negative)
-        digits.remove_prefix(1);
-    const size_t point = digits.find('.');
-    double value = DigitsValue(digits.substr(0, point));
-    if (point != std::string_view::npos && point + 1 < digits.size())
-        value += FractionValue(digits.substr(point + 1));
-    if (!std::isfinite(value))
-        ThrowHr(DISP_E_OVERFLOW);
-    return negative ? -value : value;
+    return ParsePlainDecimal(text);
 }
 
 namespace {
@@ -400,19 +648,33 @@ std::wstring LimitText(double limit)
     return std::to_wstring(TruncateToInt(limit));
 }
 
-} // namespace
+std::wstring FieldName(const NumberFieldRule& rule)
+{
+    return TryLoadResourceString(rule.name).value_or(std::wstring());
+}
 
-double ParseNumberField(NumberField field, std::wstring_view text, double (*parse)(std::wstring_view))
+std::wstring QuotedText(std::wstring_view text)
+{
+    return EscapeControlCharacters(text);
+}
+
+std::wstring QuotedText(std::string_view asciiText)
+{
+    return EscapeControlCharacters(AnsiToWide(asciiText));
+}
+
+// The words naming the field and quoting its text are made only for a
+// failure: a million good lines need none of them.
+template <typename Char, typename Parse>
+double ParseFieldText(NumberField field, std::basic_string_view<Char> text, Parse parse)
 {
     const NumberFieldRule& rule = c_numberFieldRules[static_cast<size_t>(field)];
-    const std::wstring name = TryLoadResourceString(rule.name).value_or(std::wstring());
-    const std::wstring quoted = EscapeControlCharacters(text);
     double value = 0;
     try {
         value = parse(text);
     } catch (CAtlException& e) {
         const UINT words = e.m_hr == DISP_E_OVERFLOW ? IDS_DETAIL_TOO_LARGE : IDS_DETAIL_NOT_A_NUMBER;
-        if (auto detail = TryFormatResourceString(words, {name, quoted}))
+        if (auto detail = TryFormatResourceString(words, {FieldName(rule), QuotedText(text)}))
             e.SetDetailIfUnknown(*detail);
         throw;
     }
@@ -420,7 +682,20 @@ double ParseNumberField(NumberField field, std::wstring_view text, double (*pars
         return value;
     CAtlException outOfRange(DISP_E_OVERFLOW);
     const std::wstring limit = LimitText(rule.limit);
-    if (auto detail = TryFormatResourceString(IDS_DETAIL_OUT_OF_RANGE, {name, quoted, L"-" + limit, limit}))
+    if (auto detail =
+            TryFormatResourceString(IDS_DETAIL_OUT_OF_RANGE, {FieldName(rule), QuotedText(text), L"-" + limit, limit}))
         outOfRange.SetDetailIfUnknown(*detail);
     throw outOfRange;
+}
+
+} // namespace
+
+double ParseNumberField(NumberField field, std::wstring_view text, double (*parse)(std::wstring_view))
+{
+    return ParseFieldText(field, text, parse);
+}
+
+double ParseNumberField(NumberField field, std::string_view asciiText)
+{
+    return ParseFieldText(field, asciiText, [](std::string_view text) { return ParsePlainDecimal(text); });
 }

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/CommaSeparated.h"
 #include "base/FailureCodes.h"
 #include "base/Handle.h"
 #include "base/OutputFiles.h"
@@ -61,25 +62,86 @@ std::wstring FormatFixedPoint(const wchar_t* integerFormat, double value);
 std::wstring FormatTrackAngle(const wchar_t* format, double value);
 void AppendTrackAngle(std::wstring& text, const wchar_t* format, double value);
 
-// The lines of a text file, read whole. Lines are narrow (ANSI) views into
-// the contents the object owns.
-class TextLines
+// The lines of a text file, read in blocks of 256 KiB so that memory does
+// not grow with the file's size: a block grows for a longer line, up to
+// 1 MiB. Lines end at LF; CRs at either end of a line are removed, and what
+// follows the last LF is a line only when it holds more than CRs. A NUL
+// byte in a line is a damaged file (TextFailure::NulByte), and so is a
+// longer line (TextFailure::LineTooLong), with the line's number as the
+// position. Every failure carries the file's path.
+class TextLineReader
 {
 public:
-    size_t size() const noexcept { return m_lines.size(); }
-    std::string_view operator[](size_t index) const noexcept { return m_lines[index]; }
+    explicit TextLineReader(const std::wstring& path);
+    TextLineReader(const TextLineReader&) = delete;
+    TextLineReader& operator=(const TextLineReader&) = delete;
+
+    // The next line as ANSI bytes, valid until the next call; false at the
+    // end of the file.
+    bool Next(std::string_view& line);
+
+    // The 1-based number of the line Next gave last.
+    unsigned LineNumber() const noexcept { return m_lineNumber; }
 
 private:
-    friend TextLines ReadTextLines(const std::wstring& path);
-    std::unique_ptr<char[]> m_contents;
-    std::vector<std::string_view> m_lines;
+    // Moves the unread bytes to the front of the block (doubling it when a
+    // line fills it) and reads more behind them; false at the end.
+    bool ReadMore();
+    bool Deliver(std::string_view piece, std::string_view& line);
+
+    std::wstring m_path;
+    UniqueHFile m_file;
+    std::unique_ptr<char[]> m_block;
+    size_t m_capacity = 0;
+    size_t m_start = 0; // first unread byte
+    size_t m_end = 0;   // end of the bytes read
+    bool m_atEnd = false;
+    unsigned m_lineNumber = 0;
 };
 
-// Reads the file whole and splits it at LF; CRs at either end of a piece
-// are removed and an empty piece after the last LF is not a line. A NUL
-// byte in any line is a damaged file: it raises TextFailure::NulByte with
-// the line's number as the position and the file's path.
-TextLines ReadTextLines(const std::wstring& path);
+// Sentences written into the pending file of a destination in blocks of
+// 256 KiB, so that a conversion writes as it goes with few write calls.
+// Commit writes the rest and moves the file over the destination; without
+// it the destination keeps what it had.
+class SentenceWriter
+{
+public:
+    explicit SentenceWriter(const std::wstring& destination);
+    SentenceWriter(const SentenceWriter&) = delete;
+    SentenceWriter& operator=(const SentenceWriter&) = delete;
+
+    // Appends the sentence (ANSI bytes starting with '$'), its checksum and
+    // CR LF.
+    void Write(std::string_view sentence);
+    void Commit();
+
+private:
+    void Flush();
+
+    PendingFile m_file;
+    std::unique_ptr<char[]> m_block;
+    size_t m_used = 0;
+};
+
+// The narrow forms of the field formats above, for sentences built as ANSI
+// bytes: value as "%0<width>d" (width 0: "%d"), FormatDegreeMinutes and
+// FormatTrackAngle with degreeDigits integer digits of degrees.
+void AppendInteger(std::string& text, int value, int width);
+void AppendDegreeMinutes(std::string& text, int degreeDigits, double value);
+void AppendTrackAngle(std::string& text, int degreeDigits, double value);
+
+// Appends the field text as SentenceFieldText makes it (ASCII text: one
+// byte each; other text is converted from the ANSI code page and back).
+void AppendSentenceFieldText(std::string& sentence, std::string_view asciiText);
+void AppendSentenceFieldText(std::string& sentence, std::wstring_view text);
+
+// The line without white space at either end, for ASCII bytes as
+// TrimWhiteSpace does for wide text.
+std::string_view TrimWhiteSpace(std::string_view asciiText) noexcept;
+
+// True when every byte is ASCII, whose values are the same characters in
+// every ANSI code page: such text can be read as bytes.
+bool IsAscii(std::string_view text) noexcept;
 
 // The plain decimal number a text holds, in ASCII with its sign ("-12.5"
 // of " -12.5 ", "12." of "+12."): white space around it, an optional sign,
@@ -108,3 +170,6 @@ enum class NumberField { Latitude, Longitude, Altitude, DayNumber };
 // (raised as DISP_E_OVERFLOW).
 double ParseNumberField(NumberField field, std::wstring_view text,
                         double (*parse)(std::wstring_view) = ParseDecimal);
+
+// The same for ASCII text, read as ParseDecimal reads wide text.
+double ParseNumberField(NumberField field, std::string_view asciiText);

@@ -38,6 +38,7 @@ TEST(CommaSeparated, SplitTable)
         {L"x,\"open", {L"x"}},
         {L"\"q\"tail,next", {L"q", L"next"}}, // text after the closing quote up to the comma is dropped
         {L"\"last\"", {L"last"}},
+        {L"\"x\"\"1\",\"y\"\"2\",z", {L"x\"1", L"y\"2", L"z"}}, // two unquoted texts side by side
         {L"", {}},
         {L"   ", {}},
     };
@@ -47,5 +48,14 @@ TEST(CommaSeparated, SplitTable)
         // The list-reusing form gives the same fields whatever it held before.
         SplitCommaSeparated(row.line, reused);
         EXPECT_EQ(row.fields, reused) << WideToUtf8(row.line);
+        // And so does the form for ASCII bytes, its views into the line or
+        // into the unquoted text.
+        const std::string ascii = WideToUtf8(row.line);
+        std::vector<std::string_view> views{"stale"};
+        std::string unquoted = "stale";
+        SplitCommaSeparated(ascii, views, unquoted);
+        ASSERT_EQ(row.fields.size(), views.size()) << ascii;
+        for (size_t i = 0; i < views.size(); ++i)
+            EXPECT_EQ(WideToUtf8(row.fields[i]), views[i]) << ascii;
     }
 }

@@ -87,7 +87,23 @@ TEST(SentenceFile, WriteSentenceConvertsToAnsiAndEndsWithCrLf)
     EXPECT_EQ(expected, ReadFileBytes(path));
 }
 
-TEST(SentenceFile, ReadTextLinesSplitsEveryLineEnding)
+namespace {
+
+std::vector<std::string> ReadAllLines(const std::wstring& path)
+{
+    TextLineReader reader(path);
+    std::vector<std::string> lines;
+    std::string_view line;
+    while (reader.Next(line)) {
+        lines.emplace_back(line);
+        EXPECT_EQ(lines.size(), reader.LineNumber());
+    }
+    return lines;
+}
+
+} // namespace
+
+TEST(SentenceFile, TextLineReaderSplitsEveryLineEnding)
 {
     struct Row
     {
@@ -109,7 +125,7 @@ TEST(SentenceFile, ReadTextLinesSplitsEveryLineEnding)
     int index = 0;
     for (const auto& row : rows) {
         WriteFileBytes(path, row.contents);
-        const TextLines lines = ReadTextLines(path);
+        const std::vector<std::string> lines = ReadAllLines(path);
         ASSERT_EQ(row.lines.size(), lines.size()) << "row " << index;
         for (size_t i = 0; i < lines.size(); ++i)
             EXPECT_EQ(row.lines[i], lines[i]) << "row " << index << " line " << i;
@@ -117,7 +133,27 @@ TEST(SentenceFile, ReadTextLinesSplitsEveryLineEnding)
     }
 }
 
-TEST(SentenceFile, ReadTextLinesRefusesANulByteNamingItsLine)
+// Blocks end inside lines and between CR and LF, and a line longer than a
+// block makes the reader grow: the lines are the same as read whole.
+TEST(SentenceFile, TextLineReaderKeepsLinesAcrossBlocks)
+{
+    std::vector<std::string> expected;
+    std::string contents;
+    for (size_t i = 0; contents.size() < 900 * 1024; ++i) {
+        const size_t length = i == 3000 ? 600 * 1024 : (i * 7919) % 301;
+        expected.push_back(std::string(length, static_cast<char>('a' + i % 26)));
+        contents += expected.back() + (i % 3 == 0 ? "\n" : "\r\n");
+    }
+    TempFolder folder;
+    const std::wstring path = folder.File(L"lines.txt");
+    WriteFileBytes(path, contents);
+    const std::vector<std::string> lines = ReadAllLines(path);
+    ASSERT_EQ(expected.size(), lines.size());
+    for (size_t i = 0; i < lines.size(); ++i)
+        ASSERT_EQ(expected[i], lines[i]) << "line " << i + 1;
+}
+
+TEST(SentenceFile, TextLineReaderRefusesANulByteNamingItsLine)
 {
     struct Row
     {
@@ -134,7 +170,7 @@ TEST(SentenceFile, ReadTextLinesRefusesANulByteNamingItsLine)
     for (const auto& row : rows) {
         WriteFileBytes(path, row.contents);
         try {
-            ReadTextLines(path);
+            ReadAllLines(path);
             ADD_FAILURE() << "no failure for line " << row.line;
         } catch (const CAtlException& e) {
             EXPECT_EQ(MakeOwnFailure(TextFailure::NulByte), e.m_hr);
@@ -144,10 +180,10 @@ TEST(SentenceFile, ReadTextLinesRefusesANulByteNamingItsLine)
     }
 }
 
-TEST(SentenceFile, ReadTextLinesOfAMissingFileRaisesTheSystemError)
+TEST(SentenceFile, TextLineReaderOfAMissingFileRaisesTheSystemError)
 {
     TempFolder folder;
-    EXPECT_EQ(HResultFromWin32(ERROR_FILE_NOT_FOUND), RaisedResult([&] { ReadTextLines(folder.File(L"none.wpt")); }));
+    EXPECT_EQ(HResultFromWin32(ERROR_FILE_NOT_FOUND), RaisedResult([&] { TextLineReader reader(folder.File(L"none.wpt")); }));
 }
 
 namespace {

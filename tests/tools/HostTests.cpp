@@ -1,5 +1,6 @@
 #include "support/TestSupport.h"
 
+#include <cstring>
 #include <optional>
 
 #include "base/Handle.h"
@@ -133,6 +134,19 @@ TEST(Host, BothBinariesCarryTheProductAndFileVersion)
                                    reinterpret_cast<void**>(&product), &length));
         EXPECT_STREQ(L"Tervolin", product);
     }
+}
+
+TEST(Host, ConsoleHostMayUseTheWholeAddressSpace)
+{
+    const std::string image = ReadFileBytes(EnvironmentValue(L"TERVOLIN_BIN") + L"\\tervolin.exe");
+    IMAGE_DOS_HEADER dos{};
+    ASSERT_GE(image.size(), sizeof dos);
+    std::memcpy(&dos, image.data(), sizeof dos);
+    const size_t fileHeader = static_cast<size_t>(dos.e_lfanew) + sizeof(DWORD); // after "PE\0\0"
+    IMAGE_FILE_HEADER header{};
+    ASSERT_GE(image.size(), fileHeader + sizeof header);
+    std::memcpy(&header, image.data() + fileHeader, sizeof header);
+    EXPECT_NE(0, header.Characteristics & IMAGE_FILE_LARGE_ADDRESS_AWARE);
 }
 
 namespace {
