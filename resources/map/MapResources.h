@@ -90,3 +90,15 @@
 // properties; the sentence added when layers were moved.
 #define IDS_MAP_COMPLETED 3622
 #define IDS_MAP_COMPLETED_REORDERED 3623
+// The contents list's info tip of a packed file: its name, its type's
+// description when the extension is known, its place in the container.
+#define IDS_MAP_ENTRY_NAME 3624
+#define IDS_MAP_ENTRY_TYPE 3625
+#define IDS_MAP_ENTRY_LOCATION 3626
+#define IDS_MAP_TYPE_LAYER 3627
+#define IDS_MAP_TYPE_CELL_LAYOUT 3628
+#define IDS_MAP_TYPE_DICTIONARY 3629
+#define IDS_MAP_TYPE_TABLES 3630
+#define IDS_MAP_TYPE_MAP_INFORMATION 3631
+#define IDS_MAP_TYPE_ICONS 3632
+#define IDS_MAP_TYPE_EXTRA_TABLES 3633

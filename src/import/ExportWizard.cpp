@@ -9,6 +9,7 @@
 #include "ui/BrowseFolders.h"
 #include "ui/FileDialog.h"
 #include "ui/MessageBox.h"
+#include "ui/WindowHelpers.h"
 #include "ui/WizardResources.h"
 
 namespace {
@@ -40,19 +41,6 @@ const FormatChoice& ChoiceOf(ExportFormat format)
             return choice;
     return c_formatChoices[0];
 }
-
-// The wait cursor while the export runs (it blocks the page).
-class WaitCursor
-{
-public:
-    WaitCursor() noexcept : m_previous(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) {}
-    ~WaitCursor() { SetCursor(m_previous); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-
-private:
-    HCURSOR m_previous;
-};
 
 size_t SkippedLines(const SentenceSkips& skipped)
 {
@@ -135,10 +123,7 @@ void CExportWizard::CPagePaths::OnCommand(WORD id, WORD code, HWND)
 
 std::wstring CExportWizard::CPagePaths::EditText(int id) const
 {
-    const HWND edit = Item(id);
-    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(edit)) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(edit, text.data(), static_cast<int>(text.size()))));
-    return text;
+    return WindowText(Item(id));
 }
 
 ExportFormat CExportWizard::CPagePaths::SelectedFormat() const

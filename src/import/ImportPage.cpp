@@ -9,6 +9,7 @@
 #include "ui/BrowseFolders.h"
 #include "ui/FileDialog.h"
 #include "ui/MessageBox.h"
+#include "ui/WindowHelpers.h"
 
 namespace {
 
@@ -16,29 +17,6 @@ namespace {
 // hook, sizing): open an existing file; save, asking before overwriting.
 constexpr DWORD c_openFlags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST;
 constexpr DWORD c_saveFlags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
-
-// The wait cursor while the conversion runs (it blocks the page).
-class WaitCursor
-{
-public:
-    WaitCursor() noexcept : m_previous(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) {}
-    ~WaitCursor() { SetCursor(m_previous); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-
-private:
-    HCURSOR m_previous;
-};
-
-// "The import is complete: %s has been created." with the path.
-std::wstring CompleteText(const std::wstring& destination)
-{
-    std::wstring text = LoadResourceString(IDS_IMPORT_COMPLETE);
-    const size_t insert = text.find(L"%s");
-    if (insert != std::wstring::npos)
-        text.replace(insert, 2, destination);
-    return text;
-}
 
 // The completion page's words: the file, the count of points and, when
 // placemarks were skipped, their count.
@@ -218,6 +196,6 @@ std::optional<ImportCounts> CImportPage::Convert()
 
 void CImportPage::ShowSuccess() const
 {
-    ShowConfirmationMessageBox(Window(), m_layout.completeMessage, CompleteText(m_destination).c_str(),
+    ShowConfirmationMessageBox(Window(), m_layout.completeMessage, FormatResourceString(IDS_IMPORT_COMPLETE, {m_destination}).c_str(),
                                MAKEINTRESOURCEW(c_captionInformation), MB_OK | MB_ICONINFORMATION);
 }

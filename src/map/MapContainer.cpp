@@ -11,6 +11,7 @@
 #include "base/OutputFiles.h"
 #include "base/ResourceString.h"
 #include "base/Text.h"
+#include "map/MapResources.h"
 #include "map/NumberFormat.h"
 
 namespace {
@@ -31,28 +32,50 @@ constexpr std::uint32_t c_maxLittleEndianEntries = 0xFFFF;
 constexpr DWORD c_chunkBytes = 1u << 20;
 constexpr size_t c_directoryEntriesPerRead = 4096;
 
+// The words of a known extension: the string id and its English text, for
+// programs that carry no string table.
 struct FileType
 {
     const wchar_t* extension;
+    UINT descriptionId;
     const wchar_t* description;
 };
 
 const FileType c_fileTypes[] = {
-    {L".LAY", L"Map layer data (map objects with coordinates)"},
-    {L".CLT", L"Cell layout table (index file for map layer data)"},
-    {L".DBD", L"Database dictionary (references all database tables)"},
-    {L".AUX", L"Database tables"},
-    {L".CLP", L"Database tables"},
-    {L".EXT", L"Database tables"},
-    {L".DAT", L"Database tables"},
-    {L".INI", L"Text file with map information"},
-    {L".ICS", L"Icon bitmaps"},
-    {L".DAX", L"Extra database tables (topo/worldwide basemap)"},
-    {L".DCT", L"Extra database tables (topo/worldwide basemap)"},
-    {L".DPO", L"Extra database tables (topo/worldwide basemap)"},
-    {L".DSC", L"Extra database tables (topo/worldwide basemap)"},
-    {L".DTX", L"Extra database tables (topo/worldwide basemap)"},
+    {L".LAY", IDS_MAP_TYPE_LAYER, L"Map layer data (map objects with coordinates)"},
+    {L".CLT", IDS_MAP_TYPE_CELL_LAYOUT, L"Cell layout table (index file for map layer data)"},
+    {L".DBD", IDS_MAP_TYPE_DICTIONARY, L"Database dictionary (references all database tables)"},
+    {L".AUX", IDS_MAP_TYPE_TABLES, L"Database tables"},
+    {L".CLP", IDS_MAP_TYPE_TABLES, L"Database tables"},
+    {L".EXT", IDS_MAP_TYPE_TABLES, L"Database tables"},
+    {L".DAT", IDS_MAP_TYPE_TABLES, L"Database tables"},
+    {L".INI", IDS_MAP_TYPE_MAP_INFORMATION, L"Text file with map information"},
+    {L".ICS", IDS_MAP_TYPE_ICONS, L"Icon bitmaps"},
+    {L".DAX", IDS_MAP_TYPE_EXTRA_TABLES, L"Extra database tables (topo/worldwide basemap)"},
+    {L".DCT", IDS_MAP_TYPE_EXTRA_TABLES, L"Extra database tables (topo/worldwide basemap)"},
+    {L".DPO", IDS_MAP_TYPE_EXTRA_TABLES, L"Extra database tables (topo/worldwide basemap)"},
+    {L".DSC", IDS_MAP_TYPE_EXTRA_TABLES, L"Extra database tables (topo/worldwide basemap)"},
+    {L".DTX", IDS_MAP_TYPE_EXTRA_TABLES, L"Extra database tables (topo/worldwide basemap)"},
 };
+
+// A resource string with its inserts, or the English text with the same
+// inserts where the program has no string table.
+std::wstring LocalText(UINT id, const wchar_t* english, std::initializer_list<std::wstring_view> inserts)
+{
+    if (auto text = TryFormatResourceString(id, inserts))
+        return std::move(*text);
+    // The English texts hold %1, %2... in order, each once.
+    std::wstring text = english;
+    size_t from = 0;
+    for (const std::wstring_view insert : inserts) {
+        const size_t marker = text.find(L'%', from);
+        if (marker == std::wstring::npos)
+            break;
+        text.replace(marker, 2, insert);
+        from = marker + insert.size();
+    }
+    return text;
+}
 
 std::uint32_t ByteSwap(std::uint32_t value) noexcept
 {
@@ -187,14 +210,14 @@ std::wstring_view Extension(std::wstring_view name)
     return dot == std::wstring_view::npos ? std::wstring_view() : name.substr(dot);
 }
 
-const wchar_t* FileTypeDescription(std::wstring_view name)
+const FileType* FindFileType(std::wstring_view name)
 {
     const std::wstring_view extension = Extension(name);
     if (extension.empty())
         return nullptr;
     for (const auto& type : c_fileTypes)
         if (EqualsIgnoreCase(extension, type.extension))
-            return type.description;
+            return &type;
     return nullptr;
 }
 
@@ -392,11 +415,14 @@ const ContainerEntry* FindEntry(const MapContainer& container, std::wstring_view
 
 std::wstring DescribeEntry(const ContainerEntry& entry)
 {
-    std::wstring text = L"File Name: " + entry.name + L"\r\n";
-    if (const wchar_t* description = FileTypeDescription(entry.name))
-        text += L"File Type: " + std::wstring(description) + L"\r\n";
-    text += L"Location: " + FormatGroupedInteger(entry.length) + L" bytes at offset " +
-            FormatGroupedInteger(entry.offset) + L"\r\n";
+    std::wstring text = LocalText(IDS_MAP_ENTRY_NAME, L"File Name: %1", {entry.name}) + L"\r\n";
+    if (const FileType* type = FindFileType(entry.name)) {
+        const std::wstring description = LocalText(type->descriptionId, type->description, {});
+        text += LocalText(IDS_MAP_ENTRY_TYPE, L"File Type: %1", {description}) + L"\r\n";
+    }
+    text += LocalText(IDS_MAP_ENTRY_LOCATION, L"Location: %1 bytes at offset %2",
+                      {FormatGroupedInteger(entry.length), FormatGroupedInteger(entry.offset)}) +
+            L"\r\n";
     while (!text.empty() && wcschr(L"\t\n\r .", text.back()))
         text.pop_back();
     return text;

@@ -278,6 +278,8 @@ TEST(MapContainer, DescribesEntries)
                            L"Location: 0 bytes at offset 2"},
         {{L"ADD_MAPS.CFG", 472, 13}, L"File Name: ADD_MAPS.CFG\r\nLocation: 13 bytes at offset 472"},
         {{L"README.", 8, 1}, L"File Name: README.\r\nLocation: 1 bytes at offset 8"},
+        // A name holding an insert marker stays as it is.
+        {{L"A%2B.CFG", 3, 4}, L"File Name: A%2B.CFG\r\nLocation: 4 bytes at offset 3"},
     };
     for (const auto& row : rows)
         EXPECT_EQ(row.expected, DescribeEntry(row.entry));
