@@ -88,9 +88,11 @@ bool IsColourControl(UINT id) noexcept
 // (layers whose colours differ) the field is left empty.
 void DrawColourItem(const DRAWITEMSTRUCT& item)
 {
-    const bool selected = (item.itemState & ODS_SELECTED) != 0;
+    // An empty field is not painted as selected: there is nothing to mark.
+    const bool empty = item.itemID >= std::size(c_colourSwatches);
+    const bool selected = !empty && (item.itemState & ODS_SELECTED) != 0;
     FillRect(item.hDC, &item.rcItem, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
-    if (item.itemID >= std::size(c_colourSwatches)) {
+    if (empty) {
         if (item.itemState & ODS_FOCUS)
             DrawFocusRect(item.hDC, &item.rcItem);
         return;
