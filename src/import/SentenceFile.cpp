@@ -13,6 +13,9 @@
 #include "ErrorStrings.h"
 #include "base/ResourceString.h"
 #include "base/Text.h"
+#include "import/ByteWords.h"
+
+using namespace ByteWords;
 
 namespace {
 
@@ -199,55 +202,8 @@ TrackAngle ToTrackAngle(double value) noexcept
     return {degrees, minutes, thousandths};
 }
 
-constexpr uint64_t c_everyByte = 0x0101010101010101u;
-constexpr uint64_t c_everyHighBit = 0x8080808080808080u;
 
-// True when one of the eight bytes of the word is 0.
-constexpr bool HasZeroByte(uint64_t word) noexcept
-{
-    return ((word - c_everyByte) & ~word & c_everyHighBit) != 0;
-}
 
-uint64_t LoadWord(const char* bytes) noexcept
-{
-    uint64_t word;
-    std::memcpy(&word, bytes, sizeof word);
-    return word;
-}
-
-// Writes "*hh" after the length bytes of a line that starts with '$'
-// (room for three more bytes is the caller's) and returns the new length.
-// The bytes are combined eight at a time, then the eight results.
-size_t AppendChecksumTo(char* line, size_t length) noexcept
-{
-    uint64_t words = 0;
-    size_t i = 1;
-    for (; i + 8 <= length; i += 8)
-        words ^= LoadWord(line + i);
-    unsigned char sum = 0;
-    for (; words != 0; words >>= 8)
-        sum ^= static_cast<unsigned char>(words);
-    for (; i < length; ++i)
-        sum ^= static_cast<unsigned char>(line[i]);
-    static const char c_hex[] = "0123456789ABCDEF";
-    line[length] = '*';
-    line[length + 1] = c_hex[sum >> 4];
-    line[length + 2] = c_hex[sum & 0x0F];
-    return length + 3;
-}
-
-// A text file with a NUL byte in a line, or a line longer than any text
-// file of lines has, is damaged: its lines are not what its writer meant,
-// so none of them is taken.
-[[noreturn]] void ThrowDamagedLineAt(WORD failure, const std::wstring& path, size_t line)
-{
-    try {
-        ThrowOwnFailureAt(failure, static_cast<unsigned>(line));
-    } catch (CAtlException& e) {
-        e.SetPathIfUnknown(path);
-        throw;
-    }
-}
 
 // The replacement of a byte that must not appear inside a sentence field,
 // or 0 for a byte that may.
@@ -453,143 +409,6 @@ void AppendSentenceFieldText(std::string& sentence, std::string_view asciiText)
 void AppendSentenceFieldText(std::string& sentence, std::wstring_view text)
 {
     sentence += WideToAnsi(SentenceFieldText(text));
-}
-
-namespace {
-
-constexpr size_t c_blockSize = 256 * 1024;
-constexpr size_t c_longestLineBlock = 1024 * 1024;
-
-// Position of the first LF or NUL byte, or size. Eight bytes are tested
-// at a time: the C library's memchr tests one.
-size_t FindLineEndOrNul(const char* bytes, size_t size) noexcept
-{
-    size_t pos = 0;
-    for (; pos + 8 <= size; pos += 8) {
-        const uint64_t word = LoadWord(bytes + pos);
-        if (HasZeroByte(word) || HasZeroByte(word ^ (c_everyByte * '\n')))
-            break;
-    }
-    for (; pos < size; ++pos)
-        if (bytes[pos] == '\n' || bytes[pos] == '\0')
-            return pos;
-    return size;
-}
-
-std::unique_ptr<char[]> AllocateBlock(size_t size)
-{
-    std::unique_ptr<char[]> block(new (std::nothrow) char[size]);
-    if (!block)
-        ThrowHr(E_OUTOFMEMORY);
-    return block;
-}
-
-} // namespace
-
-TextLineReader::TextLineReader(const std::wstring& path)
-    : m_path(path),
-      m_file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)),
-      m_block(AllocateBlock(c_blockSize)), m_capacity(c_blockSize)
-{
-    if (!m_file)
-        ThrowLastErrorFor(path);
-}
-
-bool TextLineReader::Next(std::string_view& line)
-{
-    for (;;) {
-        const char* start = m_block.get() + m_start;
-        const size_t available = m_end - m_start;
-        const size_t lineEnd = FindLineEndOrNul(start, available);
-        if (lineEnd < available && start[lineEnd] == '\0')
-            ThrowDamagedLineAt(TextFailure::NulByte, m_path, m_lineNumber + 1);
-        if (lineEnd < available) {
-            m_start += lineEnd + 1;
-            return Deliver(std::string_view(start, lineEnd), line);
-        }
-        if (m_atEnd) {
-            // What follows the last LF is a line only when it holds more
-            // than CRs, so that LF CR line ends give the same lines as CR LF.
-            const std::string_view rest(start, available);
-            m_start = m_end;
-            return rest.find_first_not_of('\r') != std::string_view::npos && Deliver(rest, line);
-        }
-        m_atEnd = !ReadMore();
-    }
-}
-
-bool TextLineReader::Deliver(std::string_view piece, std::string_view& line)
-{
-    ++m_lineNumber;
-    while (!piece.empty() && piece.front() == '\r')
-        piece.remove_prefix(1);
-    while (!piece.empty() && piece.back() == '\r')
-        piece.remove_suffix(1);
-    line = piece;
-    return true;
-}
-
-bool TextLineReader::ReadMore()
-{
-    const size_t unread = m_end - m_start;
-    if (unread == m_capacity) {
-        if (m_capacity >= c_longestLineBlock)
-            ThrowDamagedLineAt(TextFailure::LineTooLong, m_path, m_lineNumber + 1);
-        std::unique_ptr<char[]> larger = AllocateBlock(m_capacity * 2);
-        std::memcpy(larger.get(), m_block.get() + m_start, unread);
-        m_block = std::move(larger);
-        m_capacity *= 2;
-    } else {
-        std::memmove(m_block.get(), m_block.get() + m_start, unread);
-    }
-    m_start = 0;
-    m_end = unread;
-    DWORD read = 0;
-    if (!ReadFile(m_file.Get(), m_block.get() + m_end, static_cast<DWORD>(m_capacity - m_end), &read, nullptr))
-        ThrowLastErrorFor(m_path);
-    m_end += read;
-    return read != 0;
-}
-
-SentenceWriter::SentenceWriter(const std::wstring& destination)
-    : m_file(destination), m_block(AllocateBlock(c_blockSize))
-{
-}
-
-void SentenceWriter::Write(std::string_view sentence)
-{
-    constexpr size_t checksumAndLineEnd = 5; // "*hh\r\n"
-    if (m_used + sentence.size() + checksumAndLineEnd > c_blockSize)
-        Flush();
-    if (sentence.size() + checksumAndLineEnd > c_blockSize) {
-        // Longer than a block: the sentence goes out by itself.
-        std::string whole(sentence);
-        AppendChecksum(whole);
-        whole += "\r\n";
-        WriteAll(m_file.Get(), whole.data(), whole.size());
-        return;
-    }
-    char* bytes = m_block.get() + m_used;
-    std::memcpy(bytes, sentence.data(), sentence.size());
-    size_t length = sentence.size();
-    if (length > 1 && bytes[0] == '$')
-        length = AppendChecksumTo(bytes, length);
-    bytes[length++] = '\r';
-    bytes[length++] = '\n';
-    m_used += length;
-}
-
-void SentenceWriter::Flush()
-{
-    WriteAll(m_file.Get(), m_block.get(), m_used);
-    m_used = 0;
-}
-
-void SentenceWriter::Commit()
-{
-    Flush();
-    m_file.Commit();
 }
 
 std::string_view TrimWhiteSpace(std::string_view asciiText) noexcept
