@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <iterator>
+#include <limits>
 
 #include "base/Text.h"
 
@@ -23,6 +24,8 @@ __attribute__((target("sse2,fpmath=sse"))) size_t FormatTenDigits(double value, 
     static constexpr double c_powers[] = {1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1, 1e2, 1e3, 1e4,
                                           1e5,  1e6,  1e7,  1e8,  1e9, 1e10, 1e11, 1e12, 1e13};
     constexpr int c_lowest = -4;
+    // The longest fixed text: "-0.000" and ten digits.
+    constexpr size_t c_longestFixed = 16;
     const auto exact = [&] {
         return static_cast<size_t>(
             std::to_chars(text, text + capacity, value, std::chars_format::general, 10).ptr - text);
@@ -35,7 +38,7 @@ __attribute__((target("sse2,fpmath=sse"))) size_t FormatTenDigits(double value, 
         return length;
     }
     const double magnitude = value < 0 ? -value : value;
-    if (!(magnitude >= 1e-4 && magnitude < 1e9))
+    if (!(magnitude >= 1e-4 && magnitude < 1e9) || capacity < c_longestFixed)
         return exact();
     int exponent = c_lowest;
     while (magnitude >= c_powers[exponent + 1 - c_lowest])
@@ -92,12 +95,15 @@ namespace {
 // value in decimal, at least width digits (zeros in front).
 void AppendDecimal(std::string& out, unsigned long value, int width = 1)
 {
-    char digits[16];
+    char digits[std::numeric_limits<unsigned long>::digits10 + 1];
     char* start = std::end(digits);
     do {
         *--start = static_cast<char>('0' + value % 10);
         value /= 10;
-    } while (value != 0 || std::end(digits) - start < width);
+    } while (value != 0);
+    const auto count = static_cast<int>(std::end(digits) - start);
+    if (width > count)
+        out.append(static_cast<size_t>(width - count), '0');
     out.append(start, std::end(digits));
 }
 
