@@ -58,8 +58,25 @@ bool ShowSingleFileSaved(WizardRun& run, const TempFolder& folder)
     return run.WaitForNoMessageBox();
 }
 
-// The property sheet over the wizard, on both of its pages; closed with
-// Cancel.
+// The style list of the sheet's first page dropped down: the names sorted
+// in the user's language.
+bool ShowStyleNames(HWND sheet, HWND optionsPage)
+{
+    const HWND styles = GetDlgItem(optionsPage, IDC_LAYER_STYLE);
+    COMBOBOXINFO info = {};
+    info.cbSize = sizeof info;
+    // The pointer away from the list, which would otherwise mark the item under it.
+    SetCursorPos(0, 0);
+    SendMessageW(styles, CB_SHOWDROPDOWN, TRUE, 0);
+    if (!GetComboBoxInfo(styles, &info) || !WaitUntil([&] { return IsWindowVisible(info.hwndList) != FALSE; }))
+        return false;
+    Shot(L"map-5d-layer-styles", sheet, info.hwndList);
+    SendMessageW(styles, CB_SHOWDROPDOWN, FALSE, 0);
+    return true;
+}
+
+// The property sheet over the wizard, on both of its pages, and its style
+// list dropped down; closed with Cancel.
 bool ShowLayerProperties(WizardRun& run)
 {
     SelectListItems(run.PageControl(IDC_MAP_LAYER_LIST), c_shownLayers);
@@ -71,6 +88,8 @@ bool ShowLayerProperties(WizardRun& run)
     if (!sheet)
         return false;
     Shot(L"map-5b-layer-options", sheet, run.Sheet());
+    if (!ShowStyleNames(sheet, PropSheet_GetCurrentPageHwnd(sheet)))
+        return false;
     const HWND zoom = SelectSheetPage(sheet, 1);
     SelectListItems(GetDlgItem(zoom, IDC_LAYER_DETAIL_LEVELS), c_shownDetailLevels);
     Shot(L"map-5c-layer-zoom-levels", sheet, run.Sheet());

@@ -102,3 +102,6 @@
 #define IDS_MAP_TYPE_MAP_INFORMATION 3631
 #define IDS_MAP_TYPE_ICONS 3632
 #define IDS_MAP_TYPE_EXTRA_TABLES 3633
+// The style names, one per token of the style table: the name of the n-th
+// token is IDS_LAYER_STYLE_FIRST + n (resources/map/LayerStyles.rc).
+#define IDS_LAYER_STYLE_FIRST 3700

@@ -132,6 +132,47 @@ using UniqueWindow = UniqueAny<WindowTraits>;
 using UniqueHook = UniqueAny<HookTraits>;
 using UniqueIcon = UniqueAny<IconTraits>;
 
+// A device context of a window (or of the screen, for no window), released
+// with the window it came from.
+class WindowDC
+{
+public:
+    explicit WindowDC(HWND window) noexcept : m_window(window), m_dc(GetDC(window)) {}
+    ~WindowDC()
+    {
+        if (m_dc)
+            ReleaseDC(m_window, m_dc);
+    }
+    WindowDC(const WindowDC&) = delete;
+    WindowDC& operator=(const WindowDC&) = delete;
+
+    explicit operator bool() const noexcept { return m_dc != nullptr; }
+    HDC Get() const noexcept { return m_dc; }
+
+private:
+    HWND m_window;
+    HDC m_dc;
+};
+
+// An object selected into a device context for the guard's lifetime; the
+// one it replaced is selected again at the end.
+class SelectedObject
+{
+public:
+    SelectedObject(HDC dc, HGDIOBJ object) noexcept : m_dc(dc), m_previous(SelectObject(dc, object)) {}
+    ~SelectedObject()
+    {
+        if (m_previous && m_previous != HGDI_ERROR)
+            SelectObject(m_dc, m_previous);
+    }
+    SelectedObject(const SelectedObject&) = delete;
+    SelectedObject& operator=(const SelectedObject&) = delete;
+
+private:
+    HDC m_dc;
+    HGDIOBJ m_previous;
+};
+
 // A critical section that lives as long as its owner.
 class CriticalSection
 {

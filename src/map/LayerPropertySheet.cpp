@@ -45,26 +45,8 @@ std::vector<std::wstring> Lines(const std::wstring& text)
     return lines;
 }
 
-// A style token as words: "DOT_FILL" becomes "Dot fill", "US_RR_LINE"
-// "US RR line" (words of up to two letters are abbreviations).
-std::wstring StyleWords(std::wstring_view token)
-{
-    std::wstring words;
-    for (size_t start = 0; start <= token.size();) {
-        const size_t end = std::min(token.find(L'_', start), token.size());
-        std::wstring word(token.substr(start, end - start));
-        if (word.size() > 2)
-            CharLowerBuffW(word.data() + (words.empty() ? 1 : 0),
-                           static_cast<DWORD>(word.size() - (words.empty() ? 1 : 0)));
-        if (!word.empty())
-            words += (words.empty() ? L"" : L" ") + word;
-        start = end + 1;
-    }
-    return words;
-}
-
-// The names a list shows, in table order: the translated colour names, or
-// the style tokens as words.
+// The names a list shows, in table order: the translated names of the
+// colours or of the styles.
 std::vector<std::wstring> FriendlyNames(AppearanceList list)
 {
     if (list == APPEARANCELIST_COLOUR || list == APPEARANCELIST_COLOUR4) {
@@ -74,8 +56,10 @@ std::vector<std::wstring> FriendlyNames(AppearanceList list)
         return names;
     }
     std::vector<std::wstring> names;
-    for (const wchar_t* token : AppearanceNames(list))
-        names.push_back(StyleWords(token));
+    const size_t count = AppearanceNames(list).size();
+    names.reserve(count);
+    for (size_t position = 0; position < count; ++position)
+        names.push_back(LoadResourceString(static_cast<UINT>(IDS_LAYER_STYLE_FIRST + position)));
     return names;
 }
 
@@ -89,7 +73,7 @@ bool IsColourControl(UINT id) noexcept
 void DrawColourItem(const DRAWITEMSTRUCT& item)
 {
     // An empty field is not painted as selected: there is nothing to mark.
-    const bool empty = item.itemID >= std::size(c_colourSwatches);
+    const bool empty = item.itemID == static_cast<UINT>(-1) || item.itemData >= std::size(c_colourSwatches);
     const bool selected = !empty && (item.itemState & ODS_SELECTED) != 0;
     FillRect(item.hDC, &item.rcItem, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
     if (empty) {
@@ -100,7 +84,7 @@ void DrawColourItem(const DRAWITEMSTRUCT& item)
     const int height = item.rcItem.bottom - item.rcItem.top;
     RECT swatch = {item.rcItem.left + 2, item.rcItem.top + 2, item.rcItem.left + 2 + 2 * (height - 4),
                    item.rcItem.bottom - 2};
-    UniqueGdiObject brush(CreateSolidBrush(c_colourSwatches[item.itemID]));
+    UniqueGdiObject brush(CreateSolidBrush(c_colourSwatches[item.itemData]));
     if (brush)
         FillRect(item.hDC, &swatch, static_cast<HBRUSH>(brush.Get()));
     FrameRect(item.hDC, &swatch, GetSysColorBrush(COLOR_WINDOWTEXT));
@@ -118,6 +102,33 @@ void DrawColourItem(const DRAWITEMSTRUCT& item)
     }
     if (item.itemState & ODS_FOCUS)
         DrawFocusRect(item.hDC, &item.rcItem);
+}
+
+// The item of a list whose data is the table position, or -1.
+int ItemOfPosition(HWND list, size_t position)
+{
+    const int count = ComboBox_GetCount(list);
+    for (int item = 0; item < count; ++item)
+        if (static_cast<size_t>(ComboBox_GetItemData(list, item)) == position)
+            return item;
+    return -1;
+}
+
+// Widens the drop-down of a list to its longest name, so that no name is cut.
+void FitDroppedWidth(HWND list, const std::vector<std::wstring>& names)
+{
+    const WindowDC dc(list);
+    if (!dc)
+        return;
+    const SelectedObject font(dc.Get(), reinterpret_cast<HGDIOBJ>(SendMessageW(list, WM_GETFONT, 0, 0)));
+    LONG widest = 0;
+    for (const std::wstring& name : names) {
+        SIZE size = {};
+        if (GetTextExtentPoint32W(dc.Get(), name.c_str(), static_cast<int>(name.size()), &size))
+            widest = std::max(widest, size.cx);
+    }
+    const int margins = 2 * GetSystemMetrics(SM_CXEDGE) + GetSystemMetrics(SM_CXVSCROLL) + 8;
+    SendMessageW(list, CB_SETDROPPEDWIDTH, static_cast<WPARAM>(widest + margins), 0);
 }
 
 } // namespace
@@ -218,16 +229,18 @@ BOOL CLayerPropertySheet::COptionsPage::OnInitDialog()
 }
 
 // The list's names with the shared value selected; empty where the layers
-// differ.
+// differ. Each item carries its position in the table, since the style
+// lists sort their names; the drop-down is as wide as the longest name.
 void CLayerPropertySheet::COptionsPage::FillList(int id, AppearanceList list)
 {
     const HWND control = Item(id);
     const std::vector<std::wstring> names = FriendlyNames(list);
     SendMessageW(control, CB_INITSTORAGE, names.size(), names.size() * 24 * sizeof(wchar_t));
-    for (const std::wstring& name : names)
-        ComboBox_AddString(control, name.c_str());
+    for (size_t position = 0; position < names.size(); ++position)
+        ComboBox_SetItemData(control, ComboBox_AddString(control, names[position].c_str()), position);
     const std::optional<size_t> shared = SharedAppearance(Layers(), list);
-    ComboBox_SetCurSel(control, shared ? static_cast<int>(*shared) : -1);
+    ComboBox_SetCurSel(control, shared ? ItemOfPosition(control, *shared) : -1);
+    FitDroppedWidth(control, names);
 }
 
 std::optional<LRESULT> CLayerPropertySheet::COptionsPage::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
@@ -248,7 +261,7 @@ void CLayerPropertySheet::COptionsPage::OnCommand(WORD id, WORD code, HWND)
         const int selected = ComboBox_GetCurSel(Item(id));
         if (selected < 0)
             return;
-        m_choices.Choose(control.list, static_cast<size_t>(selected));
+        m_choices.Choose(control.list, static_cast<size_t>(ComboBox_GetItemData(Item(id), selected)));
         Changed();
     }
 }

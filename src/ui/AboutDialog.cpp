@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/ModuleFile.h"
+#include "base/Handle.h"
 #include "base/ResourceString.h"
 #include "ui/WindowGuard.h"
 #include "ui/WindowPlacement.h"
@@ -119,10 +120,11 @@ void CAboutDialog::SetIcon()
 
 void CAboutDialog::SetFonts()
 {
-    HDC dc = GetDC(m_window);
-    m_productFont.Reset(CreateFontOf(dc, 12, FW_BOLD, true, L"Arial"));
-    m_warningFont.Reset(CreateFontOf(dc, 7, FW_NORMAL, false, L"Lucida Console"));
-    ReleaseDC(m_window, dc);
+    {
+        const WindowDC dc(m_window);
+        m_productFont.Reset(CreateFontOf(dc.Get(), 12, FW_BOLD, true, L"Arial"));
+        m_warningFont.Reset(CreateFontOf(dc.Get(), 7, FW_NORMAL, false, L"Lucida Console"));
+    }
     if (m_productFont)
         SendDlgItemMessageW(m_window, IDC_ABOUT_PRODUCT, WM_SETFONT, reinterpret_cast<WPARAM>(m_productFont.Get()), TRUE);
     if (m_warningFont)
@@ -140,11 +142,11 @@ void CAboutDialog::FitWarning()
     RECT control{};
     GetWindowRect(warning, &control);
     RECT measured = control;
-    HDC dc = GetDC(warning);
-    HGDIOBJ oldFont = SelectObject(dc, m_warningFont ? m_warningFont.Get() : GetStockObject(DEFAULT_GUI_FONT));
-    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &measured, DT_CALCRECT | DT_WORDBREAK);
-    SelectObject(dc, oldFont);
-    ReleaseDC(warning, dc);
+    {
+        const WindowDC dc(warning);
+        const SelectedObject font(dc.Get(), m_warningFont ? m_warningFont.Get() : GetStockObject(DEFAULT_GUI_FONT));
+        DrawTextW(dc.Get(), text.c_str(), static_cast<int>(text.size()), &measured, DT_CALCRECT | DT_WORDBREAK);
+    }
 
     const LONG grown = (measured.bottom - measured.top) - (control.bottom - control.top);
     RECT box{};

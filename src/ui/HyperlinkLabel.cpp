@@ -4,6 +4,7 @@
 #include <shellapi.h>
 #include <windowsx.h>
 
+#include "base/Handle.h"
 #include "base/ResourceString.h"
 #include "ui/WindowGuard.h"
 
@@ -231,15 +232,16 @@ void CHyperlinkLabel::Layout()
     RECT client{};
     GetClientRect(m_window, &client);
 
-    HDC dc = GetDC(m_window);
-    HGDIOBJ oldFont = SelectObject(dc, m_font);
     std::vector<int> advances(text.size() + 1, 0);
     SIZE extent{};
-    GetTextExtentExPointW(dc, text.c_str(), static_cast<int>(text.size()), 0, nullptr, advances.data(), &extent);
     TEXTMETRICW metrics{};
-    GetTextMetricsW(dc, &metrics);
-    SelectObject(dc, oldFont);
-    ReleaseDC(m_window, dc);
+    {
+        const WindowDC dc(m_window);
+        const SelectedObject font(dc.Get(), m_font);
+        GetTextExtentExPointW(dc.Get(), text.c_str(), static_cast<int>(text.size()), 0, nullptr, advances.data(),
+                              &extent);
+        GetTextMetricsW(dc.Get(), &metrics);
+    }
     const LONG lineHeight = text.empty() ? metrics.tmHeight : extent.cy;
 
     // Left edges of the characters from their widths, control characters

@@ -132,13 +132,12 @@ private:
     static constexpr int c_lineId = 101;
     static constexpr int c_checkBoxId = 102;
 
-    // The height of "X" in the default font of the box's window DC.
+    // The height of "X" in the default font of the box's DC.
     static int MeasureLineHeight(HWND box)
     {
-        HDC dc = GetWindowDC(box);
+        const WindowDC dc(box);
         SIZE extent{};
-        GetTextExtentPoint32W(dc, L"X", 1, &extent);
-        ReleaseDC(box, dc);
+        GetTextExtentPoint32W(dc.Get(), L"X", 1, &extent);
         return extent.cy;
     }
 

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "ui/WizardResources.h"
+#include "base/Handle.h"
 #include "base/ResourceString.h"
 #include "ui/AboutDialog.h"
 #include "ui/WindowGuard.h"
@@ -109,9 +110,7 @@ HFONT CWizardSheet::GetTitleFont()
     font.lfWeight = FW_BOLD;
     font.lfItalic = FALSE;
     wcscpy_s(font.lfFaceName, L"Verdana Bold");
-    HDC screen = GetDC(nullptr);
-    font.lfHeight = GetDeviceCaps(screen, LOGPIXELSY) * 12 / -72;
-    ReleaseDC(nullptr, screen);
+    font.lfHeight = GetDeviceCaps(WindowDC(nullptr).Get(), LOGPIXELSY) * 12 / -72;
     m_titleFont.Reset(CreateFontIndirectW(&font));
     return static_cast<HFONT>(m_titleFont.Get());
 }

@@ -481,7 +481,7 @@ TEST_F(MapWizardTest, PropertySheetCases)
     SelectLayers({L"Rivers", L"Streets", L"Motorways"});
     HWND sheet = OpenProperties();
     ASSERT_TRUE(sheet);
-    ChooseComboItem(OptionsPage(sheet), c_styleList, 443); // DOT_FILL
+    ASSERT_TRUE(ChooseComboText(OptionsPage(sheet), c_styleList, L"Dot fill")); // DOT_FILL in the sorted list
     CloseSheet(sheet, PSBTN_OK);
 
     SelectLayers({L"Woods"});
@@ -507,6 +507,7 @@ TEST_F(MapWizardTest, PropertySheetCases)
     SelectLayers({L"Streets"});
     sheet = OpenProperties();
     ASSERT_TRUE(sheet);
+    EXPECT_EQ(SelectedComboText(OptionsPage(sheet), c_styleList), L"Dot fill") << "the style just applied";
     ChooseComboItem(OptionsPage(sheet), c_colourList, 14); // BLACK
     PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_APPLYNOW, 0);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindowEnabled(GetDlgItem(sheet, 0x3021)); })) << "Apply done";

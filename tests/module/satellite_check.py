@@ -7,9 +7,14 @@ from the two built libraries with a PE resource reader written here:
 - each dialog has the same control ids in the same order in both;
 - the satellite's strings and dialogs are German, and its product version
   is the module's, so that the module takes it;
-- no German text is left empty where the English one is not.
+- no German text is left empty where the English one is not;
+- the layer sheet's style names, a run of strings from the first id that
+  MAP_RESOURCES defines, are unique in each language: two styles of the same
+  name could not be told apart in the sorted list.
 
-Usage: satellite_check.py MODULE SATELLITE"""
+Usage: satellite_check.py MODULE SATELLITE MAP_RESOURCES"""
+import collections
+import re
 import struct
 import sys
 
@@ -128,8 +133,17 @@ def dialog_control_ids(data):
     return ids
 
 
-def main(module_path, satellite_path):
+def style_names(strings, first):
+    """The run of strings from the first style id on."""
+    names = []
+    while first + len(names) in strings:
+        names.append(strings[first + len(names)][1])
+    return names
+
+
+def main(module_path, satellite_path, map_resources_path):
     module, satellite = PeResources(module_path), PeResources(satellite_path)
+    first_style = int(re.search(r"#define IDS_LAYER_STYLE_FIRST (\d+)", open(map_resources_path).read()).group(1))
     failures = []
 
     def check(condition, message):
@@ -159,6 +173,12 @@ def main(module_path, satellite_path):
         check(language == LANG_GERMAN, f"string {string_id} is in language {language:#x}")
         check(text.strip() or not english_strings.get(string_id, (0, ""))[1].strip(), f"string {string_id} is empty")
 
+    for language, strings in (("English", english_strings), ("German", german_strings)):
+        names = style_names(strings, first_style)
+        repeated = sorted(name for name, count in collections.Counter(map(str.casefold, names)).items() if count > 1)
+        check(names, f"no {language} style names from string {first_style}")
+        check(not repeated, f"{language} style names used twice: {repeated}")
+
     check(module.product_version() is not None, "the module has no product version")
     check(satellite.product_version() == module.product_version(),
           f"product versions {satellite.product_version()} and {module.product_version()} differ")
@@ -169,4 +189,4 @@ def main(module_path, satellite_path):
 
 
 if __name__ == "__main__":
-    sys.exit(main(*sys.argv[1:3]))
+    sys.exit(main(*sys.argv[1:4]))

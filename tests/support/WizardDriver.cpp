@@ -296,6 +296,29 @@ void ChooseComboItem(HWND dialog, int comboId, int item)
     SendWithLimit(dialog, WM_COMMAND, MAKEWPARAM(comboId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
 }
 
+bool ChooseComboText(HWND dialog, int comboId, const std::wstring& text)
+{
+    const LRESULT item = SendWithLimit(GetDlgItem(dialog, comboId), CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                       reinterpret_cast<LPARAM>(text.c_str()));
+    if (item < 0)
+        return false;
+    ChooseComboItem(dialog, comboId, static_cast<int>(item));
+    return true;
+}
+
+std::wstring SelectedComboText(HWND dialog, int comboId)
+{
+    const HWND combo = GetDlgItem(dialog, comboId);
+    const LRESULT item = SendWithLimit(combo, CB_GETCURSEL, 0, 0);
+    const LRESULT length = item < 0 ? CB_ERR : SendWithLimit(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(item), 0);
+    if (length <= 0)
+        return {};
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    SendWithLimit(combo, CB_GETLBTEXT, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<size_t>(length));
+    return text;
+}
+
 bool IsChecked(HWND checkBox)
 {
     return SendWithLimit(checkBox, BM_GETCHECK, 0, 0) == BST_CHECKED;

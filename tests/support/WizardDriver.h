@@ -128,6 +128,10 @@ void AnswerDialog(HWND dialog, int buttonId);
 // Chooses a combo box item as the user would: the selection, then
 // CBN_SELCHANGE to the dialog.
 void ChooseComboItem(HWND dialog, int comboId, int item);
+// The same for the item showing exactly that text; false when there is none.
+bool ChooseComboText(HWND dialog, int comboId, const std::wstring& text);
+// The text of the combo box's selected item, empty with no selection.
+std::wstring SelectedComboText(HWND dialog, int comboId);
 // Clicks a check box of a dialog and waits until it shows ticked.
 bool TickCheckBox(HWND dialog, int checkBoxId);
 bool IsChecked(HWND checkBox);
