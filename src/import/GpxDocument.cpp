@@ -179,7 +179,7 @@ void ReadPosition(ISAXAttributes* attributes, GpxPoint& point)
 
 // The handler the reader reports to: a stack of the open elements that
 // matter (elements skipped with their content are only counted).
-class GpxReader final : public ISAXContentHandler, public ISAXErrorHandler
+class GpxReader final : public SaxHandler
 {
 public:
     explicit GpxReader(const GpxPointHandler& onPoint) : m_onPoint(onPoint) {}
@@ -187,29 +187,10 @@ public:
     void Raise(HRESULT readerResult)
     {
         m_locator.Reset();
-        m_failures.Raise(readerResult);
+        Failures().Raise(readerResult);
         if (!m_sawGpx)
             ThrowOwnFailure(GpxFailure::NotGpx);
     }
-
-    // IUnknown: the reader lives on the stack of ReadGpxDocument, longer
-    // than the reader that holds it.
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
-    {
-        if (!object)
-            return E_POINTER;
-        if (iid == IID_IUnknown || iid == __uuidof(ISAXContentHandler))
-            *object = static_cast<ISAXContentHandler*>(this);
-        else if (iid == __uuidof(ISAXErrorHandler))
-            *object = static_cast<ISAXErrorHandler*>(this);
-        else {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
 
     // ISAXContentHandler
     HRESULT STDMETHODCALLTYPE putDocumentLocator(ISAXLocator* locator) override
@@ -217,10 +198,6 @@ public:
         m_locator = ComPtr<ISAXLocator>(locator);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE startDocument() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE endDocument() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE startPrefixMapping(const wchar_t*, int, const wchar_t*, int) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE endPrefixMapping(const wchar_t*, int) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE startElement(const wchar_t* namespaceUri, int namespaceLength, const wchar_t* localName,
                                            int localLength, const wchar_t*, int,
                                            ISAXAttributes* attributes) override
@@ -239,20 +216,6 @@ public:
             AppendBounded(*m_text, SaxText(text, length));
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE ignorableWhitespace(const wchar_t*, int) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE processingInstruction(const wchar_t*, int, const wchar_t*, int) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE skippedEntity(const wchar_t*, int) override { return S_OK; }
-
-    // ISAXErrorHandler
-    HRESULT STDMETHODCALLTYPE error(ISAXLocator* locator, const wchar_t* message, HRESULT) override
-    {
-        return m_failures.KeepReaderError(locator, message);
-    }
-    HRESULT STDMETHODCALLTYPE fatalError(ISAXLocator* locator, const wchar_t* message, HRESULT) override
-    {
-        return m_failures.KeepReaderError(locator, message);
-    }
-    HRESULT STDMETHODCALLTYPE ignorableWarning(ISAXLocator*, const wchar_t*, HRESULT) override { return S_OK; }
 
 private:
     // A handler's failure about the document gets the document's line, where
@@ -260,7 +223,7 @@ private:
     template <typename Body>
     HRESULT AtLine(Body body) noexcept
     {
-        return m_failures.Guarded([&] {
+        return Failures().Guarded([&] {
             try {
                 body();
             } catch (CAtlException& e) {
@@ -334,7 +297,6 @@ private:
     GpxPoint m_point;
     bool m_sawGpx = false;
     bool m_plainGpx = false;
-    SaxFailures m_failures;
 };
 
 } // namespace
@@ -346,8 +308,7 @@ void ReadGpxDocument(const std::wstring& location, const GpxPointHandler& onPoin
         HRESULT hr;
         {
             ComPtr<ISAXXMLReader> reader = CreateSaxReader();
-            ThrowIfFailed(reader->putContentHandler(&handler));
-            ThrowIfFailed(reader->putErrorHandler(&handler));
+            handler.AttachTo(*reader.Get());
             hr = ParseDocumentAt(*reader.Get(), location, limits);
         }
         handler.Raise(hr);

@@ -183,7 +183,7 @@ struct Frame
 // The handler the reader reports to: a stack of the open elements (those
 // ignored with their content are only counted) and the placemark or
 // network link being read.
-class KmlReader final : public ISAXContentHandler, public ISAXErrorHandler
+class KmlReader final : public SaxHandler
 {
 public:
     KmlReader(KmlPlacemarkSink& sink, DWORD placemarkMegabytes)
@@ -196,35 +196,16 @@ public:
     // words and the position it reported; else returns what was read.
     KmlOutline Finish(HRESULT readerResult)
     {
-        m_failures.Raise(readerResult);
+        Failures().Raise(readerResult);
         if (m_hasLink)
             m_outline.networkLink = m_link;
         return m_outline;
     }
 
-    // IUnknown: the handler lives on the stack of ReadKmlDocument, longer
-    // than the reader that holds it.
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
-    {
-        if (!object)
-            return E_POINTER;
-        if (iid == IID_IUnknown || iid == __uuidof(ISAXContentHandler))
-            *object = static_cast<ISAXContentHandler*>(this);
-        else if (iid == __uuidof(ISAXErrorHandler))
-            *object = static_cast<ISAXErrorHandler*>(this);
-        else {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-
     // ISAXContentHandler
     HRESULT STDMETHODCALLTYPE putDocumentLocator(ISAXLocator*) override
     {
-        return m_failures.Guarded([&] {
+        return Failures().Guarded([&] {
             if (m_hasLocator)
                 ThrowOwnFailure(KmlFailure::SecondLocator);
             m_hasLocator = true;
@@ -232,46 +213,28 @@ public:
     }
     HRESULT STDMETHODCALLTYPE startDocument() override
     {
-        return m_failures.Guarded([&] { RequireLocator(KmlFailure::DocumentBeforeLocator); });
+        return Failures().Guarded([&] { RequireLocator(KmlFailure::DocumentBeforeLocator); });
     }
-    HRESULT STDMETHODCALLTYPE endDocument() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE startPrefixMapping(const wchar_t*, int, const wchar_t*, int) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE endPrefixMapping(const wchar_t*, int) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE startElement(const wchar_t* namespaceUri, int namespaceLength, const wchar_t* localName,
                                            int localLength, const wchar_t*, int, ISAXAttributes*) override
     {
-        return m_failures.Guarded([&] {
+        return Failures().Guarded([&] {
             RequireLocator(KmlFailure::ElementBeforeLocator);
             Start(SaxText(namespaceUri, namespaceLength), SaxText(localName, localLength));
         });
     }
     HRESULT STDMETHODCALLTYPE endElement(const wchar_t*, int, const wchar_t*, int, const wchar_t*, int) override
     {
-        return m_failures.Guarded([&] { End(); });
+        return Failures().Guarded([&] { End(); });
     }
     HRESULT STDMETHODCALLTYPE characters(const wchar_t* text, int length) override
     {
-        return m_failures.Guarded([&] {
+        return Failures().Guarded([&] {
             RequireLocator(KmlFailure::CharactersBeforeLocator);
             if (std::wstring* target = m_ignored == 0 && !m_open.empty() ? TextOf(m_open.back().role) : nullptr)
                 Keep(*target, SaxText(text, length));
         });
     }
-    HRESULT STDMETHODCALLTYPE ignorableWhitespace(const wchar_t*, int) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE processingInstruction(const wchar_t*, int, const wchar_t*, int) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE skippedEntity(const wchar_t*, int) override { return S_OK; }
-
-    // ISAXErrorHandler: the reader returns its failure from parse; its words
-    // and position are kept for the message.
-    HRESULT STDMETHODCALLTYPE error(ISAXLocator* locator, const wchar_t* message, HRESULT) override
-    {
-        return m_failures.KeepReaderError(locator, message);
-    }
-    HRESULT STDMETHODCALLTYPE fatalError(ISAXLocator* locator, const wchar_t* message, HRESULT) override
-    {
-        return m_failures.KeepReaderError(locator, message);
-    }
-    HRESULT STDMETHODCALLTYPE ignorableWarning(ISAXLocator*, const wchar_t*, HRESULT) override { return S_OK; }
 
 private:
     void RequireLocator(WORD failure) const
@@ -438,9 +401,6 @@ private:
     bool m_hasLink = false;
     ULONGLONG m_keptBytes = 0; // of the placemark or network link being read
     KmlOutline m_outline;
-    // Each callback is a boundary: the first failure is kept whole (with
-    // its own code) and its HRESULT stops the reader.
-    SaxFailures m_failures;
 };
 
 } // namespace
@@ -462,8 +422,7 @@ KmlOutline ReadKmlDocument(const std::wstring& location, KmlPlacemarkSink& sink,
         HRESULT hr;
         {
             ComPtr<ISAXXMLReader> reader = CreateSaxReader();
-            ThrowIfFailed(reader->putContentHandler(&handler));
-            ThrowIfFailed(reader->putErrorHandler(&handler));
+            handler.AttachTo(*reader.Get());
             hr = ParseDocumentAt(*reader.Get(), location, limits.download);
         }
         return handler.Finish(hr);

@@ -76,3 +76,24 @@ void SaxFailures::Keep(const CAtlException& failure)
     if (!m_failure)
         m_failure.emplace(failure);
 }
+
+HRESULT STDMETHODCALLTYPE SaxHandler::QueryInterface(REFIID iid, void** object)
+{
+    if (!object)
+        return E_POINTER;
+    if (iid == IID_IUnknown || iid == __uuidof(ISAXContentHandler))
+        *object = static_cast<ISAXContentHandler*>(this);
+    else if (iid == __uuidof(ISAXErrorHandler))
+        *object = static_cast<ISAXErrorHandler*>(this);
+    else {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    return S_OK;
+}
+
+void SaxHandler::AttachTo(ISAXXMLReader& reader)
+{
+    ThrowIfFailed(reader.putContentHandler(this));
+    ThrowIfFailed(reader.putErrorHandler(this));
+}

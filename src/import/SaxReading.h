@@ -59,3 +59,52 @@ private:
     std::optional<CAtlException> m_failure;
     std::wstring m_readerError;
 };
+
+// The base of a document's handler: it owns no reference count (it lives on
+// the stack of the function that runs the reader, longer than the reader
+// that holds it), ignores the events no document here needs, and keeps the
+// reader's own errors in Failures(). A handler overrides the events it reads.
+class SaxHandler : public ISAXContentHandler, public ISAXErrorHandler
+{
+public:
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+    // ISAXContentHandler
+    HRESULT STDMETHODCALLTYPE putDocumentLocator(ISAXLocator*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE startDocument() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE endDocument() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE startPrefixMapping(const wchar_t*, int, const wchar_t*, int) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE endPrefixMapping(const wchar_t*, int) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE ignorableWhitespace(const wchar_t*, int) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE processingInstruction(const wchar_t*, int, const wchar_t*, int) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE skippedEntity(const wchar_t*, int) override { return S_OK; }
+
+    // ISAXErrorHandler: the reader returns its failure from parse; its words
+    // and position are kept for the message.
+    HRESULT STDMETHODCALLTYPE error(ISAXLocator* locator, const wchar_t* message, HRESULT) override
+    {
+        return m_failures.KeepReaderError(locator, message);
+    }
+    HRESULT STDMETHODCALLTYPE fatalError(ISAXLocator* locator, const wchar_t* message, HRESULT) override
+    {
+        return m_failures.KeepReaderError(locator, message);
+    }
+    HRESULT STDMETHODCALLTYPE ignorableWarning(ISAXLocator*, const wchar_t*, HRESULT) override { return S_OK; }
+
+    // Hands the handler to the reader for both kinds of events.
+    void AttachTo(ISAXXMLReader& reader);
+
+protected:
+    SaxHandler() = default;
+    ~SaxHandler() = default;
+    SaxHandler(const SaxHandler&) = delete;
+    SaxHandler& operator=(const SaxHandler&) = delete;
+
+    SaxFailures& Failures() noexcept { return m_failures; }
+
+private:
+    SaxFailures m_failures;
+};

@@ -23,7 +23,9 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ET
 
-SKIP = 77
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from host_check import SKIP, run_host  # noqa: E402
+
 GPX = "{http://www.topografix.com/GPX/1/1}"
 GPX10 = "{http://www.topografix.com/GPX/1/0}"
 KML = "{http://www.opengis.net/kml/2.2}"
@@ -33,7 +35,6 @@ TRACK_DEGREES = 1e-3 / 60 + 1e-9
 
 here = os.path.dirname(os.path.abspath(__file__))
 source_dir = os.path.join(here, "..", "..")
-wine_run = os.path.join(source_dir, "scripts", "wine-run")
 failures = []
 
 
@@ -42,14 +43,8 @@ def fail(message):
     failures.append(message)
 
 
-def host(*arguments):
-    build = os.environ["TERVOLIN_BUILD"]
-    return subprocess.run([wine_run, os.path.join(build, "bin", "tervolin.exe"), *arguments],
-                          capture_output=True, text=True, encoding="utf-8", errors="replace")
-
-
 def export(source, destination, *options):
-    result = host("export", *options, source, destination)
+    result = run_host("export", *options, source, destination)
     if result.returncode != 0:
         fail(f"export {os.path.basename(source)}: exit {result.returncode}: {result.stderr.strip()}")
     return result
@@ -174,7 +169,7 @@ def round_trip_waypoints(tmp, name, conversion, original, separators_pass, by_na
     magellan = os.path.join(tmp, name + ".upt")
     gpx = os.path.join(tmp, name + ".gpx")
     source = original_path(name)
-    if host("convert", conversion, source, magellan).returncode != 0:
+    if run_host("convert", conversion, source, magellan).returncode != 0:
         return fail(f"{name}: convert failed")
     export(magellan, gpx)
     kind, points = gpx_points(gpx)
@@ -203,7 +198,7 @@ def round_trip_track(tmp, name):
     magellan = os.path.join(tmp, name + ".log")
     gpx = os.path.join(tmp, name + ".gpx")
     source = original_path(name)
-    if host("convert", "track", source, magellan).returncode != 0:
+    if run_host("convert", "track", source, magellan).returncode != 0:
         return fail(f"{name}: convert failed")
     export(magellan, gpx)
     original = ozi_track(source)
@@ -239,7 +234,7 @@ def gpsbabel_written(tmp, label, kind, fmt, source):
     gpx = os.path.join(tmp, label + ".gpx")
     expected = gpsbabel_gpx(kind, "magellanx", magellan)
     if not expected:
-        if host("export", magellan, gpx).returncode != 1:
+        if run_host("export", magellan, gpx).returncode != 1:
             fail(f"{label}: a file without points was exported")
         return
     if export(magellan, gpx).returncode != 0:
@@ -262,7 +257,7 @@ def gpsbabel_written(tmp, label, kind, fmt, source):
 
 def kml_output(tmp):
     source = os.path.join(tmp, "huts.upt")
-    host("convert", "kml", original_path("alpine-huts.kml"), source)
+    run_host("convert", "kml", original_path("alpine-huts.kml"), source)
     kml = os.path.join(tmp, "huts.kml")
     export(source, kml)
     placemarks = kml_placemarks(kml)
@@ -271,7 +266,7 @@ def kml_output(tmp):
     read_back_by_gpsbabel(kml, "-w", len(placemarks))
 
     track = os.path.join(tmp, "ridge.log")
-    host("convert", "track", original_path("ridge-walk.plt"), track)
+    run_host("convert", "track", original_path("ridge-walk.plt"), track)
     track_kml = os.path.join(tmp, "ridge.kml")
     export(track, track_kml, "--points")
     root = ET.parse(track_kml).getroot()
@@ -308,7 +303,7 @@ def failure_table(tmp):
         destination = os.path.join(tmp, destination_name)
         with open(destination, "w") as f:
             f.write("kept")
-        result = host("export", source, destination)
+        result = run_host("export", source, destination)
         if result.returncode != exit_code or words not in result.stderr:
             fail(f"{label}: exit {result.returncode}, words {result.stderr.strip()!r}")
             continue

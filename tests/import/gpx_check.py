@@ -19,7 +19,9 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ET
 
-SKIP = 77
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from host_check import SKIP, degrees, real_data, run_host, sentences  # noqa: E402
+
 WAYPOINT_TOLERANCE = 1.5e-5 / 60   # degrees: 5 decimals of minutes, truncated
 TRACK_TOLERANCE = 1.5e-3 / 60      # degrees: 3 decimals of minutes, truncated
 GPSBABEL_TOLERANCE = 1.5e-3 / 60   # GPSBabel writes 3 decimals of minutes
@@ -77,18 +79,6 @@ def parse_time(text):
     return value
 
 
-def degrees(text, hemisphere):
-    point = text.index(".")
-    value = int(text[:point - 2] or "0") + float(text[point - 2:]) / 60
-    return -value if hemisphere in "SW" else value
-
-
-def sentences(path, kind):
-    with open(path, "rb") as f:
-        lines = f.read().decode("cp1252").split("\r\n")
-    return [line.split("*")[0].split(",") for line in lines if line.startswith(kind + ",")]
-
-
 def gpsbabel_positions(path, switches, kind):
     """What GPSBabel reads with each switch in turn (it reads one kind per run)."""
     positions = []
@@ -114,24 +104,14 @@ def gpsbabel_run(path, switch, kind):
 
 
 def main():
-    build = os.environ["TERVOLIN_BUILD"]
-    data = os.path.join(os.environ.get("TERVOLIN_TESTDATA_LINUX", ""), "gpx")
-    if not os.path.isdir(data):
-        print("real-world test data (../shared/testdata) is absent: skipped")
+    data = real_data("gpx")
+    if not data:
         return SKIP
-    here = os.path.dirname(os.path.abspath(__file__))
-    wine_run = os.path.join(here, "..", "..", "scripts", "wine-run")
-    host = os.path.join(build, "bin", "tervolin.exe")
-    env = dict(os.environ)
-    if "WINEPREFIX" in os.environ:
-        env.setdefault("TERVOLIN_WINEPREFIX", os.environ["WINEPREFIX"])
     failures = []
 
     with tempfile.TemporaryDirectory() as tmp:
         def convert(source, out, options=()):
-            result = subprocess.run([wine_run, host, "convert", "gpx", *options, source, out],
-                                    capture_output=True, text=True, env=env, cwd=tmp)
-            return result
+            return run_host("convert", "gpx", *options, source, out, cwd=tmp)
 
         def check_waypoints(name, source, options, expected, switches):
             out = os.path.join(tmp, name + ("-routes" if options else "") + ".upt")

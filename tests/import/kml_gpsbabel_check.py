@@ -13,7 +13,8 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ET
 
-SKIP = 77
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from host_check import SKIP, degrees, real_data, run_host, sentences  # noqa: E402
 
 # file, options, expected problem in the message (None: converts), placemarks written
 CASES = [
@@ -38,20 +39,8 @@ def gpsbabel_positions(path):
     return sorted((float(e.get("lat")), float(e.get("lon"))) for e in root.iter() if e.tag.endswith("}wpt"))
 
 
-def degrees(text, hemisphere):
-    point = text.index(".")
-    value = int(text[:point - 2]) + float(text[point - 2:]) / 60
-    return -value if hemisphere in "SW" else value
-
-
 def upt_positions(path):
-    positions = []
-    with open(path, "rb") as f:
-        for line in f.read().decode("cp1252").split("\r\n"):
-            if line.startswith("$PMGNWPL,"):
-                fields = line.split(",")
-                positions.append((degrees(fields[1], fields[2]), degrees(fields[3], fields[4])))
-    return sorted(positions)
+    return sorted((degrees(f[1], f[2]), degrees(f[3], f[4])) for f in sentences(path, "$PMGNWPL"))
 
 
 def add_altitude(source, target):
@@ -63,17 +52,9 @@ def add_altitude(source, target):
 
 
 def main():
-    build = os.environ["TERVOLIN_BUILD"]
-    data = os.path.join(os.environ.get("TERVOLIN_TESTDATA_LINUX", ""), "kml")
-    if not os.path.isdir(data):
-        print("real-world test data (../shared/testdata) is absent: skipped")
+    data = real_data("kml")
+    if not data:
         return SKIP
-    here = os.path.dirname(os.path.abspath(__file__))
-    wine_run = os.path.join(here, "..", "..", "scripts", "wine-run")
-    host = os.path.join(build, "bin", "tervolin.exe")
-    env = dict(os.environ)
-    if "WINEPREFIX" in os.environ:
-        env.setdefault("TERVOLIN_WINEPREFIX", os.environ["WINEPREFIX"])
     failures = []
 
     with tempfile.TemporaryDirectory() as tmp:
@@ -81,9 +62,7 @@ def main():
             out = os.path.join(tmp, name + ".upt")
             if os.path.exists(out):
                 os.remove(out)
-            result = subprocess.run([wine_run, host, "convert", "kml", *options, source, out],
-                                    capture_output=True, text=True, env=env, cwd=tmp)
-            return result, out
+            return run_host("convert", "kml", *options, source, out, cwd=tmp), out
 
         def compare(name, source, out, count):
             ours = upt_positions(out)

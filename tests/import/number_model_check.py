@@ -13,9 +13,11 @@ import datetime
 import math
 import os
 import random
-import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from host_check import run_host  # noqa: E402
 
 SEED = 20080101
 COUNT = 3000
@@ -207,12 +209,6 @@ def differences(expected, written):
 
 
 def main():
-    here = os.path.dirname(os.path.abspath(__file__))
-    wine_run = os.path.join(here, "..", "..", "scripts", "wine-run")
-    host = os.path.join(os.environ["TERVOLIN_BUILD"], "bin", "tervolin.exe")
-    env = dict(os.environ)
-    if "WINEPREFIX" in os.environ:
-        env.setdefault("TERVOLIN_WINEPREFIX", os.environ["WINEPREFIX"])
     rng = random.Random(SEED)
     failed = False
     with tempfile.TemporaryDirectory() as folder:
@@ -221,8 +217,7 @@ def main():
             output = os.path.join(folder, kind + ".out")
             with open(source, "wb") as f:
                 f.write(source_bytes)
-            result = subprocess.run([wine_run, host, "convert", kind, source, output],
-                                    capture_output=True, text=True, env=env, timeout=120)
+            result = run_host("convert", kind, source, output, timeout=120)
             if result.returncode != 0:
                 print(f"{kind}: exit code {result.returncode}: {result.stderr.strip()}")
                 failed = True

@@ -13,7 +13,9 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ET
 
-SKIP = 77
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from host_check import SKIP, real_data, run_host  # noqa: E402
+
 GPX = {"g": "http://www.topografix.com/GPX/1/0", "g11": "http://www.topografix.com/GPX/1/1"}
 
 
@@ -31,14 +33,9 @@ def gpsbabel_read(kind, fmt, path):
 
 
 def main():
-    build = os.environ["TERVOLIN_BUILD"]
-    data = os.environ.get("TERVOLIN_TESTDATA_LINUX", "")
-    if not os.path.isdir(os.path.join(data, "ozi")):
-        print("real-world test data (../shared/testdata) is absent: skipped")
+    data = real_data("ozi")
+    if not data:
         return SKIP
-    here = os.path.dirname(os.path.abspath(__file__))
-    wine_run = os.path.join(here, "..", "..", "scripts", "wine-run")
-    host = os.path.join(build, "bin", "tervolin.exe")
     cases = [
         ("gpsbabel-ozi.wpt", "-w", "waypoints"),
         ("gpsbabel-20070813_short.plt", "-t", "track"),
@@ -48,9 +45,13 @@ def main():
     failures = 0
     with tempfile.TemporaryDirectory() as tmp:
         for name, kind, conversion in cases:
-            source = os.path.join(data, "ozi", name)
+            source = os.path.join(data, name)
             out = os.path.join(tmp, name + ".magellan")
-            subprocess.run([wine_run, host, "convert", conversion, source, out], check=True)
+            result = run_host("convert", conversion, source, out)
+            if result.returncode != 0:
+                print(f"{name}: the conversion failed ({result.returncode}): {result.stderr.strip()}")
+                failures += 1
+                continue
             original = gpsbabel_read(kind, "ozi", source)
             converted = gpsbabel_read(kind, "magellanx", out)
             if len(original) != len(converted) or not original:
