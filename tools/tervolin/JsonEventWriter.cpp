@@ -9,9 +9,9 @@
 
 #include "base/Text.h"
 
-// value as printf's "%.10g" writes it: ten significant digits rounded to
-// the nearest, fixed notation for decimal exponents -4 to 9 (all that a
-// receiver sends), trailing zeros removed. The common case scales the value
+// Appends value as printf's "%.10g" writes it: ten significant digits
+// rounded to the nearest, fixed notation for decimal exponents -4 to 9 (all
+// that a receiver sends), trailing zeros removed. The common case scales the value
 // by an exact power of ten and cuts the product into two halves of five
 // digits; a product too close to a rounding tie, and every other value,
 // take the exact (slower) conversion. SSE2 arithmetic makes the
@@ -19,26 +19,33 @@
 // margin, so the digits are the same with any floating-point unit. (Outside
 // the unnamed namespace: a local function would get an SSE calling
 // convention that its x87 callers cannot use.)
-__attribute__((target("sse2,fpmath=sse"))) size_t FormatTenDigits(double value, char* text, size_t capacity)
+__attribute__((target("sse2,fpmath=sse"))) void AppendTenDigits(std::string& out, double value)
 {
     static constexpr double c_powers[] = {1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1, 1e2, 1e3, 1e4,
                                           1e5,  1e6,  1e7,  1e8,  1e9, 1e10, 1e11, 1e12, 1e13};
     constexpr int c_lowest = -4;
-    // The longest fixed text: "-0.000" and ten digits.
+    // The longest text of the fast path: "-0.000" and ten digits.
     constexpr size_t c_longestFixed = 16;
+    const size_t start = out.size();
+    // The exact conversion into room at the end of out, grown until the
+    // text fits.
     const auto exact = [&] {
-        return static_cast<size_t>(
-            std::to_chars(text, text + capacity, value, std::chars_format::general, 10).ptr - text);
+        for (size_t room = 24;; room *= 2) {
+            out.resize(start + room);
+            const auto [end, error] =
+                std::to_chars(out.data() + start, out.data() + out.size(), value, std::chars_format::general, 10);
+            if (error == std::errc{}) {
+                out.resize(static_cast<size_t>(end - out.data()));
+                return;
+            }
+        }
     };
-    if (value == 0 && capacity >= 2) { // frequent: no speed, no signal
-        size_t length = 0;
-        if (std::signbit(value))
-            text[length++] = '-';
-        text[length++] = '0';
-        return length;
+    if (value == 0) { // frequent: no speed, no signal
+        out += std::signbit(value) ? "-0" : "0";
+        return;
     }
     const double magnitude = value < 0 ? -value : value;
-    if (!(magnitude >= 1e-4 && magnitude < 1e9) || capacity < c_longestFixed)
+    if (!(magnitude >= 1e-4 && magnitude < 1e9))
         return exact();
     int exponent = c_lowest;
     while (magnitude >= c_powers[exponent + 1 - c_lowest])
@@ -60,6 +67,7 @@ __attribute__((target("sse2,fpmath=sse"))) size_t FormatTenDigits(double value, 
         high = 10000;
         ++exponent;
     }
+    // Five digits of each half: exactly ten.
     char significant[10];
     for (int i = 9; i >= 5; --i, low /= 10)
         significant[i] = static_cast<char>('0' + low % 10);
@@ -68,6 +76,8 @@ __attribute__((target("sse2,fpmath=sse"))) size_t FormatTenDigits(double value, 
     int last = 9; // the last significant digit that is not a trailing zero
     while (last > 0 && significant[last] == '0')
         --last;
+    out.resize(start + c_longestFixed);
+    char* const text = out.data() + start;
     size_t length = 0;
     if (value < 0)
         text[length++] = '-';
@@ -87,7 +97,7 @@ __attribute__((target("sse2,fpmath=sse"))) size_t FormatTenDigits(double value, 
         for (int i = 0; i <= last; ++i)
             text[length++] = significant[i];
     }
-    return length;
+    out.resize(start + length);
 }
 
 namespace {
@@ -131,8 +141,7 @@ void AppendDouble(std::string& out, double value)
         out += "null";
         return;
     }
-    char text[40];
-    out.append(text, FormatTenDigits(value, text, std::size(text)));
+    AppendTenDigits(out, value);
 }
 
 // A JSON string in UTF-8; control characters are escaped.
