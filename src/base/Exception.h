@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <source_location>
 #include <string>
 #include <type_traits>
@@ -141,3 +142,41 @@ HRESULT ResultOfCall(Body&& body) noexcept
         return ResultFromCaughtException();
     }
 }
+
+// The failure of an object that stays failed once it has failed, such as a
+// stream that a reader may call again: Run runs a body as a boundary and
+// keeps what escapes it whole (code, words, place); once it holds a
+// failure, Run returns its HRESULT without running the body, and Raise
+// throws it again for the caller that wants the words.
+class StickyFailure
+{
+public:
+    template <typename Body>
+    HRESULT Run(Body&& body) noexcept
+    {
+        if (m_failure)
+            return m_failure->m_hr;
+        try {
+            if constexpr (std::is_void_v<decltype(body())>) {
+                body();
+                return S_OK;
+            } else {
+                return body();
+            }
+        } catch (const CAtlException& e) {
+            m_failure.emplace(e);
+        } catch (...) {
+            m_failure.emplace(ResultFromCaughtException());
+        }
+        return m_failure->m_hr;
+    }
+
+    void Raise() const
+    {
+        if (m_failure)
+            throw *m_failure;
+    }
+
+private:
+    std::optional<CAtlException> m_failure;
+};

@@ -157,8 +157,7 @@ ComPtr<Download> Download::Open(const std::wstring& url, const DownloadLimits& l
 
 void Download::RaiseFailure() const
 {
-    if (m_failure)
-        throw *m_failure;
+    m_failure.Raise();
 }
 
 HRESULT Download::QueryInterface(REFIID iid, void** object)
@@ -190,20 +189,7 @@ ULONG Download::Release()
 HRESULT Download::Read(void* buffer, ULONG size, ULONG* read)
 {
     ULONG count = 0;
-    HRESULT result = S_OK;
-    if (m_failure) {
-        result = m_failure->m_hr;
-    } else {
-        try {
-            ReadInto(buffer, size, count);
-        } catch (const CAtlException& e) {
-            m_failure.emplace(e);
-            result = e.m_hr;
-        } catch (...) {
-            result = ResultFromCaughtException();
-            m_failure.emplace(result);
-        }
-    }
+    const HRESULT result = m_failure.Run([&] { ReadInto(buffer, size, count); });
     if (read)
         *read = count;
     return result;

@@ -83,5 +83,5 @@ private:
     UniqueInternetHandle m_session;
     UniqueInternetHandle m_connection;
     UniqueInternetHandle m_request;
-    std::optional<CAtlException> m_failure;
+    StickyFailure m_failure;
 };

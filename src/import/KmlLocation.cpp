@@ -150,8 +150,7 @@ public:
     {
         if (m_download)
             m_download->RaiseFailure();
-        if (m_failure)
-            throw *m_failure;
+        m_failure.Raise();
     }
 
     // IUnknown
@@ -181,18 +180,7 @@ public:
     HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG size, ULONG* read) override
     {
         ULONG count = 0;
-        HRESULT result = m_failure ? m_failure->m_hr : S_OK;
-        if (SUCCEEDED(result)) {
-            try {
-                result = ReadChecked(static_cast<BYTE*>(buffer), size, count);
-            } catch (const CAtlException& e) {
-                m_failure.emplace(e);
-                result = e.m_hr;
-            } catch (...) {
-                result = ResultFromCaughtException();
-                m_failure.emplace(result);
-            }
-        }
+        const HRESULT result = m_failure.Run([&] { return ReadChecked(static_cast<BYTE*>(buffer), size, count); });
         if (read)
             *read = count;
         return result;
@@ -229,7 +217,7 @@ private:
     ComPtr<Download> m_download;
     Utf16Check m_check;
     LONG m_references = 0;
-    std::optional<CAtlException> m_failure;
+    StickyFailure m_failure;
 };
 
 } // namespace

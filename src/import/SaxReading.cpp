@@ -1,6 +1,5 @@
 #include "import/SaxReading.h"
 
-
 #include "base/ResourceString.h"
 #include "base/Text.h"
 #include "ErrorStrings.h"
@@ -62,19 +61,12 @@ HRESULT SaxFailures::KeepReaderError(ISAXLocator* locator, const wchar_t* messag
 
 void SaxFailures::Raise(HRESULT readerResult) const
 {
-    if (m_failure)
-        throw *m_failure;
+    m_failure.Raise();
     if (SUCCEEDED(readerResult))
         return;
     CAtlException failure(readerResult);
     failure.SetDetailIfUnknown(m_readerError);
     throw failure;
-}
-
-void SaxFailures::Keep(const CAtlException& failure)
-{
-    if (!m_failure)
-        m_failure.emplace(failure);
 }
 
 HRESULT STDMETHODCALLTYPE SaxHandler::QueryInterface(REFIID iid, void** object)

@@ -34,17 +34,7 @@ public:
     template <typename Body>
     HRESULT Guarded(Body body) noexcept
     {
-        try {
-            body();
-            return S_OK;
-        } catch (const CAtlException& e) {
-            Keep(e);
-            return e.m_hr;
-        } catch (...) {
-            const HRESULT hr = ResultFromCaughtException();
-            Keep(CAtlException(hr));
-            return hr;
-        }
+        return m_failure.Run(body);
     }
 
     // For ISAXErrorHandler::error and fatalError.
@@ -54,9 +44,7 @@ public:
     void Raise(HRESULT readerResult) const;
 
 private:
-    void Keep(const CAtlException& failure);
-
-    std::optional<CAtlException> m_failure;
+    StickyFailure m_failure;
     std::wstring m_readerError;
 };
 
