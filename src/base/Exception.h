@@ -124,6 +124,19 @@ inline void ThrowLastErrorIf(bool failed, std::source_location where = std::sour
 // std::bad_alloc gives E_OUTOFMEMORY, any other exception E_UNEXPECTED.
 HRESULT ResultFromCaughtException() noexcept;
 
+// What a body returns as an HRESULT: its own, or S_OK for a body that
+// returns nothing. Exceptions pass through.
+template <typename Body>
+HRESULT ResultOfBody(Body& body)
+{
+    if constexpr (std::is_void_v<decltype(body())>) {
+        body();
+        return S_OK;
+    } else {
+        return body();
+    }
+}
+
 // The one guard of a COM member and of every other boundary that answers
 // with an HRESULT: runs the body and returns its result; whatever escapes
 // it becomes its HRESULT (ResultFromCaughtException). A body returning
@@ -132,12 +145,7 @@ template <typename Body>
 HRESULT ResultOfCall(Body&& body) noexcept
 {
     try {
-        if constexpr (std::is_void_v<decltype(body())>) {
-            body();
-            return S_OK;
-        } else {
-            return body();
-        }
+        return ResultOfBody(body);
     } catch (...) {
         return ResultFromCaughtException();
     }
@@ -157,12 +165,7 @@ public:
         if (m_failure)
             return m_failure->m_hr;
         try {
-            if constexpr (std::is_void_v<decltype(body())>) {
-                body();
-                return S_OK;
-            } else {
-                return body();
-            }
+            return ResultOfBody(body);
         } catch (const CAtlException& e) {
             m_failure.emplace(e);
         } catch (...) {
