@@ -16,6 +16,13 @@ std::wstring FolderOf(std::wstring_view path)
     return std::wstring(path.substr(0, keep ? separator + 1 : separator));
 }
 
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& name)
+{
+    if (folder.empty() || folder.back() == L'\\' || folder.back() == L'/' || folder.back() == L':')
+        return folder + name;
+    return folder + L'\\' + name;
+}
+
 std::wstring_view FileNamePart(std::wstring_view path) noexcept
 {
     const size_t separator = path.find_last_of(L"\\/");

@@ -12,6 +12,11 @@
 // drive root or of a bare "C:" is kept, so the result names the same folder.
 std::wstring FolderOf(std::wstring_view path);
 
+// The name in the folder: "C:\out" and "lakes.upt" give
+// "C:\out\lakes.upt"; a folder that ends in a separator, or a bare "C:",
+// takes the name as it is.
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
+
 // The part of a path after its last backslash or slash.
 std::wstring_view FileNamePart(std::wstring_view path) noexcept;
 

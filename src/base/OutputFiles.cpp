@@ -24,13 +24,6 @@ std::wstring UniqueSuffix()
     return digits;
 }
 
-std::wstring JoinPath(const std::wstring& folder, const std::wstring& name)
-{
-    if (folder.empty() || folder.back() == L'\\' || folder.back() == L'/' || folder.back() == L':')
-        return folder + name;
-    return folder + L'\\' + name;
-}
-
 // Raises the error for the path with the words of the string (its %1 the
 // insert) and the code at their end.
 [[noreturn]] void ThrowOutputFailure(DWORD error, const std::wstring& path, UINT wordsId,

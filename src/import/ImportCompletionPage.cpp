@@ -1,36 +1,7 @@
 #include "import/ImportCompletionPage.h"
 
-#include <shlobj.h>
-
-#include "base/Handle.h"
-#include "ui/MessageBox.h"
+#include "ui/ShellFolders.h"
 #include "ui/WizardResources.h"
-
-namespace {
-
-struct ItemIdListTraits
-{
-    using Type = PIDLIST_ABSOLUTE;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type list) noexcept { ILFree(list); }
-};
-using UniqueItemIdList = UniqueAny<ItemIdListTraits>;
-
-// Opens the file's folder in the file manager with the file selected; a
-// failure (the file was moved meanwhile) is shown in words.
-void ShowInFolder(HWND owner, const std::wstring& path)
-{
-    const UniqueItemIdList item(ILCreateFromPathW(path.c_str()));
-    const HRESULT hr = item ? SHOpenFolderAndSelectItems(item.Get(), 0, nullptr, 0)
-                            : HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-    if (FAILED(hr)) {
-        CAtlException failure(hr);
-        failure.SetPathIfUnknown(path);
-        ShowErrorMessage(owner, failure);
-    }
-}
-
-} // namespace
 
 CImportCompletionPage::CImportCompletionPage(CWizardSheet& sheet, UINT templateId)
     : CCompletionPage(sheet, templateId)
@@ -54,5 +25,5 @@ LRESULT CImportCompletionPage::OnSetActive()
 void CImportCompletionPage::OnCommand(WORD id, WORD code, HWND)
 {
     if (id == IDC_COMPLETION_OPEN_FOLDER && code == BN_CLICKED)
-        ShowInFolder(Window(), m_path);
+        ShowFileInFolder(m_path);
 }

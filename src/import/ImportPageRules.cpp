@@ -37,14 +37,6 @@ bool CanExportPaths(const std::wstring& source, const std::wstring& destination)
 
 namespace {
 
-struct FindTraits
-{
-    using Type = HANDLE;
-    static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(Type h) noexcept { FindClose(h); }
-};
-using UniqueFind = UniqueAny<FindTraits>;
-
 // A folder path with its separator: "E:\" stays, "E:\Tracks" gets one.
 std::wstring WithSeparator(const std::wstring& folder)
 {
@@ -54,7 +46,7 @@ std::wstring WithSeparator(const std::wstring& folder)
 bool HoldsFileLike(const std::wstring& folder, const wchar_t* pattern)
 {
     WIN32_FIND_DATAW found;
-    UniqueFind search(FindFirstFileW((WithSeparator(folder) + pattern).c_str(), &found));
+    UniqueFindHandle search(FindFirstFileW((WithSeparator(folder) + pattern).c_str(), &found));
     if (!search)
         return false;
     do {
@@ -73,7 +65,7 @@ std::vector<std::wstring> Subfolders(const std::wstring& folder)
 {
     std::vector<std::wstring> subfolders;
     WIN32_FIND_DATAW found;
-    UniqueFind search(FindFirstFileW((WithSeparator(folder) + L"*").c_str(), &found));
+    UniqueFindHandle search(FindFirstFileW((WithSeparator(folder) + L"*").c_str(), &found));
     if (!search)
         return subfolders;
     do {

@@ -22,13 +22,6 @@ constexpr wchar_t c_singleFileSaved[] = L"CMapWizard::CSourceContentsPage::Singl
 constexpr wchar_t c_multipleFilesSaved[] = L"CMapWizard::CSourceContentsPage::MultipleFilesSaved";
 constexpr UINT c_savedMessageType = MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2;
 
-std::wstring JoinPath(const std::wstring& folder, const std::wstring& name)
-{
-    if (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/'))
-        return folder + name;
-    return folder + L"\\" + name;
-}
-
 } // namespace
 
 // Source map contents ---------------------------------------------------------
@@ -176,7 +169,7 @@ void CMapWizard::CSourceContentsPage::SaveOne(const ContainerEntry& entry)
     const std::wstring text = FormatResourceString(IDS_MAP_SINGLE_FILE_SAVED, {entry.name, path});
     if (ShowConfirmationMessageBox(Window(), c_singleFileSaved, text.c_str(), MAKEINTRESOURCEW(c_captionInformation),
                                    c_savedMessageType) == IDYES)
-        OpenFolder(Window(), FolderOf(path));
+        ShowFileInFolder(path);
 }
 
 // Entries whose names differ only in letter case would land in one file:

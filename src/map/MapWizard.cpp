@@ -457,5 +457,5 @@ LRESULT CMapWizard::CMapCompletionPage::OnSetActive()
 void CMapWizard::CMapCompletionPage::OnCommand(WORD id, WORD code, HWND)
 {
     if (id == IDC_COMPLETION_OPEN_FOLDER && code == BN_CLICKED)
-        OpenFolder(Window(), FolderOf(m_wizard.m_destinationPath));
+        ShowFileInFolder(m_wizard.m_destinationPath);
 }

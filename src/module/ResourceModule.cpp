@@ -101,14 +101,6 @@ std::optional<std::wstring> SatelliteFolderSetting()
     return std::nullopt;
 }
 
-std::wstring CombinePath(std::wstring_view folder, std::wstring_view name)
-{
-    std::wstring path(folder);
-    if (!path.empty() && path.back() != L'\\' && path.back() != L'/')
-        path += L'\\';
-    return path + std::wstring(name);
-}
-
 bool FileExists(const std::wstring& path) noexcept
 {
     const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -123,11 +115,11 @@ std::wstring FindSatellite(const std::wstring& modulePath)
     baseName = baseName.substr(0, baseName.find_last_of(L'.'));
     const LCID locale = ConfiguredLocale(baseName).value_or(ConvertDefaultLocale(LOCALE_USER_DEFAULT));
     const std::wstring fileName = SatelliteFileName(baseName, locale);
-    std::wstring candidate = CombinePath(FolderOf(modulePath), fileName);
+    std::wstring candidate = JoinPath(FolderOf(modulePath), fileName);
     if (FileExists(candidate))
         return candidate;
     if (const auto folder = SatelliteFolderSetting()) {
-        candidate = CombinePath(*folder, fileName);
+        candidate = JoinPath(*folder, fileName);
         if (FileExists(candidate))
             return candidate;
     }
