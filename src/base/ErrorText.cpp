@@ -6,6 +6,7 @@
 
 #include "ErrorStrings.h"
 #include "base/FailureCodes.h"
+#include "base/Handle.h"
 #include "base/ResourceString.h"
 #include "base/Text.h"
 
@@ -163,8 +164,9 @@ std::wstring PositionWords(const wchar_t* positionNoun, const std::wstring& numb
 // Longer words are cut: they quote at most a few short texts of the input.
 constexpr size_t c_maximumDetailLength = 1000;
 
-} // namespace
-
+// The module's words for one of its own codes, when it has any. Where
+// conversions share a code, the words of the one counting positionNoun win;
+// without a noun, the words no conversion claims, else the first.
 std::optional<std::wstring> OwnFailureWords(HRESULT hr, const wchar_t* positionNoun)
 {
     if (!IsOwnFailure(hr))
@@ -174,21 +176,22 @@ std::optional<std::wstring> OwnFailureWords(HRESULT hr, const wchar_t* positionN
     return std::nullopt;
 }
 
+// The system's message for a code exactly as the system gives it (with its
+// line break); for the download failures of a document fetched over the
+// network, which the system has no message for, the module's own words;
+// empty otherwise.
 std::wstring SystemMessage(HRESULT hr)
 {
     wchar_t* buffer = nullptr;
     const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
         static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const UniqueLocalMemory owned(buffer);
     std::wstring text;
     if (length != 0 && buffer)
         text.assign(buffer, length);
-    if (buffer)
-        LocalFree(buffer);
     return text.empty() ? DownloadFailureWords(hr) : text;
 }
-
-namespace {
 
 // The system's message for a code without its line break, when it has one.
 std::optional<std::wstring> SystemWords(HRESULT hr)

@@ -32,13 +32,3 @@ std::wstring GetErrorText(HRESULT hr, const wchar_t* positionNoun = nullptr);
 // (0x80070002)"), as a user reports them.
 std::wstring DescribeResult(HRESULT hr, const wchar_t* positionNoun = nullptr);
 
-// The module's words for one of its own codes, when it has any. Where
-// conversions share a code, the words of the one counting positionNoun win;
-// without a noun, the words no conversion claims, else the first.
-std::optional<std::wstring> OwnFailureWords(HRESULT hr, const wchar_t* positionNoun = nullptr);
-
-// The system's message for a code exactly as the system gives it (with its
-// line break); for the download failures of a document fetched over the
-// network, which the system has no message for, the module's own words;
-// empty otherwise.
-std::wstring SystemMessage(HRESULT hr);

@@ -23,6 +23,12 @@ std::wstring JoinPath(const std::wstring& folder, const std::wstring& name)
     return folder + L'\\' + name;
 }
 
+bool IsExistingFolder(const std::wstring& path) noexcept
+{
+    const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 std::wstring_view FileNamePart(std::wstring_view path) noexcept
 {
     const size_t separator = path.find_last_of(L"\\/");

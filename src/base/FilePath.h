@@ -17,6 +17,9 @@ std::wstring FolderOf(std::wstring_view path);
 // takes the name as it is.
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 
+// Whether the path names a folder that exists (false for an empty path).
+bool IsExistingFolder(const std::wstring& path) noexcept;
+
 // The part of a path after its last backslash or slash.
 std::wstring_view FileNamePart(std::wstring_view path) noexcept;
 

@@ -101,6 +101,13 @@ struct GdiObjectTraits
     static void Close(Type h) noexcept { DeleteObject(h); }
 };
 
+struct LocalMemoryTraits
+{
+    using Type = HLOCAL;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type memory) noexcept { LocalFree(memory); }
+};
+
 struct WindowTraits
 {
     using Type = HWND;
@@ -128,6 +135,7 @@ using UniqueHKey = UniqueAny<RegKeyTraits>;
 using UniqueHModule = UniqueAny<ModuleTraits>;
 using UniqueFindHandle = UniqueAny<FindTraits>;
 using UniqueGdiObject = UniqueAny<GdiObjectTraits>;
+using UniqueLocalMemory = UniqueAny<LocalMemoryTraits>; // FormatMessage's buffers
 using UniqueWindow = UniqueAny<WindowTraits>;
 using UniqueHook = UniqueAny<HookTraits>;
 using UniqueIcon = UniqueAny<IconTraits>;

@@ -38,12 +38,6 @@ std::wstring UniqueSuffix()
     throw failure;
 }
 
-bool IsFolder(const std::wstring& path)
-{
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 // Volume and file index of an existing file, without opening it for reading.
 bool TryGetFileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& identity)
 {
@@ -59,10 +53,10 @@ void CheckOutputPath(const std::wstring& output)
     if (output.empty())
         ThrowOutputFailure(ERROR_INVALID_NAME, output, IDS_FAILURE_OUTPUT_MISSING);
     ThrowIfDevicePath(output);
-    if (IsFolder(output))
+    if (IsExistingFolder(output))
         ThrowOutputFailure(ERROR_ACCESS_DENIED, output, IDS_FAILURE_OUTPUT_IS_FOLDER, output);
     const std::wstring folder = FolderOf(output);
-    if (!IsFolder(folder))
+    if (!IsExistingFolder(folder))
         ThrowOutputFailure(ERROR_PATH_NOT_FOUND, output, IDS_FAILURE_FOLDER_MISSING, folder);
 }
 

@@ -280,9 +280,7 @@ private:
 
     void EmitAlternation(int index)
     {
-        // Copied: emitting may add nothing to m_alternations, but keep the
-        // reference independent of it all the same.
-        const PatternProgram::Alternation alternation = m_pattern.alternations[static_cast<size_t>(index)];
+        const PatternProgram::Alternation& alternation = m_pattern.alternations[static_cast<size_t>(index)];
         std::vector<size_t> jumps;
         for (size_t i = 0; i < alternation.size(); ++i) {
             const bool last = i + 1 == alternation.size();

@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "base/Exception.h"
+#include "base/Handle.h"
 
 namespace {
 std::atomic<HINSTANCE> g_resourceInstance{nullptr};
@@ -50,11 +51,10 @@ std::optional<std::wstring> TryFormatResourceString(UINT id, std::initializer_li
         FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY,
                        frame->c_str(), 0, 0, reinterpret_cast<wchar_t*>(&buffer), 0,
                        reinterpret_cast<va_list*>(arguments.data()));
+    const UniqueLocalMemory owned(buffer);
     std::optional<std::wstring> result;
     if (length != 0 && buffer)
         result.emplace(buffer, length);
-    if (buffer)
-        LocalFree(buffer);
     return result;
 }
 

@@ -1,7 +1,6 @@
 #include "gps/ComSupport.h"
 
 #include <algorithm>
-#include <new>
 
 #include "base/ModuleState.h"
 #include "base/Text.h"

@@ -14,7 +14,6 @@
 #include <windows.h>
 #include <objidl.h>
 
-#include <optional>
 #include <string>
 
 #include "base/Exception.h"

@@ -3,6 +3,7 @@
 #include <commdlg.h>
 #include <windowsx.h>
 
+#include "base/FilePath.h"
 #include "base/ResourceString.h"
 #include "import/ExportResources.h"
 #include "import/ImportPageRules.h"
@@ -47,7 +48,7 @@ size_t SkippedLines(const SentenceSkips& skipped)
     return skipped.unknownLines + skipped.badChecksums + skipped.otherKind + skipped.invalidFixes;
 }
 
-// "The wizard has created this file: ... Track points: 340"
+// "The wizard has written the file: ... Track points: 340"
 std::wstring CompletionText(const std::wstring& destination, const ExportCounts& counts)
 {
     const UINT words =
@@ -162,8 +163,7 @@ void CExportWizard::CPagePaths::BrowseSource()
         path = FindSentenceFolder(RemovableDriveRoots());
     if (path.empty())
         path = BrowseStartFolder(c_wizardName);
-    if (!path.empty() && path.back() != L'\\' && IsExistingFileOrFolder(path) &&
-        (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    if (!path.empty() && path.back() != L'\\' && IsExistingFolder(path))
         path += L'\\';
     if (ShowFileDialog(Window(), true, L"upt", path, c_openFlags, LoadResourceString(IDS_FILTER_SENTENCE_FILES)) !=
         IDOK)

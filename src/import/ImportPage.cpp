@@ -113,10 +113,7 @@ LRESULT CImportPage::OnWizardNext()
 
 std::wstring CImportPage::EditText(int id) const
 {
-    const HWND edit = Item(id);
-    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(edit)) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(edit, text.data(), static_cast<int>(text.size()))));
-    return text;
+    return WindowText(Item(id));
 }
 
 bool CImportPage::IsComplete() const

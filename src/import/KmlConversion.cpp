@@ -86,8 +86,8 @@ void Truncate(HANDLE file)
 // in memory is one entry per run, not per placemark.
 //
 // A placemark that fails does not stop the read: the failure kept is the
-// one of the first placemark in the file's order, numbered there (as the
-// user counts the placemarks in the output), and raised by Finish, after
+// one of the first placemark in the file's order, numbered by its place in
+// the file (skipped placemarks count too), and raised by Finish, after
 // any failure of the document itself.
 class WaypointSentences final : public KmlPlacemarkSink
 {

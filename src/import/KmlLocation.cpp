@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <oleauto.h>
 
-#include <optional>
 
 #include "ErrorStrings.h"
 #include "base/Exception.h"

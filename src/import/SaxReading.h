@@ -6,7 +6,6 @@
 #include <windows.h>
 #include <msxml2.h>
 
-#include <optional>
 #include <string>
 #include <string_view>
 

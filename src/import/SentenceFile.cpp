@@ -8,7 +8,6 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 
 #include "ErrorStrings.h"
 #include "base/ResourceString.h"
@@ -201,9 +200,6 @@ TrackAngle ToTrackAngle(double value) noexcept
     const int thousandths = TruncateToInt((fraction - minutes / 60.0) * 60.0 * 1000.0);
     return {degrees, minutes, thousandths};
 }
-
-
-
 
 // The replacement of a byte that must not appear inside a sentence field,
 // or 0 for a byte that may.

@@ -16,9 +16,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "base/CommaSeparated.h"
 #include "base/FailureCodes.h"
 #include "base/Handle.h"
 #include "base/OutputFiles.h"

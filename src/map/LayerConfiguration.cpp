@@ -201,18 +201,18 @@ int LayerRecord::ZoomIndex(int level, int field) const
     return ParseInteger(tokens[token]).value_or(0);
 }
 
-void LayerRecord::Assign(std::wstring& field, std::wstring_view value)
+bool LayerRecord::Assign(std::wstring& field, std::wstring_view value)
 {
     if (EqualsIgnoreCase(field, value))
-        return;
+        return false;
     field = value;
     changed = true;
+    return true;
 }
 
 void LayerRecord::Edit(std::wstring& field, std::wstring_view value)
 {
-    edited = edited || !EqualsIgnoreCase(field, value);
-    Assign(field, value);
+    edited = Assign(field, value) || edited;
 }
 
 LayerConfiguration::LayerConfiguration() = default;

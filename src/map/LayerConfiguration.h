@@ -75,8 +75,9 @@ struct LayerRecord
     int ZoomIndex(int level, int field) const;
 
     // Gives field the value and sets changed, unless the value equals the
-    // one held ignoring case, in which case nothing changes.
-    void Assign(std::wstring& field, std::wstring_view value);
+    // one held ignoring case, in which case nothing changes; whether it
+    // changed.
+    bool Assign(std::wstring& field, std::wstring_view value);
 
     // The same for the property sheet's choices; also sets edited.
     void Edit(std::wstring& field, std::wstring_view value);

@@ -4,6 +4,7 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include "base/FilePath.h"
 #include "base/Handle.h"
 
 namespace {
@@ -12,12 +13,6 @@ constexpr wchar_t c_foldersKey[] = L"SOFTWARE\\Norvask\\Tervolin\\Folders";
 
 // A stored folder longer than the longest path is no folder of ours.
 constexpr DWORD c_maximumFolderBytes = 32768 * sizeof(wchar_t);
-
-bool IsExistingFolder(const std::wstring& path)
-{
-    const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
 
 std::wstring RememberedFolder(const wchar_t* wizardName)
 {
@@ -64,11 +59,9 @@ std::wstring BrowseStartPath(const std::wstring& typed, const wchar_t* wizardNam
 
 void RememberBrowseFolder(const wchar_t* wizardName, const std::wstring& chosenPath)
 {
-    const size_t separator = chosenPath.find_last_of(L"\\/");
-    if (separator == std::wstring::npos)
+    if (chosenPath.find_last_of(L"\\/") == std::wstring::npos)
         return;
-    // "C:\x.upt" keeps the root's separator.
-    const std::wstring folder = chosenPath.substr(0, separator == 2 ? separator + 1 : separator);
+    const std::wstring folder = FolderOf(chosenPath);
     UniqueHKey key;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, c_foldersKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Put(),
                         nullptr) != ERROR_SUCCESS) {

@@ -40,7 +40,7 @@ public:
     CWizardSheet(const CWizardSheet&) = delete;
     CWizardSheet& operator=(const CWizardSheet&) = delete;
 
-    // Creates a page's handle from its structure (ui/WizardPage.h) and adds
+    // Creates a page's handle from its structure (ui/PropertyPage.h) and adds
     // it (to the running sheet when its window exists). False when the page
     // cannot be created or added.
     bool AddPage(const PROPSHEETPAGEW& page);

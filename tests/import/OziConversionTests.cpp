@@ -110,7 +110,7 @@ const FailureRow c_failureRows[] = {
     {"waypoints: longitude in another notation", false, std::string(c_waypointHeader) + "1,A,1,1.5e3\n",
      DISP_E_TYPEMISMATCH, 5, L"the longitude '1.5e3' is not a number"},
     {"waypoints: line 6 longer than 1 MiB", false, std::string(c_waypointHeader) + "1,A,1,2\n2,B," +
-     std::string(1024 * 1024, '5') + ",1\n", MakeOwnFailure(0x0A11), 6, L""},
+     std::string(1024 * 1024, '5') + ",1\n", MakeOwnFailure(TextFailure::LineTooLong), 6, L""},
     {"track: six lines only", true, c_trackHeaderFeet, static_cast<HRESULT>(0xA76500CC), 0, L""},
     {"track: other datum", true, "b\nPulkovo 1942 (1)\nAltitude is in Feet\n\n\n\n1,2,0,3,4\n",
      static_cast<HRESULT>(0xA76500CD), 2, L""},

@@ -32,7 +32,8 @@ Watchdog::Watchdog(DWORD limitMilliseconds, std::function<void()> onOverrun, UIN
 Watchdog::~Watchdog()
 {
     SetEvent(m_done.Get());
-    WaitForSingleObject(m_thread.Get(), INFINITE);
+    // The watching thread sees the event within one interval.
+    WaitForSingleObject(m_thread.Get(), 20 * c_lookInterval);
 }
 
 void Watchdog::Arm() noexcept

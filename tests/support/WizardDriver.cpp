@@ -4,7 +4,6 @@
 #include <prsht.h>
 #include <shlobj.h>
 
-#include <cstdio>
 #include <vector>
 
 #include "support/TestSupport.h"

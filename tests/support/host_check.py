@@ -9,8 +9,9 @@ SKIP = 77
 WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "wine-run")
 
 
-def run_host(*arguments, cwd=None, timeout=None):
-    """tervolin.exe of TERVOLIN_BUILD with these arguments; its output as text."""
+def run_host(*arguments, cwd=None, timeout=120):
+    """tervolin.exe of TERVOLIN_BUILD with these arguments; its output as text.
+    A host that hangs fails the check after timeout seconds."""
     env = dict(os.environ)
     if "WINEPREFIX" in env:
         env.setdefault("TERVOLIN_WINEPREFIX", env["WINEPREFIX"])

@@ -1,6 +1,7 @@
 // Where the file dialogs of the Browse buttons start.
 #include <windows.h>
 
+#include "base/FilePath.h"
 #include "base/Text.h"
 #include "support/TestSupport.h"
 #include "ui/BrowseFolders.h"
@@ -16,12 +17,6 @@ void StoreFolder(const std::wstring& folder)
                     static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
 }
 
-bool IsFolder(const std::wstring& path)
-{
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 } // namespace
 
 // A typed path wins; without one the dialog starts in the folder of the
@@ -34,7 +29,7 @@ TEST(BrowseFolders, TheDialogStartsInTheLastFolderUsedElseInDocuments)
     const std::wstring documents = BrowseStartPath(L"", c_wizard);
     ASSERT_FALSE(documents.empty());
     EXPECT_EQ(L'\\', documents.back());
-    EXPECT_TRUE(IsFolder(documents));
+    EXPECT_TRUE(IsExistingFolder(documents));
     EXPECT_NE(std::wstring::npos, documents.find(L"Documents")) << WideToUtf8(documents);
 
     RememberBrowseFolder(c_wizard, folder.File(L"lakes.upt"));
