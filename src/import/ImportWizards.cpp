@@ -5,32 +5,18 @@
 #include "import/ImportResources.h"
 #include "import/KmlConversion.h"
 #include "import/OziConversion.h"
-#include "import/SentenceReader.h"
 #include "ui/WizardResources.h"
 
 namespace {
 
-// The OziExplorer conversions count nothing themselves: the points are
-// those of the file just written.
-ImportCounts CountWrittenPoints(const std::wstring& destination)
-{
-    CSentenceReader reader(destination);
-    SentencePoint point;
-    while (reader.Next(point)) {
-    }
-    return {reader.Points()};
-}
-
 ImportCounts ImportOziTrack(const std::wstring& source, const std::wstring& destination, const ImportOptions&)
 {
-    ConvertTrack(source, destination);
-    return CountWrittenPoints(destination);
+    return {ConvertTrack(source, destination)};
 }
 
 ImportCounts ImportOziWaypoints(const std::wstring& source, const std::wstring& destination, const ImportOptions&)
 {
-    ConvertWaypoints(source, destination);
-    return CountWrittenPoints(destination);
+    return {ConvertWaypoints(source, destination)};
 }
 
 // A placemark without a Point is refused, as the host does, unless the

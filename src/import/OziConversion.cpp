@@ -88,13 +88,14 @@ struct LineFields
 
 // Writes a sentence for every non-empty line from the first point line on,
 // attaching the input line number to a failure of that line, then the
-// terminator.
+// terminator; the number of points written.
 template <typename BuildSentence>
-void WritePointLines(TextLineReader& reader, std::string_view line, SentenceWriter& output,
+size_t WritePointLines(TextLineReader& reader, std::string_view line, SentenceWriter& output,
                      BuildSentence buildSentence)
 {
     LineFields fields;
     std::string sentence;
+    size_t points = 0;
     do {
         try {
             sentence.clear();
@@ -117,22 +118,26 @@ void WritePointLines(TextLineReader& reader, std::string_view line, SentenceWrit
             throw;
         }
         output.Write(sentence);
+        ++points;
     } while (reader.Next(line));
     output.Write(c_terminator);
+    return points;
 }
 
 // Converts the points after the header into the destination's pending
 // file, which replaces the destination only when every line converted: a
 // failure leaves an existing output as it was. Write failures carry the
-// output's path (read failures already carry the input's).
+// output's path (read failures already carry the input's). The number of
+// points written.
 template <typename BuildSentence>
-void WriteOutput(TextLineReader& reader, std::string_view firstLine, const std::wstring& outputPath,
+size_t WriteOutput(TextLineReader& reader, std::string_view firstLine, const std::wstring& outputPath,
                  BuildSentence buildSentence)
 {
     try {
         SentenceWriter output(outputPath);
-        WritePointLines(reader, firstLine, output, buildSentence);
+        const size_t points = WritePointLines(reader, firstLine, output, buildSentence);
         output.Commit();
+        return points;
     } catch (CAtlException& e) {
         if (e.Position() == 0)
             e.SetPathIfUnknown(outputPath);
@@ -200,25 +205,25 @@ void BuildTrackSentence(const std::vector<Field>& fields, AltitudeUnit unit, std
 
 } // namespace
 
-void ConvertWaypoints(const std::wstring& inputPath, const std::wstring& outputPath)
+size_t ConvertWaypoints(const std::wstring& inputPath, const std::wstring& outputPath)
 {
     TextLineReader reader(inputPath);
     const Header header = ReadHeader(reader, c_waypointHeaderLines, OziFailure::WaypointsTooShort);
     CheckDatum(header, OziFailure::WaypointsDatum);
     ThrowIfSameFile(inputPath, outputPath);
-    WriteOutput(reader, header.firstPointLine, outputPath, [](const auto& fields, std::string& sentence) {
+    return WriteOutput(reader, header.firstPointLine, outputPath, [](const auto& fields, std::string& sentence) {
         BuildWaypointSentence(fields, sentence);
     });
 }
 
-void ConvertTrack(const std::wstring& inputPath, const std::wstring& outputPath)
+size_t ConvertTrack(const std::wstring& inputPath, const std::wstring& outputPath)
 {
     TextLineReader reader(inputPath);
     const Header header = ReadHeader(reader, c_trackHeaderLines, OziFailure::TrackTooShort);
     CheckDatum(header, OziFailure::TrackDatum);
     const AltitudeUnit unit = ReadAltitudeUnit(header);
     ThrowIfSameFile(inputPath, outputPath);
-    WriteOutput(reader, header.firstPointLine, outputPath, [unit](const auto& fields, std::string& sentence) {
+    return WriteOutput(reader, header.firstPointLine, outputPath, [unit](const auto& fields, std::string& sentence) {
         BuildTrackSentence(fields, unit, sentence);
     });
 }

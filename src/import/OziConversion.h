@@ -18,5 +18,6 @@
 
 #include "base/FailureCodes.h"
 
-void ConvertWaypoints(const std::wstring& inputPath, const std::wstring& outputPath);
-void ConvertTrack(const std::wstring& inputPath, const std::wstring& outputPath);
+// Each gives the number of points written.
+size_t ConvertWaypoints(const std::wstring& inputPath, const std::wstring& outputPath);
+size_t ConvertTrack(const std::wstring& inputPath, const std::wstring& outputPath);

@@ -252,8 +252,8 @@ void CheckSentences(const std::string& output)
 
 // Converters that write one sentence file: an existing output survives any
 // failure, and a success leaves a terminated file of whole sentences.
-void RunConversion(const std::string& input, Sandbox& sandbox, const wchar_t* extension,
-                   void (*convert)(const std::wstring&, const std::wstring&))
+template <typename Convert>
+void RunConversion(const std::string& input, Sandbox& sandbox, const wchar_t* extension, Convert convert)
 {
     const std::wstring source = sandbox.Input(extension);
     WriteFileBytes(source, input);
