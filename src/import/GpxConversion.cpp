@@ -302,7 +302,7 @@ GpxConversionResult ConvertGpx(const std::wstring& source, const std::wstring& d
 {
     GpxConversionResult result;
     result.output = output;
-    if (!IsKmlUrl(source))
+    if (!IsHttpLocation(source))
         ThrowIfSameFile(source, destination);
     PendingFile file(destination);
     std::wstring sentence;

@@ -10,10 +10,6 @@
 // True when the path names an existing file or folder.
 bool IsExistingFileOrFolder(const std::wstring& path);
 
-// True when the location starts with "http://" or "https://", in any letter
-// case; whether the address answers is found out only by the import.
-bool IsHttpLocation(std::wstring_view location) noexcept;
-
 // The KML wizard's source and destination: a destination is typed and the
 // source is an existing file or folder or an http(s) address.
 bool CanImportLocations(const std::wstring& source, const std::wstring& destination);

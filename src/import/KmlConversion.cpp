@@ -342,7 +342,7 @@ std::wstring FlattenKmlText(std::wstring_view text)
 KmlImportCounts ImportKmlPlacemarks(const std::wstring& sourceLocation, const std::wstring& destinationPath,
                                     NonPointPlacemarks nonPoints, const KmlReadLimits& limits)
 {
-    if (!IsKmlUrl(sourceLocation))
+    if (!IsHttpLocation(sourceLocation))
         ThrowIfSameFile(sourceLocation, destinationPath);
     PendingFile output(destinationPath);
     WaypointSentences sentences(output, nonPoints);
@@ -352,7 +352,7 @@ KmlImportCounts ImportKmlPlacemarks(const std::wstring& sourceLocation, const st
     std::wstring documentLocation = sourceLocation;
     if (outline.networkLink) {
         documentLocation = LinkedLocation(sourceLocation, *outline.networkLink);
-        if (!IsKmlUrl(documentLocation))
+        if (!IsHttpLocation(documentLocation))
             ThrowIfSameFile(documentLocation, destinationPath);
         ReadLinkedPlacemarks(documentLocation, sentences, limits);
     }

@@ -137,7 +137,7 @@ public:
 
     static ComPtr<DocumentStream> Open(const std::wstring& location, const DownloadLimits& limits)
     {
-        if (IsKmlUrl(location))
+        if (IsHttpLocation(location))
             return ComPtr<DocumentStream>(new DocumentStream(Download::Open(location, limits)));
         UniqueHFile file(CreateFileW(location.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -221,7 +221,7 @@ private:
 
 } // namespace
 
-bool IsKmlUrl(std::wstring_view location)
+bool IsHttpLocation(std::wstring_view location) noexcept
 {
     for (const wchar_t* scheme : c_urlSchemes) {
         const std::wstring_view prefix(scheme);
@@ -247,9 +247,9 @@ HRESULT ParseDocumentAt(ISAXXMLReader& reader, const std::wstring& location, con
 std::wstring ResolveKmlHref(const std::wstring& documentLocation, std::wstring_view href)
 {
     const std::wstring target(TrimWhiteSpace(href));
-    if (IsKmlUrl(documentLocation))
+    if (IsHttpLocation(documentLocation))
         return CombineUrl(documentLocation, target);
-    if (IsKmlUrl(target) || StartsRooted(target))
+    if (IsHttpLocation(target) || StartsRooted(target))
         return target;
     const size_t folderEnd = documentLocation.find_last_of(L"\\/");
     if (folderEnd == std::wstring::npos)

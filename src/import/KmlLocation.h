@@ -20,7 +20,7 @@
 
 // Whether the location is one that is downloaded: "http://..." or
 // "https://..." in any letter case. Every other location is a file path.
-bool IsKmlUrl(std::wstring_view location);
+bool IsHttpLocation(std::wstring_view location) noexcept;
 
 // The location a network link's href names, seen from the document at
 // documentLocation: relative to its URL or its folder; an http(s) address
