@@ -61,12 +61,6 @@ std::wstring CompletionText(const std::wstring& destination, const ExportCounts&
     return text;
 }
 
-void AddPages(CWizardSheet& sheet, std::initializer_list<CWizardPage*> pages)
-{
-    for (CWizardPage* page : pages)
-        ThrowLastErrorIf(!sheet.AddPage(page->PageStructure()));
-}
-
 } // namespace
 
 CExportWizard::CPagePaths::CPagePaths(CExportWizard& wizard) : CWizardPage(wizard, IDD_EXPORT_PATHS), m_wizard(wizard)
@@ -219,5 +213,5 @@ CExportWizard::CExportWizard()
       m_introduction(*this, IDD_EXPORT_INTRODUCTION, L"CExportWizard::CIntroductionPage"),
       m_completion(*this, IDD_EXPORT_COMPLETION)
 {
-    AddPages(*this, {&m_introduction, &m_paths, &m_completion});
+    AddPages(m_introduction, m_paths, m_completion);
 }

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "base/Handle.h"
-#include "import/ImportCompletionPage.h"
+#include "ui/CommonPages.h"
 #include "import/SentenceExport.h"
 #include "ui/DestinationField.h"
 #include "ui/WizardPage.h"
@@ -63,5 +63,5 @@ public:
 private:
     CIntroductionPage m_introduction;
     CPagePaths m_paths{*this};
-    CImportCompletionPage m_completion;
+    CCompletionPage m_completion;
 };

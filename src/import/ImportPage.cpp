@@ -32,7 +32,7 @@ std::wstring ResultText(UINT resultId, const std::wstring& destination, const Im
 
 } // namespace
 
-CImportPage::CImportPage(CWizardSheet& sheet, const ImportPageLayout& layout, CImportCompletionPage& completion)
+CImportPage::CImportPage(CWizardSheet& sheet, const ImportPageLayout& layout, CCompletionPage& completion)
     : CWizardPage(sheet, layout.templateId), m_layout(layout), m_completion(completion)
 {
     SetHeaderText(layout.headerId);

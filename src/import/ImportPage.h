@@ -27,7 +27,7 @@
 #include <string>
 
 #include "base/Handle.h"
-#include "import/ImportCompletionPage.h"
+#include "ui/CommonPages.h"
 #include "ui/DestinationField.h"
 #include "ui/HyperlinkLabel.h"
 #include "ui/WizardPage.h"
@@ -85,7 +85,7 @@ struct ImportPageLayout
 class CImportPage : public CWizardPage
 {
 public:
-    CImportPage(CWizardSheet& sheet, const ImportPageLayout& layout, CImportCompletionPage& completion);
+    CImportPage(CWizardSheet& sheet, const ImportPageLayout& layout, CCompletionPage& completion);
 
     // The source shown when the page first opens (the path or location the
     // wizard was started with).
@@ -116,7 +116,7 @@ private:
     void ShowSuccess() const;
 
     const ImportPageLayout& m_layout;
-    CImportCompletionPage& m_completion;
+    CCompletionPage& m_completion;
     bool m_initializing = false;
     std::wstring m_source;
     std::wstring m_destination;

@@ -103,15 +103,9 @@ const ImportPageLayout c_waypointPaths = {
     L"CImportWaypointsWizard",
 };
 
-void AddPages(CWizardSheet& sheet, std::initializer_list<CWizardPage*> pages)
-{
-    for (CWizardPage* page : pages)
-        ThrowLastErrorIf(!sheet.AddPage(page->PageStructure()));
-}
-
 } // namespace
 
-CImportKmlWaypointsWizard::CLocationsPage::CLocationsPage(CWizardSheet& sheet, CImportCompletionPage& completion)
+CImportKmlWaypointsWizard::CLocationsPage::CLocationsPage(CWizardSheet& sheet, CCompletionPage& completion)
     : CImportPage(sheet, c_kmlLocations, completion)
 {
 }
@@ -121,10 +115,10 @@ CImportKmlWaypointsWizard::CImportKmlWaypointsWizard()
       m_introduction(*this, IDD_KML_INTRODUCTION, L"CImportKmlWaypointsWizard::CIntroductionPage"),
       m_completion(*this, IDD_KML_COMPLETION)
 {
-    AddPages(*this, {&m_introduction, &m_locations, &m_completion});
+    AddPages(m_introduction, m_locations, m_completion);
 }
 
-CImportTrackWizard::CPagePaths::CPagePaths(CWizardSheet& sheet, CImportCompletionPage& completion)
+CImportTrackWizard::CPagePaths::CPagePaths(CWizardSheet& sheet, CCompletionPage& completion)
     : CImportPage(sheet, c_trackPaths, completion)
 {
 }
@@ -134,10 +128,10 @@ CImportTrackWizard::CImportTrackWizard()
       m_introduction(*this, IDD_TRACK_INTRODUCTION, L"CImportTrackWizard::CIntroductionPage"),
       m_completion(*this, IDD_TRACK_COMPLETION)
 {
-    AddPages(*this, {&m_introduction, &m_paths, &m_completion});
+    AddPages(m_introduction, m_paths, m_completion);
 }
 
-CImportWaypointsWizard::CPagePaths::CPagePaths(CWizardSheet& sheet, CImportCompletionPage& completion)
+CImportWaypointsWizard::CPagePaths::CPagePaths(CWizardSheet& sheet, CCompletionPage& completion)
     : CImportPage(sheet, c_waypointPaths, completion)
 {
 }
@@ -147,5 +141,5 @@ CImportWaypointsWizard::CImportWaypointsWizard()
       m_introduction(*this, IDD_WAYPOINTS_INTRODUCTION, L"CImportWaypointsWizard::CIntroductionPage"),
       m_completion(*this, IDD_WAYPOINTS_COMPLETION)
 {
-    AddPages(*this, {&m_introduction, &m_paths, &m_completion});
+    AddPages(m_introduction, m_paths, m_completion);
 }

@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "import/ImportCompletionPage.h"
+#include "ui/CommonPages.h"
 #include "import/ImportPage.h"
 #include "ui/CommonPages.h"
 #include "ui/WizardSheet.h"
@@ -21,7 +21,7 @@ public:
     class CLocationsPage : public CImportPage
     {
     public:
-        CLocationsPage(CWizardSheet& sheet, CImportCompletionPage& completion);
+        CLocationsPage(CWizardSheet& sheet, CCompletionPage& completion);
     };
 
     CImportKmlWaypointsWizard();
@@ -30,7 +30,7 @@ public:
 
 private:
     CIntroductionPage m_introduction;
-    CImportCompletionPage m_completion;
+    CCompletionPage m_completion;
     CLocationsPage m_locations{*this, m_completion};
 };
 
@@ -40,7 +40,7 @@ public:
     class CPagePaths : public CImportPage
     {
     public:
-        CPagePaths(CWizardSheet& sheet, CImportCompletionPage& completion);
+        CPagePaths(CWizardSheet& sheet, CCompletionPage& completion);
     };
 
     CImportTrackWizard();
@@ -49,7 +49,7 @@ public:
 
 private:
     CIntroductionPage m_introduction;
-    CImportCompletionPage m_completion;
+    CCompletionPage m_completion;
     CPagePaths m_paths{*this, m_completion};
 };
 
@@ -59,7 +59,7 @@ public:
     class CPagePaths : public CImportPage
     {
     public:
-        CPagePaths(CWizardSheet& sheet, CImportCompletionPage& completion);
+        CPagePaths(CWizardSheet& sheet, CCompletionPage& completion);
     };
 
     CImportWaypointsWizard();
@@ -67,6 +67,6 @@ public:
 
 private:
     CIntroductionPage m_introduction;
-    CImportCompletionPage m_completion;
+    CCompletionPage m_completion;
     CPagePaths m_paths{*this, m_completion};
 };

@@ -47,16 +47,26 @@ const wchar_t* DestinationExtension(const std::wstring& source)
     return imi ? L"imi" : L"img";
 }
 
+// The completion page's words: the new map and what changed in it.
+std::wstring CompletionText(const std::wstring& destination, const LayerConfiguration& layers)
+{
+    const LayerEditSummary summary = layers.EditSummary();
+    std::wstring text = FormatResourceString(
+        IDS_MAP_COMPLETED, {destination, std::to_wstring(summary.removed), std::to_wstring(summary.edited)});
+    if (summary.reordered)
+        text += LoadResourceString(IDS_MAP_COMPLETED_REORDERED);
+    return text;
+}
+
 } // namespace
 
 CMapWizard::CMapWizard()
     : CWizardSheet(IDS_MAP_WIZARD_TITLE, IDS_MAP_WIZARD_CANCEL),
-      m_introductionPage(*this, IDD_MAP_INTRODUCTION, L"CMapWizard::CIntroductionPage")
+      m_introductionPage(*this, IDD_MAP_INTRODUCTION, L"CMapWizard::CIntroductionPage"),
+      m_completionPage(*this, IDD_MAP_COMPLETION)
 {
-    for (CWizardPage* page : std::initializer_list<CWizardPage*>{&m_introductionPage, &m_sourcePage, &m_contentsPage,
-                                                                &m_actionPage, &m_layersPage, &m_destinationPage,
-                                                                &m_completionPage})
-        ThrowLastErrorIf(!AddPage(page->PageStructure()));
+    AddPages(m_introductionPage, m_sourcePage, m_contentsPage, m_actionPage, m_layersPage, m_destinationPage,
+             m_completionPage);
 }
 
 // Source map ------------------------------------------------------------------
@@ -432,30 +442,7 @@ LRESULT CMapWizard::CDestinationPage::OnWizardNext()
         const ContainerChanges changes = m_wizard.m_layers.GetContainerChanges();
         WriteModifiedContainer(m_wizard.m_container, m_wizard.m_destinationPath, changes.dropNames,
                                changes.replacement);
+        m_wizard.m_completionPage.SetResult(CompletionText(m_wizard.m_destinationPath, m_wizard.m_layers),
+                                            m_wizard.m_destinationPath);
     });
-}
-
-// Completion ------------------------------------------------------------------
-
-CMapWizard::CMapCompletionPage::CMapCompletionPage(CMapWizard& wizard)
-    : CCompletionPage(wizard, IDD_MAP_COMPLETION), m_wizard(wizard)
-{
-}
-
-LRESULT CMapWizard::CMapCompletionPage::OnSetActive()
-{
-    const LayerEditSummary summary = m_wizard.m_layers.EditSummary();
-    std::wstring text = FormatResourceString(IDS_MAP_COMPLETED, {m_wizard.m_destinationPath,
-                                                                 std::to_wstring(summary.removed),
-                                                                 std::to_wstring(summary.edited)});
-    if (summary.reordered)
-        text += LoadResourceString(IDS_MAP_COMPLETED_REORDERED);
-    SetWindowTextW(Item(IDC_COMPLETION_TEXT), text.c_str());
-    return CCompletionPage::OnSetActive();
-}
-
-void CMapWizard::CMapCompletionPage::OnCommand(WORD id, WORD code, HWND)
-{
-    if (id == IDC_COMPLETION_OPEN_FOLDER && code == BN_CLICKED)
-        ShowFileInFolder(m_wizard.m_destinationPath);
 }

@@ -147,21 +147,6 @@ private:
         CDestinationField m_destinationField;
     };
 
-    // The completion page names the new map and the changes, and offers to
-    // open its folder.
-    class CMapCompletionPage : public CCompletionPage
-    {
-    public:
-        explicit CMapCompletionPage(CMapWizard& wizard);
-
-    protected:
-        LRESULT OnSetActive() override;
-        void OnCommand(WORD id, WORD code, HWND control) override;
-
-    private:
-        CMapWizard& m_wizard;
-    };
-
     // Shared state, built before the pages that refer to it.
     std::wstring m_sourcePath;
     MapContainer m_container;
@@ -174,5 +159,5 @@ private:
     CActionPage m_actionPage{*this};
     CLayersPage m_layersPage{*this};
     CDestinationPage m_destinationPage{*this};
-    CMapCompletionPage m_completionPage{*this};
+    CCompletionPage m_completionPage;
 };

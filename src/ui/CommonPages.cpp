@@ -2,6 +2,7 @@
 
 #include "ui/WizardResources.h"
 #include "ui/Confirmations.h"
+#include "ui/ShellFolders.h"
 #include "ui/WizardSheet.h"
 
 CIntroductionPage::CIntroductionPage(CWizardSheet& sheet, UINT templateId, std::wstring valueName)
@@ -59,9 +60,24 @@ BOOL CCompletionPage::OnInitDialog()
     return TRUE;
 }
 
+void CCompletionPage::SetResult(std::wstring text, std::wstring path)
+{
+    m_text = std::move(text);
+    m_path = std::move(path);
+}
+
 LRESULT CCompletionPage::OnSetActive()
 {
+    if (!m_text.empty())
+        SetDlgItemTextW(Window(), IDC_COMPLETION_TEXT, m_text.c_str());
+    ShowWindow(Item(IDC_COMPLETION_OPEN_FOLDER), m_path.empty() ? SW_HIDE : SW_SHOW);
     SetWizardButtons(PSWIZB_FINISH);
     EnableWindow(GetDlgItem(GetParent(Window()), IDCANCEL), FALSE);
     return 0;
+}
+
+void CCompletionPage::OnCommand(WORD id, WORD code, HWND)
+{
+    if (id == IDC_COMPLETION_OPEN_FOLDER && code == BN_CLICKED)
+        ShowFileInFolder(m_path);
 }

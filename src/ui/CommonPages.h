@@ -30,14 +30,25 @@ private:
 };
 
 // The last page: "Wizard Completed" with an information icon; Finish is the
-// only way out (no Back, Cancel disabled).
+// only way out (no Back, Cancel disabled). Given a result, it names the file
+// just written and what it holds, and its "Open folder" button shows that
+// file selected in the file manager; until then the page keeps the
+// template's text and hides the button.
 class CCompletionPage : public CWizardPage
 {
 public:
     CCompletionPage(CWizardSheet& sheet, UINT templateId);
 
+    // What the page says when it opens, and the file "Open folder" shows.
+    void SetResult(std::wstring text, std::wstring path);
+
 protected:
     BOOL OnInitDialog() override;
     LRESULT OnSetActive() override;
     BOOL OnQueryCancel() override { return FALSE; }
+    void OnCommand(WORD id, WORD code, HWND control) override;
+
+private:
+    std::wstring m_text;
+    std::wstring m_path;
 };

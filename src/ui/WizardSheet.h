@@ -45,6 +45,14 @@ public:
     // cannot be created or added.
     bool AddPage(const PROPSHEETPAGEW& page);
 
+    // Adds each page (anything with a PageStructure()) in order; raises the
+    // failure when one cannot be added.
+    template <typename... Pages>
+    void AddPages(Pages&... pages)
+    {
+        (ThrowLastErrorIf(!AddPage(pages.PageStructure())), ...);
+    }
+
     // Runs the sheet modally over `parent`; returns the PropertySheetW
     // result once the user has finished or cancelled.
     INT_PTR DoModal(HWND parent);
