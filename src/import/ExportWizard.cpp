@@ -92,16 +92,11 @@ LRESULT CExportWizard::CPagePaths::OnSetActive()
     return 0;
 }
 
-void CExportWizard::CPagePaths::OnShown()
+// As on the import pages: an enabled Next once both paths are there, else
+// the path to fill.
+HWND CExportWizard::CPagePaths::InitialFocus() const
 {
-    CWizardPage::OnShown();
-    // As on the import pages: an enabled Next has the focus, else the first
-    // empty path, else the source.
-    if (IsComplete())
-        return;
-    const bool destinationNext = !EditText(IDC_EXPORT_SOURCE).empty() && EditText(IDC_EXPORT_DESTINATION).empty();
-    SendMessageW(GetParent(Window()), WM_NEXTDLGCTL,
-                 reinterpret_cast<WPARAM>(Item(destinationNext ? IDC_EXPORT_DESTINATION : IDC_EXPORT_SOURCE)), TRUE);
+    return IsComplete() ? nullptr : PathToFill(Item(IDC_EXPORT_SOURCE), Item(IDC_EXPORT_DESTINATION));
 }
 
 void CExportWizard::CPagePaths::OnCommand(WORD id, WORD code, HWND)
@@ -204,7 +199,7 @@ LRESULT CExportWizard::CPagePaths::OnWizardNext()
         ShowErrorMessage(Window(), ResultFromCaughtException());
     }
     if (focus)
-        SendMessageW(GetParent(Window()), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus), TRUE);
+        FocusControl(focus);
     return -1;
 }
 

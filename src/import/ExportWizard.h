@@ -37,7 +37,7 @@ public:
         LRESULT OnSetActive() override;
         LRESULT OnWizardNext() override;
         void OnCommand(WORD id, WORD code, HWND control) override;
-        void OnShown() override;
+        HWND InitialFocus() const override;
 
     private:
         std::wstring EditText(int id) const;

@@ -65,18 +65,11 @@ LRESULT CImportPage::OnSetActive()
     return 0;
 }
 
-void CImportPage::OnShown()
+// An enabled Next (the default) once both paths are there; else the path
+// to fill.
+HWND CImportPage::InitialFocus() const
 {
-    CWizardPage::OnShown();
-    // The base has given an enabled Next the focus; else the user goes on
-    // in the first empty path, or in the source when both are typed (only
-    // the source can be wrong then).
-    if (IsComplete())
-        return;
-    const int sourceId = m_layout.sourceEditId;
-    const int destinationId = m_layout.destination.editId;
-    const int next = !EditText(sourceId).empty() && EditText(destinationId).empty() ? destinationId : sourceId;
-    SendMessageW(GetParent(Window()), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(next)), TRUE);
+    return IsComplete() ? nullptr : PathToFill(Item(m_layout.sourceEditId), Item(m_layout.destination.editId));
 }
 
 void CImportPage::OnCommand(WORD id, WORD code, HWND)
@@ -187,7 +180,7 @@ std::optional<ImportCounts> CImportPage::Convert()
         ShowErrorMessage(Window(), ResultFromCaughtException());
     }
     if (focus)
-        SendMessageW(GetParent(Window()), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus), TRUE);
+        FocusControl(focus);
     return std::nullopt;
 }
 

@@ -99,7 +99,7 @@ protected:
     LRESULT OnSetActive() override;
     LRESULT OnWizardNext() override;
     void OnCommand(WORD id, WORD code, HWND control) override;
-    void OnShown() override;
+    HWND InitialFocus() const override;
 
 private:
     std::wstring EditText(int id) const;

@@ -9,6 +9,11 @@ std::wstring WindowText(HWND window)
     return text;
 }
 
+HWND PathToFill(HWND source, HWND destination)
+{
+    return !WindowText(source).empty() && WindowText(destination).empty() ? destination : source;
+}
+
 void AddListColumn(HWND list, int index, UINT textId, int width, int format)
 {
     std::wstring text = LoadResourceString(textId);

@@ -12,6 +12,11 @@
 // The window's whole text, however long.
 std::wstring WindowText(HWND window);
 
+// Where the user goes on in a page's source and destination path edits: the
+// destination when only it is empty, else the source (the one that can be
+// wrong when both are typed).
+HWND PathToFill(HWND source, HWND destination);
+
 // The wait cursor while a file is read or written on the window's thread;
 // the previous cursor comes back when it goes out of scope.
 class WaitCursor
