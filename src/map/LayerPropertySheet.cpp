@@ -8,6 +8,7 @@
 #include "map/LayerTables.h"
 #include "map/MapResources.h"
 #include "ui/MessageBox.h"
+#include "ui/WindowGuard.h"
 #include "ui/WindowPlacement.h"
 
 namespace {
@@ -49,7 +50,7 @@ std::vector<std::wstring> Lines(const std::wstring& text)
 // colours or of the styles.
 std::vector<std::wstring> FriendlyNames(AppearanceList list)
 {
-    if (list == APPEARANCELIST_COLOUR || list == APPEARANCELIST_COLOUR4) {
+    if (IsColourList(list)) {
         std::vector<std::wstring> names = Lines(LoadResourceString(IDS_LAYER_COLOUR_NAMES));
         if (names.size() != std::size(c_colourSwatches))
             ThrowWin32(ERROR_RESOURCE_NAME_NOT_FOUND);
@@ -198,17 +199,10 @@ std::optional<LRESULT> CLayerPropertySheet::CPage::OnNotify(const NMHDR& header)
         return std::nullopt;
     }
     // A refusal or failure keeps the sheet open on this page.
-    try {
-        if (!Apply())
-            return PSNRET_INVALID_NOCHANGEPAGE;
-    } catch (const CAtlException& failure) {
-        ShowErrorMessage(Window(), failure);
-        return PSNRET_INVALID_NOCHANGEPAGE;
-    } catch (...) {
-        ShowErrorMessage(Window(), ResultFromCaughtException());
-        return PSNRET_INVALID_NOCHANGEPAGE;
-    }
-    return PSNRET_NOERROR;
+    return GuardWindowMessage(Window(), [&]() -> LRESULT {
+               return Apply() ? PSNRET_NOERROR : PSNRET_INVALID_NOCHANGEPAGE;
+           })
+        .value_or(PSNRET_INVALID_NOCHANGEPAGE);
 }
 
 // Options ---------------------------------------------------------------------

@@ -4,12 +4,12 @@
 #include "base/Text.h"
 #include "map/LayerTables.h"
 
-namespace {
-
 bool IsColourList(AppearanceList list) noexcept
 {
     return list == APPEARANCELIST_COLOUR || list == APPEARANCELIST_COLOUR4;
 }
+
+namespace {
 
 const std::wstring& LayerValue(const LayerRecord& layer, AppearanceList list)
 {

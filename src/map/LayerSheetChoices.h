@@ -31,6 +31,9 @@ enum AppearanceList
 };
 constexpr int c_appearanceListCount = 4;
 
+// Whether the list offers colours (else styles).
+bool IsColourList(AppearanceList list) noexcept;
+
 // The names a list offers, in table order: colours or styles.
 std::span<const wchar_t* const> AppearanceNames(AppearanceList list) noexcept;
 

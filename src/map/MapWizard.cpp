@@ -13,6 +13,7 @@
 #include "ui/FileDialog.h"
 #include "ui/MessageBox.h"
 #include "ui/ShellFolders.h"
+#include "ui/WindowGuard.h"
 #include "ui/WindowHelpers.h"
 #include "ui/WizardResources.h"
 
@@ -22,15 +23,11 @@ namespace {
 template <typename Work>
 LRESULT MoveOnUnlessFailed(HWND page, Work work)
 {
-    try {
-        work();
-        return 0;
-    } catch (const CAtlException& failure) {
-        ShowErrorMessage(page, failure);
-    } catch (...) {
-        ShowErrorMessage(page, ResultFromCaughtException());
-    }
-    return -1;
+    return GuardWindowMessage(page, [&]() -> LRESULT {
+               work();
+               return 0;
+           })
+        .value_or(-1);
 }
 
 bool PathExists(const std::wstring& path)
