@@ -32,50 +32,22 @@ constexpr std::uint32_t c_maxLittleEndianEntries = 0xFFFF;
 constexpr DWORD c_chunkBytes = 1u << 20;
 constexpr size_t c_directoryEntriesPerRead = 4096;
 
-// The words of a known extension: the string id and its English text, for
-// programs that carry no string table.
+// The words of a known extension.
 struct FileType
 {
     const wchar_t* extension;
     UINT descriptionId;
-    const wchar_t* description;
 };
 
 const FileType c_fileTypes[] = {
-    {L".LAY", IDS_MAP_TYPE_LAYER, L"Map layer data (map objects with coordinates)"},
-    {L".CLT", IDS_MAP_TYPE_CELL_LAYOUT, L"Cell layout table (index file for map layer data)"},
-    {L".DBD", IDS_MAP_TYPE_DICTIONARY, L"Database dictionary (references all database tables)"},
-    {L".AUX", IDS_MAP_TYPE_TABLES, L"Database tables"},
-    {L".CLP", IDS_MAP_TYPE_TABLES, L"Database tables"},
-    {L".EXT", IDS_MAP_TYPE_TABLES, L"Database tables"},
-    {L".DAT", IDS_MAP_TYPE_TABLES, L"Database tables"},
-    {L".INI", IDS_MAP_TYPE_MAP_INFORMATION, L"Text file with map information"},
-    {L".ICS", IDS_MAP_TYPE_ICONS, L"Icon bitmaps"},
-    {L".DAX", IDS_MAP_TYPE_EXTRA_TABLES, L"Extra database tables (topo/worldwide basemap)"},
-    {L".DCT", IDS_MAP_TYPE_EXTRA_TABLES, L"Extra database tables (topo/worldwide basemap)"},
-    {L".DPO", IDS_MAP_TYPE_EXTRA_TABLES, L"Extra database tables (topo/worldwide basemap)"},
-    {L".DSC", IDS_MAP_TYPE_EXTRA_TABLES, L"Extra database tables (topo/worldwide basemap)"},
-    {L".DTX", IDS_MAP_TYPE_EXTRA_TABLES, L"Extra database tables (topo/worldwide basemap)"},
+    {L".LAY", IDS_MAP_TYPE_LAYER},          {L".CLT", IDS_MAP_TYPE_CELL_LAYOUT},
+    {L".DBD", IDS_MAP_TYPE_DICTIONARY},     {L".AUX", IDS_MAP_TYPE_TABLES},
+    {L".CLP", IDS_MAP_TYPE_TABLES},         {L".EXT", IDS_MAP_TYPE_TABLES},
+    {L".DAT", IDS_MAP_TYPE_TABLES},         {L".INI", IDS_MAP_TYPE_MAP_INFORMATION},
+    {L".ICS", IDS_MAP_TYPE_ICONS},          {L".DAX", IDS_MAP_TYPE_EXTRA_TABLES},
+    {L".DCT", IDS_MAP_TYPE_EXTRA_TABLES},   {L".DPO", IDS_MAP_TYPE_EXTRA_TABLES},
+    {L".DSC", IDS_MAP_TYPE_EXTRA_TABLES},   {L".DTX", IDS_MAP_TYPE_EXTRA_TABLES},
 };
-
-// A resource string with its inserts, or the English text with the same
-// inserts where the program has no string table.
-std::wstring LocalText(UINT id, const wchar_t* english, std::initializer_list<std::wstring_view> inserts)
-{
-    if (auto text = TryFormatResourceString(id, inserts))
-        return std::move(*text);
-    // The English texts hold %1, %2... in order, each once.
-    std::wstring text = english;
-    size_t from = 0;
-    for (const std::wstring_view insert : inserts) {
-        const size_t marker = text.find(L'%', from);
-        if (marker == std::wstring::npos)
-            break;
-        text.replace(marker, 2, insert);
-        from = marker + insert.size();
-    }
-    return text;
-}
 
 std::uint32_t ByteSwap(std::uint32_t value) noexcept
 {
@@ -415,13 +387,11 @@ const ContainerEntry* FindEntry(const MapContainer& container, std::wstring_view
 
 std::wstring DescribeEntry(const ContainerEntry& entry)
 {
-    std::wstring text = LocalText(IDS_MAP_ENTRY_NAME, L"File Name: %1", {entry.name}) + L"\r\n";
-    if (const FileType* type = FindFileType(entry.name)) {
-        const std::wstring description = LocalText(type->descriptionId, type->description, {});
-        text += LocalText(IDS_MAP_ENTRY_TYPE, L"File Type: %1", {description}) + L"\r\n";
-    }
-    text += LocalText(IDS_MAP_ENTRY_LOCATION, L"Location: %1 bytes at offset %2",
-                      {FormatGroupedInteger(entry.length), FormatGroupedInteger(entry.offset)}) +
+    std::wstring text = FormatResourceString(IDS_MAP_ENTRY_NAME, {entry.name}) + L"\r\n";
+    if (const FileType* type = FindFileType(entry.name))
+        text += FormatResourceString(IDS_MAP_ENTRY_TYPE, {LoadResourceString(type->descriptionId)}) + L"\r\n";
+    text += FormatResourceString(IDS_MAP_ENTRY_LOCATION,
+                                 {FormatGroupedInteger(entry.length), FormatGroupedInteger(entry.offset)}) +
             L"\r\n";
     while (!text.empty() && wcschr(L"\t\n\r .", text.back()))
         text.pop_back();
