@@ -139,7 +139,7 @@ void CMapWizard::CSourceContentsPage::OnCommand(WORD id, WORD code, HWND)
         return;
     if (id == IDC_MAP_SELECT_ALL) {
         ListView_SetItemState(Item(IDC_MAP_CONTENTS), -1, LVIS_SELECTED, LVIS_SELECTED);
-        SetFocus(Item(IDC_MAP_CONTENTS));
+        FocusControl(Item(IDC_MAP_CONTENTS));
     } else if (id == IDC_MAP_SAVE_AS) {
         SaveSelected();
     }

@@ -281,9 +281,7 @@ TEST_F(MapWizardTest, WholeRoadOnTheSampleMap)
     EXPECT_EQ(WindowText(sheet), L"2 layers \u2013 Properties");
     EXPECT_EQ(SendDlgItemMessageW(OptionsPage(sheet), c_colourList, CB_GETCURSEL, 0, 0), CB_ERR)
         << "Lakes' CYAN and Woods' GREEN differ";
-    wchar_t colourName[32] = {};
-    SendDlgItemMessageW(OptionsPage(sheet), c_colourList, CB_GETLBTEXT, 8, reinterpret_cast<LPARAM>(colourName));
-    EXPECT_STREQ(colourName, L"Red");
+    EXPECT_EQ(ComboItemText(OptionsPage(sheet), c_colourList, 8), L"Red");
     ChooseComboItem(OptionsPage(sheet), c_colourList, 8); // RED
     CloseSheet(sheet, PSBTN_OK);
 
@@ -489,11 +487,8 @@ TEST_F(MapWizardTest, PropertySheetCases)
     ASSERT_TRUE(sheet);
     HWND zoom = ZoomLevelsPage(sheet);
     const HWND levels = GetDlgItem(zoom, c_detailLevels);
-    wchar_t choice[32] = {};
-    SendDlgItemMessageW(zoom, c_firstZoomList, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(choice));
-    EXPECT_STREQ(L"Any", choice) << "the module's word for no limit";
-    SendDlgItemMessageW(zoom, c_firstZoomList, CB_GETLBTEXT, 17, reinterpret_cast<LPARAM>(choice));
-    EXPECT_STREQ(L"2,700 km", choice);
+    EXPECT_EQ(ComboItemText(zoom, c_firstZoomList, 0), L"Any") << "the module's word for no limit";
+    EXPECT_EQ(ComboItemText(zoom, c_firstZoomList, 17), L"2,700 km");
     SelectListItems(levels, {3, 4});
     ChooseComboItem(zoom, c_firstZoomList, 3); // up to Lowest's end
     SelectListItems(levels, {0});

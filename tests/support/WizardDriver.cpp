@@ -307,8 +307,13 @@ bool ChooseComboText(HWND dialog, int comboId, const std::wstring& text)
 
 std::wstring SelectedComboText(HWND dialog, int comboId)
 {
+    return ComboItemText(dialog, comboId,
+                         static_cast<int>(SendWithLimit(GetDlgItem(dialog, comboId), CB_GETCURSEL, 0, 0)));
+}
+
+std::wstring ComboItemText(HWND dialog, int comboId, int item)
+{
     const HWND combo = GetDlgItem(dialog, comboId);
-    const LRESULT item = SendWithLimit(combo, CB_GETCURSEL, 0, 0);
     const LRESULT length = item < 0 ? CB_ERR : SendWithLimit(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(item), 0);
     if (length <= 0)
         return {};

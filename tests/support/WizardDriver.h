@@ -132,6 +132,8 @@ void ChooseComboItem(HWND dialog, int comboId, int item);
 bool ChooseComboText(HWND dialog, int comboId, const std::wstring& text);
 // The text of the combo box's selected item, empty with no selection.
 std::wstring SelectedComboText(HWND dialog, int comboId);
+// The text of one item of the combo box, empty when there is none.
+std::wstring ComboItemText(HWND dialog, int comboId, int item);
 // Clicks a check box of a dialog and waits until it shows ticked.
 bool TickCheckBox(HWND dialog, int checkBoxId);
 bool IsChecked(HWND checkBox);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "Commands.h"
 #include "Console.h"
@@ -26,4 +27,11 @@ int RunReportingFailure(const std::wstring& path, const wchar_t* positionNoun, B
                    L"\n");
     }
     return c_exitFailure;
+}
+
+// The same for work whose failures count lines.
+template <typename Body>
+int RunReportingFailure(const std::wstring& path, Body&& body)
+{
+    return RunReportingFailure(path, L"line", std::forward<Body>(body));
 }

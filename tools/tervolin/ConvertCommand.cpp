@@ -187,7 +187,7 @@ int RunConvertCommand(const Arguments& arguments)
         const std::wstring& output = paths[1];
         // An unusable output is told in the wizards' words, before the
         // input is read.
-        const int checked = RunReportingFailure({}, L"line", [&] {
+        const int checked = RunReportingFailure({}, [&] {
             CheckOutputPath(input, output);
             return c_exitSuccess;
         });

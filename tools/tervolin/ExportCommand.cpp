@@ -104,7 +104,7 @@ int RunExportCommand(const Arguments& arguments)
     }
     const std::wstring& source = parsed.paths[0];
     const std::wstring& destination = parsed.paths[1];
-    return RunReportingFailure(source, L"line", [&] {
+    return RunReportingFailure(source, [&] {
         const ExportCounts counts = ExportSentenceFile(source, destination, parsed.options);
         PrintError(SkippedReport(counts.skipped));
         if (!parsed.quiet)

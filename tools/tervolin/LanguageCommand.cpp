@@ -60,7 +60,7 @@ int RunLanguageCommand(const Arguments& arguments)
     for (const auto& language : c_languages) {
         if (arguments.size() != 1 || arguments[0] != language.name)
             continue;
-        return RunReportingFailure({}, L"line", [&] {
+        return RunReportingFailure({}, [&] {
             SetLanguage(language.locale);
             return c_exitSuccess;
         });

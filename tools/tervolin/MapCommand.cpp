@@ -322,7 +322,7 @@ void PrintMapHelp()
 int RunAction(const MapAction& action, const Arguments& arguments)
 {
     const std::wstring& mapPath = arguments[1];
-    return RunReportingFailure(mapPath, L"line", [&] {
+    return RunReportingFailure(mapPath, [&] {
         try {
             const Arguments rest(arguments.begin() + 2, arguments.end());
             MapContainer container;

@@ -433,7 +433,7 @@ int RunNmeaCommand(const Arguments& arguments)
         }
     }
     const std::wstring& source = arguments[0];
-    return RunReportingFailure(source, L"line", [&] {
+    return RunReportingFailure(source, [&] {
         const ServerModule server;
         if (IsPortName(source))
             InterpretPort(server, source, options);
