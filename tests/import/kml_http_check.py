@@ -32,6 +32,9 @@ import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from host_check import run_host, run_wine, wine_environment  # noqa: E402
+
 KML = '<?xml version="1.0" encoding="UTF-8"?>\n<kml xmlns="http://www.opengis.net/kml/2.2"><Document>{}</Document></kml>\n'
 
 
@@ -83,18 +86,18 @@ def make_certificates(folder):
 
 
 @contextlib.contextmanager
-def trusted_in_prefix(host, authority):
+def trusted_in_prefix(authority):
     """The authority among the trusted roots of the Wine prefix only (its
     registry), removed again afterwards. The value is the certificate as a
     serialized store element: property 32 (the encoded certificate)."""
     key = ("HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\"
            + hashlib.sha1(authority).hexdigest().upper())
     blob = struct.pack("<III", 32, 1, len(authority)) + authority
-    host.wine("reg", "add", key, "/v", "Blob", "/t", "REG_BINARY", "/d", blob.hex().upper(), "/f")
+    run_wine("reg", "add", key, "/v", "Blob", "/t", "REG_BINARY", "/d", blob.hex().upper(), "/f")
     try:
         yield
     finally:
-        host.wine("reg", "delete", key, "/f")
+        run_wine("reg", "delete", key, "/f")
 
 
 @contextlib.contextmanager
@@ -116,26 +119,10 @@ def serving(folder, tls_folder=None):
         server.server_close()
 
 
-class Host:
-    def __init__(self, build):
-        here = os.path.dirname(os.path.abspath(__file__))
-        self.wine_run = os.path.join(here, "..", "..", "scripts", "wine-run")
-        self.exe = os.path.join(build, "bin", "tervolin.exe")
-
-        # The build's own prefix, which CTest names in WINEPREFIX.
-        self.env = dict(os.environ)
-        if "WINEPREFIX" in os.environ:
-            self.env.setdefault("TERVOLIN_WINEPREFIX", os.environ["WINEPREFIX"])
-
-    def convert(self, location, output, limits=None, timeout=60):
-        env = dict(self.env)
-        if limits:
-            env["TERVOLIN_DOWNLOAD_LIMITS"] = limits
-        return subprocess.run([self.wine_run, self.exe, "convert", "kml", "--quiet", location, output],
-                              capture_output=True, text=True, timeout=timeout, env=env)
-
-    def wine(self, *arguments):
-        subprocess.run([self.wine_run, *arguments], check=True, capture_output=True, timeout=60, env=self.env)
+def convert_kml(location, output, limits=None, timeout=60):
+    """tervolin convert kml of the location, with download limits when given."""
+    extra = {"TERVOLIN_DOWNLOAD_LIMITS": limits} if limits else None
+    return run_host("convert", "kml", "--quiet", location, output, timeout=timeout, extra_env=extra)
 
 
 # The limits the hostile cases run with: 1 s of silence, 4 s in all, 1 MB.
@@ -228,7 +215,7 @@ def cache_files(prefix):
     return found
 
 
-def check_hostile_server(host, check, folder):
+def check_hostile_server(check, folder):
     """Each case must end within its limit (with Wine's start-up and a
     margin) and keep the existing output."""
     output = os.path.join(folder, "existing.upt")
@@ -244,7 +231,7 @@ def check_hostile_server(host, check, folder):
                 f.write(existing)
             started = time.monotonic()
             try:
-                result = host.convert(server.base + path, output, limits=SHORT_LIMITS, timeout=30)
+                result = convert_kml(server.base + path, output, limits=SHORT_LIMITS, timeout=30)
             except subprocess.TimeoutExpired:
                 check(what, False, "the download did not end")
                 continue
@@ -261,7 +248,6 @@ def check_hostile_server(host, check, folder):
 
 
 def main():
-    host = Host(os.environ["TERVOLIN_BUILD"])
     failures = []
 
     def check(what, condition, detail=""):
@@ -277,7 +263,7 @@ def main():
     linked = (sentence("$PMGNWPL,0200.00000,S,00100.00000,W,0.00000,M,Linked,,a") +
               sentence("$PMGNWPL,0200.00000,N,00100.00000,E,3.00000,M,Other,,a") + TERMINATOR)
 
-    prefix = host.env.get("TERVOLIN_WINEPREFIX", "")
+    prefix = wine_environment().get("TERVOLIN_WINEPREFIX", "")
     cached_before = cache_files(prefix)
     with tempfile.TemporaryDirectory() as folder, tempfile.TemporaryDirectory() as tls_folder:
         def write(name, text):
@@ -295,19 +281,19 @@ def main():
             write("maps/first.kml", KML.format(placemark("Own", "0,0,0") +
                                                f"<NetworkLink><Url><href>{base}/maps/second.kml</href></Url>"
                                                "</NetworkLink>"))
-            result = host.convert(f"{base}/huts.kml", output)
+            result = convert_kml(f"{base}/huts.kml", output)
             expect_output("plain document", result, output,
                           sentence("$PMGNWPL,4715.00000,N,00830.00000,E,1200.00000,M,Hut,,a") + TERMINATOR)
-            expect_output("network link", host.convert("HTTP" + base[4:] + "/maps/first.kml", output), output,
+            expect_output("network link", convert_kml("HTTP" + base[4:] + "/maps/first.kml", output), output,
                           linked)
-            expect_output("relative network link", host.convert(f"{base}/maps/relative.kml", output), output,
+            expect_output("relative network link", convert_kml(f"{base}/maps/relative.kml", output), output,
                           linked)
 
             os.remove(output)
             refused = f"http://127.0.0.1:{free_port()}/huts.kml"
             for what, location, words in (("404", f"{base}/missing.kml", "no document at this address"),
                                           ("refused connection", refused, "no connection to the server")):
-                result = host.convert(location, output)
+                result = convert_kml(location, output)
                 check(what, result.returncode == 1, f"exit code {result.returncode}, {result.stderr}")
                 check(what, result.stderr.startswith("tervolin: ") and words in result.stderr, result.stderr)
                 print(f"{what}: {result.stderr.strip()}")
@@ -315,17 +301,17 @@ def main():
 
         authority = make_certificates(tls_folder)
         with serving(folder, tls_folder) as base:
-            result = host.convert(f"{base}/huts.kml", output)
+            result = convert_kml(f"{base}/huts.kml", output)
             check("https without a trusted authority",
                   result.returncode == 1 and "certificate" in result.stderr and not os.path.exists(output),
                   f"exit code {result.returncode}, {result.stderr}")
             print(f"untrusted https: {result.stderr.strip()}")
-            with trusted_in_prefix(host, authority):
-                expect_output("https network link", host.convert(f"{base}/maps/relative.kml", output), output,
+            with trusted_in_prefix(authority):
+                expect_output("https network link", convert_kml(f"{base}/maps/relative.kml", output), output,
                               linked)
 
         with tempfile.TemporaryDirectory() as hostile_folder:
-            check_hostile_server(host, check, hostile_folder)
+            check_hostile_server(check, hostile_folder)
 
     check("Internet cache", cache_files(prefix) == cached_before, sorted(cache_files(prefix) - cached_before))
     for failure in failures:

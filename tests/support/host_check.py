@@ -9,15 +9,27 @@ SKIP = 77
 WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "wine-run")
 
 
-def run_host(*arguments, cwd=None, timeout=120):
+def wine_environment(extra=None):
+    """The environment of a program in the build's own prefix, which CTest
+    names in WINEPREFIX, with the extra variables."""
+    env = dict(os.environ, **(extra or {}))
+    if "WINEPREFIX" in os.environ:
+        env.setdefault("TERVOLIN_WINEPREFIX", os.environ["WINEPREFIX"])
+    return env
+
+
+def run_host(*arguments, cwd=None, timeout=120, extra_env=None):
     """tervolin.exe of TERVOLIN_BUILD with these arguments; its output as text.
     A host that hangs fails the check after timeout seconds."""
-    env = dict(os.environ)
-    if "WINEPREFIX" in env:
-        env.setdefault("TERVOLIN_WINEPREFIX", env["WINEPREFIX"])
     host = os.path.join(os.environ["TERVOLIN_BUILD"], "bin", "tervolin.exe")
     return subprocess.run([WINE_RUN, host, *arguments], capture_output=True, text=True, encoding="utf-8",
-                          errors="replace", env=env, cwd=cwd, timeout=timeout)
+                          errors="replace", env=wine_environment(extra_env), cwd=cwd, timeout=timeout)
+
+
+def run_wine(*arguments, timeout=60):
+    """A program of the prefix (reg, ...); raises when it fails."""
+    subprocess.run([WINE_RUN, *arguments], check=True, capture_output=True, timeout=timeout,
+                   env=wine_environment())
 
 
 def real_data(folder):
