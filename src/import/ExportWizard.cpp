@@ -48,19 +48,6 @@ size_t SkippedLines(const SentenceSkips& skipped)
     return skipped.unknownLines + skipped.badChecksums + skipped.otherKind + skipped.invalidFixes;
 }
 
-// "The wizard has written the file: ... Track points: 340"
-std::wstring CompletionText(const std::wstring& destination, const ExportCounts& counts)
-{
-    const UINT words =
-        counts.kind == SentenceKind::Waypoints ? IDS_EXPORT_COMPLETE_WAYPOINTS : IDS_EXPORT_COMPLETE_TRACK_POINTS;
-    std::wstring text = TryFormatResourceString(words, {destination, std::to_wstring(counts.points)})
-                            .value_or(std::wstring());
-    if (const size_t skipped = SkippedLines(counts.skipped))
-        text += TryFormatResourceString(IDS_EXPORT_COMPLETE_SKIPPED, {std::to_wstring(skipped)})
-                    .value_or(std::wstring());
-    return text;
-}
-
 } // namespace
 
 CExportWizard::CPagePaths::CPagePaths(CExportWizard& wizard) : CWizardPage(wizard, IDD_EXPORT_PATHS), m_wizard(wizard)
@@ -190,7 +177,10 @@ LRESULT CExportWizard::CPagePaths::OnWizardNext()
     try {
         WaitCursor wait;
         const ExportCounts counts = ExportSentenceFile(m_source, destination);
-        m_wizard.m_completion.SetResult(CompletionText(destination, counts), destination);
+        const UINT words = counts.kind == SentenceKind::Waypoints ? IDS_EXPORT_COMPLETE_WAYPOINTS
+                                                                  : IDS_EXPORT_COMPLETE_TRACK_POINTS;
+        m_wizard.m_completion.SetResult(words, destination, counts.points, IDS_EXPORT_COMPLETE_SKIPPED,
+                                        SkippedLines(counts.skipped));
         return 0;
     } catch (CAtlException& failure) {
         failure.SetPathIfUnknown(m_source);

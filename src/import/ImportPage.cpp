@@ -18,18 +18,6 @@ namespace {
 constexpr DWORD c_openFlags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST;
 constexpr DWORD c_saveFlags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
 
-// The completion page's words: the file, the count of points and, when
-// placemarks were skipped, their count.
-std::wstring ResultText(UINT resultId, const std::wstring& destination, const ImportCounts& counts)
-{
-    std::wstring text =
-        TryFormatResourceString(resultId, {destination, std::to_wstring(counts.written)}).value_or(destination);
-    if (counts.skipped != 0)
-        text += TryFormatResourceString(IDS_IMPORT_RESULT_SKIPPED, {std::to_wstring(counts.skipped)})
-                    .value_or(std::wstring());
-    return text;
-}
-
 } // namespace
 
 CImportPage::CImportPage(CWizardSheet& sheet, const ImportPageLayout& layout, CCompletionPage& completion)
@@ -99,7 +87,8 @@ LRESULT CImportPage::OnWizardNext()
     const std::optional<ImportCounts> counts = Convert();
     if (!counts)
         return -1;
-    m_completion.SetResult(ResultText(m_layout.resultId, m_destination, *counts), m_destination);
+    m_completion.SetResult(m_layout.resultId, m_destination, counts->written, IDS_IMPORT_RESULT_SKIPPED,
+                           counts->skipped);
     ShowSuccess();
     return 0;
 }

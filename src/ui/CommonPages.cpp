@@ -1,6 +1,7 @@
 #include "ui/CommonPages.h"
 
 #include "ui/WizardResources.h"
+#include "base/ResourceString.h"
 #include "ui/Confirmations.h"
 #include "ui/ShellFolders.h"
 #include "ui/WizardSheet.h"
@@ -64,6 +65,14 @@ void CCompletionPage::SetResult(std::wstring text, std::wstring path)
 {
     m_text = std::move(text);
     m_path = std::move(path);
+}
+
+void CCompletionPage::SetResult(UINT wordsId, std::wstring path, size_t count, UINT skippedId, size_t skipped)
+{
+    std::wstring text = TryFormatResourceString(wordsId, {path, std::to_wstring(count)}).value_or(path);
+    if (skipped != 0)
+        text += TryFormatResourceString(skippedId, {std::to_wstring(skipped)}).value_or(std::wstring());
+    SetResult(std::move(text), std::move(path));
 }
 
 LRESULT CCompletionPage::OnSetActive()

@@ -42,6 +42,11 @@ public:
     // What the page says when it opens, and the file "Open folder" shows.
     void SetResult(std::wstring text, std::wstring path);
 
+    // The same for a file of count items: the words of wordsId (%1 the path,
+    // %2 the count) and, when some were skipped, a line of skippedId (%1
+    // their number). Without the string, the path alone.
+    void SetResult(UINT wordsId, std::wstring path, size_t count, UINT skippedId, size_t skipped);
+
 protected:
     BOOL OnInitDialog() override;
     LRESULT OnSetActive() override;
