@@ -88,13 +88,29 @@ bool IsWhiteSpace(wchar_t c) noexcept
     return std::iswspace(c) != 0;
 }
 
-std::wstring_view TrimWhiteSpace(std::wstring_view text) noexcept
+namespace {
+
+template <typename Char>
+std::basic_string_view<Char> TrimmedText(std::basic_string_view<Char> text) noexcept
 {
-    while (!text.empty() && IsWhiteSpace(text.front()))
+    const auto isSpace = [](Char c) { return IsWhiteSpace(static_cast<wchar_t>(c)); };
+    while (!text.empty() && isSpace(text.front()))
         text.remove_prefix(1);
-    while (!text.empty() && IsWhiteSpace(text.back()))
+    while (!text.empty() && isSpace(text.back()))
         text.remove_suffix(1);
     return text;
+}
+
+} // namespace
+
+std::wstring_view TrimWhiteSpace(std::wstring_view text) noexcept
+{
+    return TrimmedText(text);
+}
+
+std::string_view TrimWhiteSpace(std::string_view asciiText) noexcept
+{
+    return TrimmedText(asciiText);
 }
 
 bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) noexcept

@@ -24,6 +24,8 @@ std::string WideToUtf8(std::wstring_view text);
 bool IsWhiteSpace(wchar_t c) noexcept;
 
 std::wstring_view TrimWhiteSpace(std::wstring_view text) noexcept;
+// The same for ASCII bytes, whose values are the characters themselves.
+std::string_view TrimWhiteSpace(std::string_view asciiText) noexcept;
 
 // Ordinal comparison ignoring letter case.
 bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) noexcept;

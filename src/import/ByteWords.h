@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 namespace ByteWords {
 
@@ -24,20 +25,27 @@ inline uint64_t LoadWord(const char* bytes) noexcept
     return word;
 }
 
-// Writes "*hh" after the length bytes of a line that starts with '$'
-// (room for three more bytes is the caller's) and returns the new length.
-// The bytes are combined eight at a time, then the eight results.
-inline size_t AppendChecksumTo(char* line, size_t length) noexcept
+// The XOR of the bytes, combined eight at a time, then the eight results:
+// the checksum of a sentence's bytes between its '$' and its '*'.
+inline unsigned char ChecksumOf(std::string_view bytes) noexcept
 {
     uint64_t words = 0;
-    size_t i = 1;
-    for (; i + 8 <= length; i += 8)
-        words ^= LoadWord(line + i);
+    size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8)
+        words ^= LoadWord(bytes.data() + i);
     unsigned char sum = 0;
     for (; words != 0; words >>= 8)
         sum ^= static_cast<unsigned char>(words);
-    for (; i < length; ++i)
-        sum ^= static_cast<unsigned char>(line[i]);
+    for (; i < bytes.size(); ++i)
+        sum ^= static_cast<unsigned char>(bytes[i]);
+    return sum;
+}
+
+// Writes "*hh" after the length bytes of a line that starts with '$'
+// (room for three more bytes is the caller's) and returns the new length.
+inline size_t AppendChecksumTo(char* line, size_t length) noexcept
+{
+    const unsigned char sum = ChecksumOf(std::string_view(line + 1, length - 1));
     static const char c_hex[] = "0123456789ABCDEF";
     line[length] = '*';
     line[length + 1] = c_hex[sum >> 4];

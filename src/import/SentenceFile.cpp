@@ -40,20 +40,6 @@ void AppendPaddedInteger(Text& text, int value, int width)
     text.append(digits + first, static_cast<size_t>(capacity - first));
 }
 
-// White space as IsWhiteSpace sees it; narrow text is ASCII, whose bytes
-// are the characters themselves.
-template <typename Char>
-std::basic_string_view<Char> Trim(std::basic_string_view<Char> text) noexcept
-{
-    // Printable ASCII, the common case, needs no call.
-    auto isSpace = [](Char c) { return !(c > Char(' ') && c < Char(0x7F)) && IsWhiteSpace(static_cast<wchar_t>(c)); };
-    while (!text.empty() && isSpace(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isSpace(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
 template <typename Char>
 bool IsDigit(Char c) noexcept
 {
@@ -75,7 +61,7 @@ template <typename Char>
 DecimalParts<Char> SplitPlainDecimal(std::basic_string_view<Char> text)
 {
     DecimalParts<Char> parts;
-    text = Trim(text);
+    text = TrimWhiteSpace(text);
     if (!text.empty() && (text.front() == Char('-') || text.front() == Char('+'))) {
         parts.negative = text.front() == Char('-');
         text.remove_prefix(1);
@@ -258,13 +244,6 @@ std::wstring SentenceFieldText(std::wstring_view text)
     return safe;
 }
 
-std::wstring FormatIntegers(const wchar_t* format, std::initializer_list<int> values)
-{
-    std::wstring text;
-    AppendIntegers(text, format, values);
-    return text;
-}
-
 void AppendIntegers(std::wstring& text, const wchar_t* format, std::initializer_list<int> values)
 {
     auto value = values.begin();
@@ -372,13 +351,6 @@ void AppendDegreeMinutes(std::string& text, int degreeDigits, double value)
     AppendPaddedInteger(text, minutes.fraction, 5);
 }
 
-std::wstring FormatTrackAngle(const wchar_t* format, double value)
-{
-    std::wstring text;
-    AppendTrackAngle(text, format, value);
-    return text;
-}
-
 void AppendTrackAngle(std::wstring& text, const wchar_t* format, double value)
 {
     const TrackAngle angle = ToTrackAngle(value);
@@ -405,11 +377,6 @@ void AppendSentenceFieldText(std::string& sentence, std::string_view asciiText)
 void AppendSentenceFieldText(std::string& sentence, std::wstring_view text)
 {
     sentence += WideToAnsi(SentenceFieldText(text));
-}
-
-std::string_view TrimWhiteSpace(std::string_view asciiText) noexcept
-{
-    return Trim(asciiText);
 }
 
 bool IsAscii(std::string_view text) noexcept

@@ -37,10 +37,9 @@ void WriteSentence(HANDLE file, std::wstring_view line, bool checksum);
 // with '$' and is longer than one byte; returns false otherwise.
 bool AppendChecksum(std::string& line);
 
-// Formats integers with a printf-style format limited to what the sentence
-// fields use: literal text, "%d" and "%0Nd" (N one digit). Any other
+// Appends integers formatted with a printf-style format limited to what the
+// sentence fields use: literal text, "%d" and "%0Nd" (N one digit). Any other
 // conversion, or too few values, raises E_INVALIDARG.
-std::wstring FormatIntegers(const wchar_t* format, std::initializer_list<int> values);
 void AppendIntegers(std::wstring& text, const wchar_t* format, std::initializer_list<int> values);
 
 // Truncates toward zero, saturating at the limits of int (NaN gives 0), so
@@ -57,7 +56,6 @@ std::wstring FormatFixedPoint(const wchar_t* integerFormat, double value);
 
 // Degrees, whole minutes and thousandths of a minute of |value| with a
 // three-integer format such as "%02d%02d.%03d".
-std::wstring FormatTrackAngle(const wchar_t* format, double value);
 void AppendTrackAngle(std::wstring& text, const wchar_t* format, double value);
 
 // The lines of a text file, read in blocks of 256 KiB so that memory does
@@ -133,9 +131,6 @@ void AppendTrackAngle(std::string& text, int degreeDigits, double value);
 void AppendSentenceFieldText(std::string& sentence, std::string_view asciiText);
 void AppendSentenceFieldText(std::string& sentence, std::wstring_view text);
 
-// The line without white space at either end, for ASCII bytes as
-// TrimWhiteSpace does for wide text.
-std::string_view TrimWhiteSpace(std::string_view asciiText) noexcept;
 
 // True when every byte is ASCII, whose values are the same characters in
 // every ANSI code page: such text can be read as bytes.

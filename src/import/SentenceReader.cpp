@@ -9,6 +9,7 @@
 #include "base/Exception.h"
 #include "base/ResourceString.h"
 #include "base/Text.h"
+#include "import/ByteWords.h"
 
 namespace {
 
@@ -66,9 +67,7 @@ ChecksumState CheckAndRemoveChecksum(std::string_view& sentence) noexcept
     const int low = HexValue(sentence[length - 1]);
     if (high < 0 || low < 0)
         return ChecksumState::Absent;
-    unsigned char sum = 0;
-    for (size_t i = 1; i < length - 3; ++i)
-        sum ^= static_cast<unsigned char>(sentence[i]);
+    const unsigned char sum = ByteWords::ChecksumOf(sentence.substr(1, length - 4));
     sentence.remove_suffix(3);
     return sum == high * 16 + low ? ChecksumState::Right : ChecksumState::Wrong;
 }

@@ -11,6 +11,24 @@ using namespace std::string_literals;
 #include "import/OziConversion.h"
 #include "import/SentenceFile.h"
 
+namespace {
+
+std::wstring FormatIntegers(const wchar_t* format, std::initializer_list<int> values)
+{
+    std::wstring text;
+    AppendIntegers(text, format, values);
+    return text;
+}
+
+std::wstring FormatTrackAngle(const wchar_t* format, double value)
+{
+    std::wstring text;
+    AppendTrackAngle(text, format, value);
+    return text;
+}
+
+} // namespace
+
 TEST(SentenceFile, ChecksumFollowsTheDollarSign)
 {
     struct Row
