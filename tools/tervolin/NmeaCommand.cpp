@@ -62,10 +62,11 @@ const EventFormat c_interpreterEvents[] = {
       "oscillatorOffset", "proprietaryInformation"}},
 };
 
+// Input, last, is printed only with --raw.
 const EventFormat c_connectionEvents[] = {
     {1, "Error", {"#code"}},
-    {2, "Input", {"lines"}},
     {3, "Timeout", {"milliseconds"}},
+    {2, "Input", {"lines"}},
 };
 
 void Flush(std::string& output)
@@ -237,7 +238,7 @@ void InterpretFile(const ServerModule& server, const std::wstring& path, DWORD s
     ComPtr<ISerialInterpreter> interpreter = server.Create<ISerialInterpreter>(__uuidof(CSerialInterpreter));
     std::string output;
     output.reserve(c_flushCharacters + 4096);
-    PrintingSink sink(DIID__SerialInterpreterEvents, c_interpreterEvents, output, false);
+    PrintingSink sink(DIID__SerialInterpreterEvents, c_interpreterEvents, output);
     sink.Advise(interpreter.Get());
     ComPtr<ISerialConnectionEvents> input = interpreter.As<ISerialConnectionEvents>();
     LineBatch batch;
@@ -375,8 +376,9 @@ void InterpretPort(const ServerModule& server, const std::wstring& port, const P
 
     std::string output;
     ConnectionWatch watch;
-    PrintingSink events(DIID__SerialInterpreterEvents, c_interpreterEvents, output, false);
-    PrintingSink connectionEvents(DIID__SerialConnectionEvents, c_connectionEvents, output, options.raw,
+    PrintingSink events(DIID__SerialInterpreterEvents, c_interpreterEvents, output);
+    PrintingSink connectionEvents(DIID__SerialConnectionEvents,
+                                  std::span(c_connectionEvents).first(options.raw ? 3 : 2), output,
                                   [&watch](DISPID id, const DISPPARAMS& parameters) { watch.Observe(id, parameters); });
     events.Advise(interpreter.Get());
     connectionEvents.Advise(connection.Get());

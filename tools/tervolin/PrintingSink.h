@@ -23,10 +23,10 @@ using EventObserver = std::function<void(DISPID id, const DISPPARAMS& parameters
 class PrintingSink final : public IDispatch
 {
 public:
-    PrintingSink(REFIID events, std::span<const EventFormat> formats, std::string& output, bool printInput,
+    // Events without a format are not printed (but still observed).
+    PrintingSink(REFIID events, std::span<const EventFormat> formats, std::string& output,
                  EventObserver observer = nullptr)
-        : m_events(events), m_formats(formats), m_output(output), m_printInput(printInput),
-          m_observer(std::move(observer))
+        : m_events(events), m_formats(formats), m_output(output), m_observer(std::move(observer))
     {
     }
 
@@ -54,8 +54,6 @@ public:
     {
         if (m_observer)
             m_observer(id, *parameters);
-        if (id == 2 && &m_events == &DIID__SerialConnectionEvents && !m_printInput)
-            return S_OK;
         for (const auto& format : m_formats)
             if (format.id == id)
                 AppendJsonEvent(m_output, format, *parameters);
@@ -80,7 +78,6 @@ private:
     const IID& m_events;
     std::span<const EventFormat> m_formats;
     std::string& m_output;
-    bool m_printInput;
     EventObserver m_observer;
     ULONG m_references = 1;
     ComPtr<IConnectionPoint> m_point;
